@@ -1,0 +1,36 @@
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "app/cli.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "platform/failure.h"
+#include "platform/interrupt.h"
+
+using namespace qlcore;
+
+int main(int argc, char** argv) {
+    init_environment();
+    install_signal_handlers();
+    _utf8_console();
+    try {
+        ParseOutcome parsed = parse_command_line(argc, argv);
+        if (!parsed.args) return parsed.exit_status;
+        std::filesystem::create_directories(folders().people_dir);
+        return parsed.args->fn(*parsed.args);
+    } catch (const FatalStop& stop) {
+        std::cout.flush();
+        std::cerr << stop.message << std::endl;
+        return 1;
+    } catch (const Interrupted& intr) {
+        std::cout << std::endl;
+        std::cerr << "Interrupted: stopped before finishing; unfinished outputs were removed."
+                  << std::endl;
+        return 128 + intr.signal_number;
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+}

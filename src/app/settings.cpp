@@ -1,0 +1,38 @@
+#include "app/settings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/files.h"
+
+namespace qlcore {
+
+Folders resolve_folders() {
+    Folders f;
+    f.app_dir = self_exe_path().parent_path();
+    // QUILLET_HOME is taken unchanged: not expanded, not made absolute; an
+    // empty value therefore means the current folder.
+    if (auto home = get_env("QUILLET_HOME"))
+        f.home_dir = fs::path(*home);
+    else
+        f.home_dir = user_home() / "Quillet";
+    f.people_dir = f.home_dir / "people";
+    f.model_dir = f.app_dir / "models";
+    f.det_model = f.model_dir / DET_MODEL_NAME;
+    f.rec_model = f.model_dir / REC_MODEL_NAME;
+    return f;
+}
+
+const Folders& folders() {
+    static const Folders f = resolve_folders();
+    return f;
+}
+
+bool is_image_ext(const std::string& ext) {
+    std::string low = ext;
+    std::transform(low.begin(), low.end(), low.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find(IMAGE_EXT.begin(), IMAGE_EXT.end(), low) != IMAGE_EXT.end();
+}
+
+}  // namespace qlcore

@@ -1,0 +1,20 @@
+// What happens before any command runs.
+#pragma once
+
+namespace qlcore {
+
+// Sets OPENCV_LOG_LEVEL to "ERROR" when unset (an empty value is left
+// alone) and makes the already-loaded library follow it.
+void init_environment();
+
+// Switches stdout and stderr to UTF-8 with replacement; a no-op where the
+// console already takes UTF-8 bytes as they are.
+void _utf8_console();
+
+// Keeps the computer awake during a batch (Windows only).
+void keep_awake();
+
+// The flags value keep_awake passes to SetThreadExecutionState.
+inline constexpr unsigned long KEEP_AWAKE_FLAGS = 0x80000001UL;
+
+}  // namespace qlcore

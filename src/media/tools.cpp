@@ -1,0 +1,49 @@
+#include "media/tools.h"
+
+#include "app/settings.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+
+namespace qlcore {
+namespace {
+
+std::optional<std::string> _find_tool(const std::string& name) {
+    if (auto p = find_on_path(name)) return p->string();
+    for (const char* dir : {"/opt/homebrew/bin/", "/usr/local/bin/"}) {
+        fs::path cand = fs::path(dir) / name;
+        std::error_code ec;
+        if (fs::exists(cand, ec)) return cand.string();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> bundled_ffmpeg() {
+    try {
+        fs::path cand = folders().app_dir / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
+        std::error_code ec;
+        if (fs::is_regular_file(cand, ec)) return cand.string();
+    } catch (...) {
+        // Any failure of this last step only means "not found".
+    }
+    return std::nullopt;
+}
+
+std::string ffmpeg_bin() {
+    if (auto p = _find_tool("ffmpeg")) return *p;
+    if (auto p = bundled_ffmpeg()) return *p;
+    stop_with("ffmpeg not found. Run the installer again.");
+}
+
+std::optional<std::string> ffprobe_bin() { return _find_tool("ffprobe"); }
+
+std::vector<std::string> hwaccel_args_for(bool macos, bool windows) {
+    if (macos) return {"-hwaccel", "videotoolbox"};
+    if (windows) return {"-hwaccel", "auto"};
+    return {};
+}
+
+std::vector<std::string> hwaccel_args() { return hwaccel_args_for(MACOS, WINDOWS); }
+
+}  // namespace qlcore

@@ -1,0 +1,41 @@
+#include "platform/interrupt.h"
+
+#include <csignal>
+
+#include "platform/failure.h"
+
+namespace qlcore {
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void _on_signal(int sig) {
+    // A second Ctrl-C while unwinding changes nothing: the first one already
+    // set the course, and destructors end the children either way.
+    if (g_signal == 0) g_signal = sig;
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+    struct sigaction sa {};
+    sa.sa_handler = _on_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: blocked reads must come back with EINTR
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    struct sigaction ign {};
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
+    sigaction(SIGPIPE, &ign, nullptr);
+}
+
+int interrupt_signal() { return g_signal; }
+
+void check_interrupted() {
+    if (g_signal != 0) throw Interrupted{g_signal};
+}
+
+void clear_interrupt() { g_signal = 0; }
+
+}  // namespace qlcore

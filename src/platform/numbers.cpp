@@ -1,0 +1,81 @@
+#include "platform/numbers.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+namespace qlcore {
+
+int64_t round_half_even(double x) {
+    // nearbyint follows the current rounding mode, which is to-nearest-even
+    // unless someone changed it; std::remainder-based code avoids relying on it.
+    double r = std::round(x);
+    if (std::fabs(x - std::trunc(x)) == 0.5) r = 2.0 * std::round(x / 2.0);
+    return static_cast<int64_t>(r);
+}
+
+double round_places(double x, int n) {
+    if (!std::isfinite(x)) return x;
+    // printf rounds the exact binary value, ties to even; strtod then takes
+    // the nearest double to the rounded decimal.
+    int len = std::snprintf(nullptr, 0, "%.*f", n, x);
+    std::vector<char> buf(static_cast<size_t>(len) + 1);
+    std::snprintf(buf.data(), buf.size(), "%.*f", n, x);
+    return std::strtod(buf.data(), nullptr);
+}
+
+std::string shortest(double x) { return nlohmann::json(x).dump(); }
+
+namespace {
+
+bool _is_plain_number(const std::string& s, bool allow_fraction) {
+    size_t i = 0, n = s.size();
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t digits = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+    if (!allow_fraction) return digits > 0 && i == n;
+    if (i < n && s[i] == '.') {
+        ++i;
+        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        size_t ed = 0;
+        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++ed;
+        if (ed == 0) return false;
+    }
+    return i == n;
+}
+
+}  // namespace
+
+std::optional<double> parse_double(const std::string& s) {
+    if (!_is_plain_number(s, true)) return std::nullopt;
+    errno = 0;
+    double v = std::strtod(s.c_str(), nullptr);
+    if (!std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<int64_t> parse_int(const std::string& s) {
+    if (!_is_plain_number(s, false)) return std::nullopt;
+    errno = 0;
+    long long v = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno == ERANGE) return std::nullopt;
+    return static_cast<int64_t>(v);
+}
+
+std::string trim(const std::string& s) {
+    const char* ws = " \t\r\n\v\f";
+    size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+}  // namespace qlcore

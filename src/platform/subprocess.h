@@ -1,0 +1,84 @@
+// Child processes started from an argument vector, never through a shell.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace qlcore {
+
+// What each standard stream of a child is connected to.
+enum class Stdio { Pipe, Inherit, Null };
+
+struct ChildOptions {
+    Stdio in = Stdio::Null;
+    Stdio out = Stdio::Pipe;
+    Stdio err = Stdio::Inherit;
+};
+
+// A running child. Destroying it kills and reaps a child that was not waited
+// for, so no path out of a function leaves a child behind. Pipe ends held here
+// are close-on-exec, so a second child never inherits them.
+class Child {
+public:
+    // Throws MediaError ("cannot start <program>: <reason>") when the program
+    // cannot be started.
+    Child(const std::vector<std::string>& argv, ChildOptions opts);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Reads exactly n bytes from stdout. Returns false at the end of the
+    // stream; a short tail counts as the end and is dropped.
+    bool read_exact(void* buf, size_t n);
+
+    // Reads stdout (or stderr) to its end.
+    std::string read_all_stdout();
+    std::string read_all_stderr();
+
+    // Reads stdout and stderr to their ends together, so neither pipe can
+    // fill up and stall the child.
+    void read_both(std::string& out, std::string& err);
+
+    // Writes every byte to stdin. Returns false when the child no longer
+    // takes input (it exited or closed its end); never raises SIGPIPE.
+    bool write_all(const void* buf, size_t n);
+
+    void close_stdin();
+    void close_stdout();
+
+    // Sends SIGKILL; harmless when the child already ended.
+    void kill();
+
+    // Waits for the child and returns its exit status; a child ended by a
+    // signal gives 128 + the signal number. Later calls return the same value.
+    int wait();
+
+    bool running() const { return pid_ > 0 && !reaped_; }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = -1;
+    // Our ends of the pipes; -1 when not piped or already closed.
+    int in_fd_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+};
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a child to completion with stdout and stderr captured, draining both
+// at once so neither can fill up and stall the child. Stdin is /dev/null.
+RunResult run_capture(const std::vector<std::string>& argv);
+
+// Runs a child with every stream inherited and returns its exit status.
+int run_inherit(const std::vector<std::string>& argv);
+
+}  // namespace qlcore

@@ -1,0 +1,246 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/failure.h"
+#include "platform/interrupt.h"
+#include "platform/subprocess.h"
+
+extern char** environ;
+
+namespace qlcore {
+namespace {
+
+void _close_fd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// A pipe whose both ends are close-on-exec; dup2 in the child clears the flag
+// on the copy it makes, so only the intended end reaches the child.
+void _make_pipe(int fds[2]) {
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw MediaError(std::string("cannot create a pipe: ") + std::strerror(errno));
+}
+
+// Reads what is available into `out`; false at the end of the stream.
+bool _drain_once(int fd, std::string& out) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<size_t>(n));
+            return true;
+        }
+        if (n == 0) return false;
+        if (errno == EINTR) {
+            check_interrupted();
+            continue;
+        }
+        return false;
+    }
+}
+
+std::string _read_to_end(int& fd) {
+    std::string out;
+    if (fd < 0) return out;
+    while (_drain_once(fd, out)) {
+    }
+    _close_fd(fd);
+    return out;
+}
+
+}  // namespace
+
+Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
+    if (argv.empty()) throw MediaError("cannot start a program: empty command");
+    int in_p[2] = {-1, -1}, out_p[2] = {-1, -1}, err_p[2] = {-1, -1};
+    posix_spawn_file_actions_t fa;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawnattr_init(&attr);
+    auto cleanup = [&] {
+        posix_spawn_file_actions_destroy(&fa);
+        posix_spawnattr_destroy(&attr);
+        for (int* p : {in_p, out_p, err_p}) {
+            _close_fd(p[0]);
+            _close_fd(p[1]);
+        }
+    };
+    try {
+        auto wire = [&](Stdio how, int target, int p[2], bool child_reads) {
+            if (how == Stdio::Pipe) {
+                _make_pipe(p);
+                posix_spawn_file_actions_adddup2(&fa, child_reads ? p[0] : p[1], target);
+            } else if (how == Stdio::Null) {
+                posix_spawn_file_actions_addopen(&fa, target, "/dev/null",
+                                                 child_reads ? O_RDONLY : O_WRONLY, 0);
+            }
+        };
+        wire(opts.in, 0, in_p, true);
+        wire(opts.out, 1, out_p, false);
+        wire(opts.err, 2, err_p, false);
+
+        // Own process group: a Ctrl-C at the terminal reaches only us, and we
+        // end the children ourselves. Signals we ignore or catch are reset.
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setpgroup(&attr, 0);
+        posix_spawnattr_setflags(&attr,
+                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+        std::vector<char*> cargv;
+        for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+        cargv.push_back(nullptr);
+        int rc = ::posix_spawn(&pid_, argv[0].c_str(), &fa, &attr, cargv.data(), environ);
+        if (rc != 0) {
+            pid_ = -1;
+            throw MediaError("cannot start " + argv[0] + ": " + std::strerror(rc));
+        }
+    } catch (...) {
+        cleanup();
+        throw;
+    }
+    // Keep our ends, close the child's.
+    std::swap(in_fd_, in_p[1]);
+    std::swap(out_fd_, out_p[0]);
+    std::swap(err_fd_, err_p[0]);
+    cleanup();
+}
+
+Child::~Child() {
+    close_stdin();
+    close_stdout();
+    _close_fd(err_fd_);
+    if (running()) {
+        kill();
+        wait();
+    }
+}
+
+bool Child::read_exact(void* buf, size_t n) {
+    auto* p = static_cast<char*>(buf);
+    size_t got = 0;
+    while (got < n) {
+        if (out_fd_ < 0) return false;
+        ssize_t r = ::read(out_fd_, p + got, n - got);
+        if (r > 0) {
+            got += static_cast<size_t>(r);
+        } else if (r == 0) {
+            return false;
+        } else if (errno == EINTR) {
+            check_interrupted();
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Child::read_all_stdout() { return _read_to_end(out_fd_); }
+std::string Child::read_all_stderr() { return _read_to_end(err_fd_); }
+
+bool Child::write_all(const void* buf, size_t n) {
+    const auto* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+        if (in_fd_ < 0) return false;
+        ssize_t w = ::write(in_fd_, p + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+        } else if (w < 0 && errno == EINTR) {
+            check_interrupted();
+        } else {
+            return false;  // EPIPE and friends: SIGPIPE is ignored
+        }
+    }
+    return true;
+}
+
+void Child::close_stdin() { _close_fd(in_fd_); }
+void Child::close_stdout() { _close_fd(out_fd_); }
+
+void Child::kill() {
+    if (running()) ::kill(pid_, SIGKILL);
+}
+
+int Child::wait() {
+    if (pid_ <= 0) return status_;
+    while (!reaped_) {
+        int st = 0;
+        pid_t r = ::waitpid(pid_, &st, 0);
+        if (r == pid_) {
+            reaped_ = true;
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        } else if (r < 0 && errno == EINTR) {
+            // Interrupted while waiting: end the child rather than wait for
+            // it to finish its work.
+            if (interrupt_signal() != 0) ::kill(pid_, SIGKILL);
+        } else {
+            reaped_ = true;  // not our child any more; nothing to reap
+        }
+    }
+    return status_;
+}
+
+void Child::read_both(std::string& out, std::string& err) {
+    while (out_fd_ >= 0 || err_fd_ >= 0) {
+        struct pollfd fds[2];
+        int* owners[2];
+        nfds_t n = 0;
+        for (int* fd : {&out_fd_, &err_fd_}) {
+            if (*fd < 0) continue;
+            fds[n] = {*fd, POLLIN, 0};
+            owners[n++] = fd;
+        }
+        int r = ::poll(fds, n, -1);
+        if (r < 0) {
+            if (errno == EINTR) {
+                check_interrupted();
+                continue;
+            }
+            break;
+        }
+        for (nfds_t i = 0; i < n; ++i) {
+            if (fds[i].revents == 0) continue;
+            std::string& sink = owners[i] == &out_fd_ ? out : err;
+            if (!_drain_once(*owners[i], sink)) _close_fd(*owners[i]);
+        }
+    }
+    _close_fd(out_fd_);
+    _close_fd(err_fd_);
+}
+
+RunResult run_capture(const std::vector<std::string>& argv) {
+    Child c(argv, {Stdio::Null, Stdio::Pipe, Stdio::Pipe});
+    RunResult res;
+    c.read_both(res.out, res.err);
+    res.status = c.wait();
+    check_interrupted();
+    return res;
+}
+
+int run_inherit(const std::vector<std::string>& argv) {
+    // Stdin stays /dev/null: an ffmpeg reading the terminal would take
+    // keystrokes as commands, and from its own process group it would be
+    // stopped for touching the terminal.
+    Child c(argv, {Stdio::Null, Stdio::Inherit, Stdio::Inherit});
+    int st = c.wait();
+    check_interrupted();
+    return st;
+}
+
+}  // namespace qlcore
