@@ -1,0 +1,28 @@
+// The face search pass over one clip.
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "media/probe.h"
+#include "tracking/tracker.h"
+
+namespace qlcore {
+
+class Models;
+
+struct SearchResult {
+    std::vector<Track> tracks;
+    int64_t n_frames = 0;  // 0 when no frame could be read
+};
+
+// gallery: M x 128 CV_32F; owners: M entries. Uses tuning.det_max_side and
+// tuning.det_every.
+SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size,
+                     Models& models, const cv::Mat& gallery, const std::vector<int32_t>& owners,
+                     const Tuning& tuning);
+
+}  // namespace qlcore

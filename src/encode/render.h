@@ -1,0 +1,24 @@
+// Writing the mosaicked video with the source's audio and timecode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "media/ffmpeg_commands.h"
+#include "media/probe.h"
+#include "tracking/box.h"
+
+namespace qlcore {
+
+// Writes `out`: encodes with the first encoder entry that works, then muxes
+// into a temporary file beside `out` and renames it onto `out`, so `out`
+// never exists half-written. Throws MediaError when nothing works.
+void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
+            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec);
+
+// One attempt with one encoder entry; returns the frames written.
+int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
+                    const MosaicPlan& plan, int64_t n_frames, FrameSize size,
+                    const ClipInfo& info);
+
+}  // namespace qlcore

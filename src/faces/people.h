@@ -1,0 +1,37 @@
+// The people library: person folders, embedding caches, the Gallery.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <opencv2/core.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qlcore {
+
+class Models;
+
+struct Gallery {
+    std::vector<std::string> names;  // kept people with usable photos
+    cv::Mat gallery;                 // M x 128 CV_32F, rows of unit length
+    std::vector<int32_t> owners;     // M indices into names
+};
+
+// BGR picture, or nothing (".heic"/".heif" always nothing).
+std::optional<cv::Mat> read_image(const std::filesystem::path& path);
+
+// Person folder names, sorted by code point. people_dir defaults to PEOPLE_DIR.
+std::vector<std::string> list_people();
+std::vector<std::string> list_people(const std::filesystem::path& people_dir);
+
+// n x 128 CV_32F usable embeddings in photo order; rewrites the cache.
+cv::Mat load_person(Models& models, const std::string& name, bool verbose = true);
+cv::Mat load_person(Models& models, const std::filesystem::path& people_dir,
+                    const std::string& name, bool verbose = true);
+
+Gallery build_gallery(Models& models, const std::vector<std::string>& keep);
+Gallery build_gallery(Models& models, const std::filesystem::path& people_dir,
+                      const std::vector<std::string>& keep);
+
+}  // namespace qlcore

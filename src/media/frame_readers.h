@@ -1,0 +1,66 @@
+// Decoded frames pulled one by one from an ffmpeg pipe.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+
+#include "media/ffmpeg_commands.h"
+#include "media/probe.h"
+#include "platform/subprocess.h"
+
+namespace qlcore {
+
+class _Pipe {
+public:
+    _Pipe(const Args& cmd, size_t nbytes);
+    ~_Pipe();  // closes: the child never outlives its reader
+    _Pipe(const _Pipe&) = delete;
+    _Pipe& operator=(const _Pipe&) = delete;
+
+    // Exactly nbytes into dst; false at the end (a partial tail is dropped)
+    // and on every later call.
+    bool _read(void* dst);
+    // Ends and reaps the child; safe to call more than once.
+    void close();
+    size_t nbytes() const { return nbytes_; }
+
+private:
+    std::unique_ptr<Child> proc_;
+    size_t nbytes_;
+    bool ended_ = false;
+};
+
+// BGR pictures scaled by ffmpeg, optionally every k-th frame only.
+class FFReader : public _Pipe {
+public:
+    FFReader(const std::string& path, FrameSize size, const ClipInfo& info, int every = 1);
+    // Fills `out` (h x w, CV_8UC3; reallocated only when its shape differs).
+    // False at the end of the clip.
+    bool read(cv::Mat& out);
+    const int w, h;
+};
+
+// One planar YUV 4:2:0 frame: the buffer the encoder receives and three
+// plane views into it (writing through a view changes the buffer).
+struct YuvFrame {
+    cv::Mat buffer;  // 1 x (ysz + 2 * csz) samples, CV_8U or CV_16U
+    cv::Mat y, u, v;
+    const void* data() const { return buffer.data; }
+    size_t nbytes() const { return buffer.total() * buffer.elemSize(); }
+};
+
+class YUVReader : public _Pipe {
+public:
+    YUVReader(const std::string& path, FrameSize size, const ClipInfo& info);
+    // Fills `frame`, reusing its buffer when it has the right size.
+    bool read(YuvFrame& frame);
+    const int w, h;
+    const bool deep;
+    const std::string pix_fmt;  // "yuv420p10le" when deep, else "yuv420p"
+    const size_t ysz;           // samples in Y
+    const size_t csz;           // samples in each chroma plane
+};
+
+}  // namespace qlcore

@@ -1,0 +1,47 @@
+// What a clip is: rate, length, timecode, depth, colour tags, picture size.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qlcore {
+
+struct ClipInfo {
+    std::optional<std::string> rate;  // a standard rate or the clip's own text
+    int64_t frames = 0;               // 0 when the clip does not tell
+    std::optional<std::string> timecode;
+    int bits = 8;  // 8, or 10 for every deeper source
+    std::optional<std::string> color_primaries;
+    std::optional<std::string> color_transfer;
+    std::optional<std::string> color_space;
+    std::optional<std::string> color_range;
+};
+
+struct FrameSize {
+    int w = 0;
+    int h = 0;
+    bool operator==(const FrameSize&) const = default;
+};
+
+// ffprobe's JSON report, else ffmpeg's input banner.
+ClipInfo probe(const std::string& path);
+
+// Fills `info` from ffprobe's JSON text; throws on anything malformed,
+// leaving what was already stored.
+void parse_probe_json(const std::string& text, ClipInfo& info);
+
+// Fills `info` from ffmpeg's banner text.
+void parse_banner(const std::string& err, ClipInfo& info);
+
+std::optional<std::string> snap_rate(const std::optional<std::string>& avg,
+                                     const std::optional<std::string>& raw);
+
+// A rate text ("30000/1001", "29.97") as a double; 0.0 when unreadable.
+double _rate_value(const std::optional<std::string>& r);
+
+// Size of the first decoded picture; MediaError "could not decode the first
+// frame" when there is none.
+FrameSize frame_size(const std::string& path);
+
+}  // namespace qlcore
