@@ -19,6 +19,16 @@ struct SearchResult {
     int64_t n_frames = 0;  // 0 when no frame could be read
 };
 
+// The search size and the factors derived from it.
+struct SearchGeometry {
+    double sc = 1.0;        // search scale, never above 1
+    int dw = 0, dh = 0;     // search size, always even
+    double up = 1.0;        // search pixels -> frame pixels
+    double verify_w = 0.0;  // smallest face width worth a re-check
+};
+
+SearchGeometry search_geometry(FrameSize size, int det_max_side);
+
 // gallery: M x 128 CV_32F; owners: M entries. Uses tuning.det_max_side and
 // tuning.det_every.
 SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size,

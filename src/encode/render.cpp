@@ -1,0 +1,129 @@
+#include "encode/render.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <opencv2/videoio.hpp>
+
+#include "encode/encoders.h"
+#include "media/capture.h"
+#include "media/console.h"
+#include "media/frame_readers.h"
+#include "media/tools.h"
+#include "mosaic/mosaic.h"
+#include "platform/clock.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/interrupt.h"
+#include "platform/numbers.h"
+#include "platform/subprocess.h"
+
+namespace qlcore {
+namespace {
+
+std::string _fallback_rate(const std::string& path) {
+    cv::VideoCapture cap = open_video(path);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6f", cap.get(cv::CAP_PROP_FPS));
+    return buf;
+}
+
+// The last line of the trimmed error text, or "encoder failed".
+std::string _last_line(const std::string& text) {
+    std::string t = trim(text);
+    if (t.empty()) return "encoder failed";
+    size_t nl = t.find_last_of("\r\n");
+    return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
+fs::path _beside(const fs::path& out, const std::string& suffix) {
+    return out.parent_path() / (out.stem().string() + suffix);
+}
+
+}  // namespace
+
+int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
+                    const MosaicPlan& plan, int64_t n_frames, FrameSize size,
+                    const ClipInfo& info) {
+    const std::string ff = ffmpeg_bin();
+    const std::string rate =
+        info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
+    const int W = size.w, H = size.h;
+
+    // Declared before the encoder, so the decoder is closed too when the
+    // encoder cannot be started.
+    YUVReader reader(path, size, info);
+    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, enc, color_args(info), tmp_video),
+                  {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
+
+    int64_t fi = 0;
+    const double t0 = now_seconds();
+    YuvFrame frame;
+    // An error escaping this loop leaves both children to their owners'
+    // destructors, which kill and reap them.
+    while (reader.read(frame)) {
+        check_interrupted();
+        if (auto it = plan.find(fi); it != plan.end())
+            for (const BoxF& box : it->second) mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
+        if (!encoder.write_all(frame.data(), frame.nbytes())) break;  // the encoder quit
+        ++fi;
+        if (fi % 10 == 0) progress("writing", fi, n_frames, t0);
+    }
+    reader.close();
+    encoder.close_stdin();
+    std::string err = encoder.read_all_stderr();
+    int rc = encoder.wait();
+    check_interrupted();
+    if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
+    progress("writing", fi, n_frames, t0);
+    log("");
+    return fi;
+}
+
+void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
+            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec) {
+    const std::string ff = ffmpeg_bin();
+    const fs::path outp(out);
+    const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
+    // Removed on every way out, errors of any kind included.
+    ScopedRemove video_guard(tmp_video);
+
+    std::optional<MediaError> last_err;
+    for (const Args& enc : encoder_candidates(codec, info, size)) {
+        try {
+            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info);
+            last_err.reset();
+            break;
+        } catch (const MediaError& e) {
+            last_err = e;
+            log("");
+            log("  " + enc.at(1) + " not available here (" + e.what() +
+                "); trying the next encoder\u2026");
+            std::error_code ec;
+            fs::remove(tmp_video, ec);
+        }
+    }
+    if (last_err) throw MediaError(std::string("could not encode video: ") + last_err->what());
+
+    // The mux writes a temporary file that is renamed onto the output only
+    // once complete: an interrupted run must never leave a partial video
+    // under the final name, where the next run would take it as done.
+    const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
+    ScopedRemove out_guard(tmp_out);
+    const std::string tc = info.timecode.value_or("");
+    bool muxed = false;
+    for (const Args& cmd : mux_commands(ff, tmp_video.string(), path, tc, tmp_out.string())) {
+        if (run_inherit(cmd) == 0) {
+            muxed = true;
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove(tmp_video, ec);
+    if (!muxed) throw MediaError("ffmpeg failed while adding audio");
+    fs::rename(tmp_out, outp, ec);
+    if (ec) throw MediaError("could not save " + out + ": " + ec.message());
+    out_guard.release();
+}
+
+}  // namespace qlcore
