@@ -38,8 +38,8 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side) {
     return g;
 }
 
-SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size,
-                     Models& models, const cv::Mat& gallery, const std::vector<int32_t>& owners,
+SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
+                     const cv::Mat& gallery, const std::vector<int32_t>& owners,
                      const Tuning& tuning) {
     const SearchGeometry g = search_geometry(size, tuning.det_max_side);
     const int every = std::max(1, tuning.det_every);

@@ -31,8 +31,8 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side);
 
 // gallery: M x 128 CV_32F; owners: M entries. Uses tuning.det_max_side and
 // tuning.det_every.
-SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size,
-                     Models& models, const cv::Mat& gallery, const std::vector<int32_t>& owners,
+SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
+                     const cv::Mat& gallery, const std::vector<int32_t>& owners,
                      const Tuning& tuning);
 
 }  // namespace qlcore

@@ -7,7 +7,9 @@
 
 namespace qlcore {
 
-const char* version_text() { return "qlcore 1.0.0"; }
+const char* version_text() {
+    return "qlcore 1.0.0";
+}
 
 namespace {
 
@@ -40,8 +42,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
     process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
     process->add_option("files", a.files);
 
-    CLI::App* enroll =
-        app.add_subcommand("enroll", "collect face photos of a person from a clip");
+    CLI::App* enroll = app.add_subcommand("enroll", "collect face photos of a person from a clip");
     enroll->add_option("name", a.name)->required();
     enroll->add_option("--from-video", a.from_video)->required();
     enroll->add_option("--every", a.every, "seconds between samples")->capture_default_str();

@@ -54,7 +54,8 @@ RunPlan plan_run(const CliArgs& args) {
         plan.clips = trimmed_lines(read_file(dir / "clips.txt"));
         plan.keep.clear();
         std::error_code ec;
-        if (fs::exists(dir / "keep.txt", ec)) plan.keep = trimmed_lines(read_file(dir / "keep.txt"));
+        if (fs::exists(dir / "keep.txt", ec))
+            plan.keep = trimmed_lines(read_file(dir / "keep.txt"));
         if (fs::exists(dir / "options.txt", ec))
             for (const auto& line : split_lines(read_file(dir / "options.txt")))
                 apply_option_line(plan, line);

@@ -46,7 +46,7 @@ inline constexpr int LOOKALIKE_SHORT = 3;
 inline constexpr int ENGINE_VERSION = 5;
 inline constexpr int ANALYSIS_VERSION = 5;
 inline constexpr std::array<const char*, 13> STANDARD_RATES = {
-    "24000/1001", "24/1", "25/1", "30000/1001", "30/1", "48/1", "50/1",
+    "24000/1001", "24/1", "25/1",  "30000/1001",  "30/1",  "48/1", "50/1",
     "60000/1001", "60/1", "100/1", "120000/1001", "120/1", "240/1"};
 
 // The three values a job may replace. They travel as a value through the calls
@@ -73,7 +73,7 @@ struct Folders {
 
 inline constexpr const char* DET_MODEL_NAME = "face_detection_yunet_2023mar.onnx";
 inline constexpr const char* REC_MODEL_NAME = "face_recognition_sface_2021dec.onnx";
-inline constexpr std::array<const char*, 7> IMAGE_EXT = {".bmp",  ".heic", ".heif", ".jpeg",
+inline constexpr std::array<const char*, 7> IMAGE_EXT = {".bmp", ".heic", ".heif", ".jpeg",
                                                          ".jpg", ".png",  ".webp"};
 
 // Resolves the folders from the running program and the environment.

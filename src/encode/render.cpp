@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <opencv2/videoio.hpp>
+#include <optional>
 
 #include "encode/encoders.h"
 #include "media/capture.h"
@@ -46,8 +46,7 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size,
                     const ClipInfo& info) {
     const std::string ff = ffmpeg_bin();
-    const std::string rate =
-        info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
+    const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
     const int W = size.w, H = size.h;
 
     // Declared before the encoder, so the decoder is closed too when the
@@ -64,7 +63,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     while (reader.read(frame)) {
         check_interrupted();
         if (auto it = plan.find(fi); it != plan.end())
-            for (const BoxF& box : it->second) mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
+            for (const BoxF& box : it->second)
+                mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
         if (!encoder.write_all(frame.data(), frame.nbytes())) break;  // the encoder quit
         ++fi;
         if (fi % 10 == 0) progress("writing", fi, n_frames, t0);

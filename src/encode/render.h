@@ -18,7 +18,6 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
 
 // One attempt with one encoder entry; returns the frames written.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
-                    const MosaicPlan& plan, int64_t n_frames, FrameSize size,
-                    const ClipInfo& info);
+                    const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info);
 
 }  // namespace qlcore

@@ -22,8 +22,9 @@ std::string progress_text(const std::string& label, long long i, long long total
         double eta = fps > 0 ? static_cast<double>(total - i) / fps : 0.0;
         double minutes = std::floor(eta / 60.0);
         double seconds = std::floor(eta - 60.0 * minutes);
-        std::snprintf(buf, sizeof buf, "%5.1f%%  (%lld/%lld frames, %4.1f fps, ~%.0fm%02.0fs left)   ",
-                      pct, i, total, fps, minutes, seconds);
+        std::snprintf(buf, sizeof buf,
+                      "%5.1f%%  (%lld/%lld frames, %4.1f fps, ~%.0fm%02.0fs left)   ", pct, i,
+                      total, fps, minutes, seconds);
     } else {
         std::snprintf(buf, sizeof buf, "%lld frames (%4.1f fps)   ", i, fps);
     }

@@ -9,8 +9,8 @@ std::string media_path(const std::string& path) {
 }
 
 Args probe_command(const std::string& ffprobe, const std::string& path) {
-    return {ffprobe,        "-v",          "error",         "-print_format",
-            "json",         "-show_streams", "-show_format", media_path(path)};
+    return {ffprobe,         "-v",           "error",         "-print_format", "json",
+            "-show_streams", "-show_format", media_path(path)};
 }
 
 Args banner_command(const std::string& ffmpeg, const std::string& path) {
@@ -18,13 +18,12 @@ Args banner_command(const std::string& ffmpeg, const std::string& path) {
 }
 
 Args first_frame_command(const std::string& ffmpeg, const std::string& path) {
-    return {ffmpeg, "-v", "error", "-i", media_path(path), "-map", "0:v:0", "-frames:v", "1",
-            "-c:v", "png", "-f", "image2pipe", "-"};
+    return {ffmpeg, "-v",   "error", "-i", media_path(path), "-map", "0:v:0", "-frames:v",
+            "1",    "-c:v", "png",   "-f", "image2pipe",     "-"};
 }
 
 std::string bgr_filter(int w, int h, int every) {
-    std::string scale =
-        "scale=" + std::to_string(w) + ":" + std::to_string(h) + ":flags=bilinear";
+    std::string scale = "scale=" + std::to_string(w) + ":" + std::to_string(h) + ":flags=bilinear";
     if (every > 1) return "select=not(mod(n\\," + std::to_string(every) + "))," + scale;
     return scale;
 }
@@ -33,9 +32,9 @@ Args bgr_reader_command(const std::string& ffmpeg, const Args& hwaccel, const st
                         int w, int h, int every) {
     Args cmd{ffmpeg, "-v", "error"};
     cmd.insert(cmd.end(), hwaccel.begin(), hwaccel.end());
-    cmd.insert(cmd.end(), {"-i", media_path(path), "-map", "0:v:0", "-fps_mode", "passthrough",
-                           "-vf", bgr_filter(w, h, every), "-f", "rawvideo", "-pix_fmt", "bgr24",
-                           "-"});
+    cmd.insert(cmd.end(),
+               {"-i", media_path(path), "-map", "0:v:0", "-fps_mode", "passthrough", "-vf",
+                bgr_filter(w, h, every), "-f", "rawvideo", "-pix_fmt", "bgr24", "-"});
     return cmd;
 }
 
@@ -48,13 +47,28 @@ Args yuv_reader_command(const std::string& ffmpeg, const Args& hwaccel, const st
     return cmd;
 }
 
-Args encoders_command(const std::string& ffmpeg) { return {ffmpeg, "-hide_banner", "-encoders"}; }
+Args encoders_command(const std::string& ffmpeg) {
+    return {ffmpeg, "-hide_banner", "-encoders"};
+}
 
 Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
                     const std::string& rate, const Args& encoder, const Args& colour,
                     const std::string& tmp_video) {
-    Args cmd{ffmpeg, "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt",
-             pix_fmt, "-s", std::to_string(w) + "x" + std::to_string(h), "-r", rate, "-i", "-"};
+    Args cmd{ffmpeg,
+             "-hide_banner",
+             "-loglevel",
+             "error",
+             "-y",
+             "-f",
+             "rawvideo",
+             "-pix_fmt",
+             pix_fmt,
+             "-s",
+             std::to_string(w) + "x" + std::to_string(h),
+             "-r",
+             rate,
+             "-i",
+             "-"};
     cmd.insert(cmd.end(), encoder.begin(), encoder.end());
     cmd.insert(cmd.end(), colour.begin(), colour.end());
     cmd.push_back("-an");
@@ -65,9 +79,23 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
 std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
                                const std::string& source, const std::string& timecode,
                                const std::string& out) {
-    Args base{ffmpeg, "-hide_banner", "-loglevel", "error", "-y", "-i", media_path(tmp_video),
-              "-i", media_path(source), "-map", "0:v:0", "-map", "1:a?", "-map_metadata", "1",
-              "-c:v", "copy"};
+    Args base{ffmpeg,
+              "-hide_banner",
+              "-loglevel",
+              "error",
+              "-y",
+              "-i",
+              media_path(tmp_video),
+              "-i",
+              media_path(source),
+              "-map",
+              "0:v:0",
+              "-map",
+              "1:a?",
+              "-map_metadata",
+              "1",
+              "-c:v",
+              "copy"};
     Args tc;
     if (!timecode.empty()) tc = {"-timecode", timecode};
     auto with = [&](Args audio, bool timecode_too) {

@@ -36,7 +36,9 @@ std::string ffmpeg_bin() {
     stop_with("ffmpeg not found. Run the installer again.");
 }
 
-std::optional<std::string> ffprobe_bin() { return _find_tool("ffprobe"); }
+std::optional<std::string> ffprobe_bin() {
+    return _find_tool("ffprobe");
+}
 
 std::vector<std::string> hwaccel_args_for(bool macos, bool windows) {
     if (macos) return {"-hwaccel", "videotoolbox"};
@@ -44,6 +46,8 @@ std::vector<std::string> hwaccel_args_for(bool macos, bool windows) {
     return {};
 }
 
-std::vector<std::string> hwaccel_args() { return hwaccel_args_for(MACOS, WINDOWS); }
+std::vector<std::string> hwaccel_args() {
+    return hwaccel_args_for(MACOS, WINDOWS);
+}
 
 }  // namespace qlcore

@@ -22,7 +22,7 @@ struct FatalStop {
 };
 
 class MediaError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -30,6 +30,8 @@ struct Interrupted {
     int signal_number;
 };
 
-[[noreturn]] inline void stop_with(const std::string& message) { throw FatalStop{message}; }
+[[noreturn]] inline void stop_with(const std::string& message) {
+    throw FatalStop{message};
+}
 
 }  // namespace qlcore

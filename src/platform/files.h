@@ -35,7 +35,7 @@ fs::path sibling_temp_path(const fs::path& p, const std::string& suffix);
 
 // Removes the file at the path when the owner goes away, unless released.
 class ScopedRemove {
-public:
+  public:
     explicit ScopedRemove(fs::path p) : path_(std::move(p)) {}
     ~ScopedRemove();
     ScopedRemove(const ScopedRemove&) = delete;
@@ -43,7 +43,7 @@ public:
     const fs::path& path() const { return path_; }
     void release() { path_.clear(); }
 
-private:
+  private:
     fs::path path_;
 };
 

@@ -44,8 +44,8 @@ std::string read_file(const fs::path& p) {
 fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = p.parent_path();
-    std::string name = "." + p.filename().string() + suffix + "." +
-                       std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    std::string name = "." + p.filename().string() + suffix + "." + std::to_string(::getpid()) +
+                       "-" + std::to_string(counter++);
     return dir.empty() ? fs::path(name) : dir / name;
 }
 
@@ -53,7 +53,8 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
     fs::path tmp = sibling_temp_path(p, ".part");
     ScopedRemove guard(tmp);
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
     size_t done = 0;
     while (done < data.size()) {
         ssize_t w = ::write(fd, data.data() + done, data.size() - done);

@@ -30,12 +30,16 @@ void install_signal_handlers() {
     sigaction(SIGPIPE, &ign, nullptr);
 }
 
-int interrupt_signal() { return g_signal; }
+int interrupt_signal() {
+    return g_signal;
+}
 
 void check_interrupted() {
     if (g_signal != 0) throw Interrupted{g_signal};
 }
 
-void clear_interrupt() { g_signal = 0; }
+void clear_interrupt() {
+    g_signal = 0;
+}
 
 }  // namespace qlcore

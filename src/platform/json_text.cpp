@@ -43,9 +43,13 @@ std::string dump_inline(const json& j) {
     return out;
 }
 
-std::string dump_indented(const json& j) { return j.dump(1, ' ', true, kReplace); }
+std::string dump_indented(const json& j) {
+    return j.dump(1, ' ', true, kReplace);
+}
 
-std::string dump_compact(const json& j) { return j.dump(-1, ' ', true, kReplace); }
+std::string dump_compact(const json& j) {
+    return j.dump(-1, ' ', true, kReplace);
+}
 
 json parse_json(const std::string& text) {
     bool too_deep = false;

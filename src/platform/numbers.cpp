@@ -27,7 +27,9 @@ double round_places(double x, int n) {
     return std::strtod(buf.data(), nullptr);
 }
 
-std::string shortest(double x) { return nlohmann::json(x).dump(); }
+std::string shortest(double x) {
+    return nlohmann::json(x).dump();
+}
 
 namespace {
 
@@ -35,18 +37,21 @@ bool _is_plain_number(const std::string& s, bool allow_fraction) {
     size_t i = 0, n = s.size();
     if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
     size_t digits = 0;
-    while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+    while (i < n && std::isdigit(static_cast<unsigned char>(s[i])))
+        ++i, ++digits;
     if (!allow_fraction) return digits > 0 && i == n;
     if (i < n && s[i] == '.') {
         ++i;
-        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+        while (i < n && std::isdigit(static_cast<unsigned char>(s[i])))
+            ++i, ++digits;
     }
     if (digits == 0) return false;
     if (i < n && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
         if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
         size_t ed = 0;
-        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++ed;
+        while (i < n && std::isdigit(static_cast<unsigned char>(s[i])))
+            ++i, ++ed;
         if (ed == 0) return false;
     }
     return i == n;

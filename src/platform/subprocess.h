@@ -22,7 +22,7 @@ struct ChildOptions {
 // for, so no path out of a function leaves a child behind. Pipe ends held here
 // are close-on-exec, so a second child never inherits them.
 class Child {
-public:
+  public:
     // Throws MediaError ("cannot start <program>: <reason>") when the program
     // cannot be started.
     Child(const std::vector<std::string>& argv, ChildOptions opts);
@@ -57,8 +57,9 @@ public:
     int wait();
 
     bool running() const { return pid_ > 0 && !reaped_; }
+    pid_t pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = -1;

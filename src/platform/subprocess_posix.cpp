@@ -99,11 +99,12 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
         posix_spawnattr_setsigmask(&attr, &none);
         posix_spawnattr_setsigdefault(&attr, &defaults);
         posix_spawnattr_setpgroup(&attr, 0);
-        posix_spawnattr_setflags(&attr,
-                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setflags(
+            &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
         std::vector<char*> cargv;
-        for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            cargv.push_back(const_cast<char*>(a.c_str()));
         cargv.push_back(nullptr);
         int rc = ::posix_spawn(&pid_, argv[0].c_str(), &fa, &attr, cargv.data(), environ);
         if (rc != 0) {
@@ -150,8 +151,12 @@ bool Child::read_exact(void* buf, size_t n) {
     return true;
 }
 
-std::string Child::read_all_stdout() { return _read_to_end(out_fd_); }
-std::string Child::read_all_stderr() { return _read_to_end(err_fd_); }
+std::string Child::read_all_stdout() {
+    return _read_to_end(out_fd_);
+}
+std::string Child::read_all_stderr() {
+    return _read_to_end(err_fd_);
+}
 
 bool Child::write_all(const void* buf, size_t n) {
     const auto* p = static_cast<const char*>(buf);
@@ -170,8 +175,12 @@ bool Child::write_all(const void* buf, size_t n) {
     return true;
 }
 
-void Child::close_stdin() { _close_fd(in_fd_); }
-void Child::close_stdout() { _close_fd(out_fd_); }
+void Child::close_stdin() {
+    _close_fd(in_fd_);
+}
+void Child::close_stdout() {
+    _close_fd(out_fd_);
+}
 
 void Child::kill() {
     if (running()) ::kill(pid_, SIGKILL);

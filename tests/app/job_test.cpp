@@ -1,0 +1,71 @@
+#include "app/job.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "support/test_support.h"
+
+using namespace qlcore;
+using qltest::ScopedTempDir;
+
+TEST(JobFiles, LinesWhateverTheLineBreaks) {
+    EXPECT_EQ(split_lines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(split_lines("\xEF\xBB\xBFfirst\r\n"), (std::vector<std::string>{"first"}));
+    EXPECT_EQ(trimmed_lines("  a.mov  \r\n\r\n\t\n b.mov\t/out \n"),
+              (std::vector<std::string>{"a.mov", "b.mov\t/out"}));
+}
+
+TEST(JobFiles, OptionLines) {
+    RunPlan p;
+    apply_option_line(p, "codec=h264");
+    EXPECT_EQ(p.codec, "h264");
+    apply_option_line(p, "codec= hevc  ");
+    EXPECT_EQ(p.codec, "hevc");
+    apply_option_line(p, "threshold=0.5");
+    EXPECT_EQ(p.tuning.keep_threshold, 0.5);
+    apply_option_line(p, "threshold=strict");  // not a number: ignored
+    apply_option_line(p, "threshold=");
+    EXPECT_EQ(p.tuning.keep_threshold, 0.5);
+    apply_option_line(p, "threshold= 0.25 ");
+    EXPECT_EQ(p.tuning.keep_threshold, 0.25);
+    apply_option_line(p, " codec=prores");  // compared untrimmed: ignored
+    EXPECT_EQ(p.codec, "hevc");
+    EXPECT_FALSE(p.fast);
+    apply_option_line(p, "  speed=fast \t");
+    EXPECT_TRUE(p.fast);
+    apply_option_line(p, "colour=blue");  // unknown: ignored
+}
+
+TEST(JobFiles, JobFolderReplacesCommandLine) {
+    ScopedTempDir job;
+    write_file_atomic(job / "clips.txt", "\xEF\xBB\xBF/c/a.mov\r\n/c/b.mov\t/out\r\n\r\n");
+    write_file_atomic(job / "options.txt", "codec=h264\r\nthreshold=0.5\r\nspeed=fast\r\n");
+    CliArgs args;
+    args.job = job.path().string();
+    args.files = {"/ignored.mov"};
+    args.keep = {"Anna"};
+    RunPlan p = plan_run(args);
+    EXPECT_EQ(p.clips, (std::vector<std::string>{"/c/a.mov", "/c/b.mov\t/out"}));
+    EXPECT_TRUE(p.keep.empty()) << "no keep.txt keeps nobody, whatever --keep said";
+    EXPECT_EQ(p.codec, "h264");
+    EXPECT_EQ(p.tuning.keep_threshold, 0.5);
+    EXPECT_EQ(p.tuning.det_max_side, 1600);
+    EXPECT_EQ(p.tuning.det_every, 2);
+
+    write_file_atomic(job / "keep.txt", " Anna \n\nBen\n");
+    EXPECT_EQ(plan_run(args).keep, (std::vector<std::string>{"Anna", "Ben"}));
+}
+
+TEST(JobFiles, CommandLineOnlyAndMissingClipsFile) {
+    CliArgs args;
+    args.files = {"a.mov"};
+    args.keep = {"Anna", "Ben"};
+    RunPlan p = plan_run(args);
+    EXPECT_EQ(p.keep, (std::vector<std::string>{"Anna", "Ben"}));
+    EXPECT_EQ(p.tuning.det_max_side, 1920);
+    EXPECT_EQ(p.tuning.det_every, 1);
+    EXPECT_EQ(p.tuning.keep_threshold, 0.363);
+    ScopedTempDir empty;
+    args.job = empty.path().string();
+    EXPECT_THROW(plan_run(args), std::runtime_error);
+}

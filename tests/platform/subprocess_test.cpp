@@ -1,0 +1,114 @@
+#include "platform/subprocess.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "platform/failure.h"
+#include "platform/interrupt.h"
+
+using namespace qlcore;
+
+namespace {
+
+bool pid_alive(pid_t pid) {
+    return ::kill(pid, 0) == 0;
+}
+
+}  // namespace
+
+TEST(Subprocess, ReadExactDeliversWholeChunksAndDropsShortTail) {
+    // 10 bytes: two whole 4-byte chunks, then a 2-byte tail that is dropped.
+    Child c({"/usr/bin/printf", "abcdefghij"}, {});
+    char buf[4];
+    ASSERT_TRUE(c.read_exact(buf, 4));
+    EXPECT_EQ(std::string(buf, 4), "abcd");
+    ASSERT_TRUE(c.read_exact(buf, 4));
+    EXPECT_EQ(std::string(buf, 4), "efgh");
+    EXPECT_FALSE(c.read_exact(buf, 4));
+    EXPECT_FALSE(c.read_exact(buf, 4));  // stays at the end
+    EXPECT_EQ(c.wait(), 0);
+}
+
+TEST(Subprocess, ExitStatusAndSignalStatus) {
+    EXPECT_EQ(run_capture({"/bin/sh", "-c", "exit 3"}).status, 3);
+    EXPECT_EQ(run_capture({"/bin/sh", "-c", "kill -9 $$"}).status, 128 + 9);
+}
+
+TEST(Subprocess, StartFailureIsAMediaError) {
+    try {
+        Child c({"/nonexistent/program"}, {});
+        FAIL() << "started a program that does not exist";
+    } catch (const MediaError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot start /nonexistent/program"),
+                  std::string::npos);
+    }
+}
+
+TEST(Subprocess, CaptureDrainsLargeStdoutAndStderrTogether) {
+    // 1 MB on each stream would deadlock a reader that drains one at a time.
+    auto r = run_capture({"/bin/sh", "-c",
+                          "head -c 1000000 /dev/zero; head -c 1000000 /dev/zero >&2; "
+                          "head -c 1000000 /dev/zero; exit 7"});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.out.size(), 2000000u);
+    EXPECT_EQ(r.err.size(), 1000000u);
+}
+
+TEST(Subprocess, WritingIntoAnExitedChildIsAnErrorValueNotASignal) {
+    install_signal_handlers();  // ignores SIGPIPE like the program does
+    Child c({"/bin/true"}, {Stdio::Pipe, Stdio::Null, Stdio::Null});
+    c.wait();
+    std::string block(1 << 20, 'x');
+    EXPECT_FALSE(c.write_all(block.data(), block.size()));
+}
+
+TEST(Subprocess, WriteAllFeedsTheChild) {
+    Child c({"/usr/bin/wc", "-c"}, {Stdio::Pipe, Stdio::Pipe, Stdio::Null});
+    std::string block(300000, 'x');
+    ASSERT_TRUE(c.write_all(block.data(), block.size()));
+    c.close_stdin();
+    EXPECT_EQ(c.read_all_stdout(), "300000\n");
+    EXPECT_EQ(c.wait(), 0);
+}
+
+TEST(Subprocess, DestroyingARunningChildKillsAndReapsIt) {
+    pid_t pid = -1;
+    {
+        Child c({"/bin/sleep", "30"}, {Stdio::Null, Stdio::Pipe, Stdio::Null});
+        pid = c.pid();
+        ASSERT_TRUE(pid_alive(pid));
+    }
+    // Reaped, not a zombie: waitpid finds no such child.
+    EXPECT_FALSE(pid_alive(pid));
+    EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);
+}
+
+TEST(Subprocess, ChildIsKilledWhenTheOwnerUnwinds) {
+    pid_t pid = -1;
+    try {
+        Child c({"/bin/sleep", "30"}, {});
+        pid = c.pid();
+        throw std::runtime_error("caller failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(pid_alive(pid));
+}
+
+TEST(Subprocess, ArgumentsReachTheChildUnchangedWithoutAShell) {
+    auto r = run_capture({"/usr/bin/printf", "%s|", "a b", "$HOME", "*", "-x", "'q'"});
+    EXPECT_EQ(r.out, "a b|$HOME|*|-x|'q'|");
+}
+
+TEST(Subprocess, PipeEndsAreNotInheritedBySecondChild) {
+    // If the first child's stdin pipe leaked into the second child, the first
+    // would never see the end of its input and this test would hang.
+    Child first({"/bin/cat"}, {Stdio::Pipe, Stdio::Pipe, Stdio::Null});
+    Child second({"/bin/sleep", "5"}, {Stdio::Null, Stdio::Null, Stdio::Null});
+    first.write_all("hi", 2);
+    first.close_stdin();
+    EXPECT_EQ(first.read_all_stdout(), "hi");
+    EXPECT_EQ(first.wait(), 0);
+}
