@@ -1,0 +1,149 @@
+#include "encode/encoders.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#if !defined(_WIN32)
+#include <sys/utsname.h>
+#endif
+
+#include "app/settings.h"
+#include "media/tools.h"
+#include "platform/subprocess.h"
+
+namespace qlcore {
+namespace {
+
+// The ffmpeg encoder listing, fetched at the first has_encoder call.
+std::optional<std::string> _ENCODERS;
+
+// Whole megabits per second for hardware encoders, never below `floor_mbps`.
+std::string _bit_rate(double px, double bits_per_pixel, double floor_mbps) {
+    double mbps = std::floor(px * bits_per_pixel / 1000000.0);
+    mbps = std::clamp(mbps, floor_mbps, 1e9);  // absurd rates must not overflow
+    return std::to_string(static_cast<long long>(mbps)) + "M";
+}
+
+std::vector<Args> _hevc(const EncoderPlatform& p, bool deep, const std::string& br,
+                        const std::function<bool(const std::string&)>& has) {
+    auto hw = [&](const std::string& name, bool allow_sw) {
+        Args e{"-c:v", name, "-b:v", br, "-pix_fmt", deep ? "p010le" : "nv12"};
+        if (deep) e.insert(e.end(), {"-profile:v", "main10"});
+        if (allow_sw) e.insert(e.end(), {"-allow_sw", "1"});
+        e.insert(e.end(), {"-tag:v", "hvc1"});
+        return e;
+    };
+    std::vector<Args> list;
+    if (p.macos) list.push_back(hw("hevc_videotoolbox", true));
+    if (p.windows) {
+        list.clear();
+        for (const char* name : {"hevc_nvenc", "hevc_qsv", "hevc_amf"})
+            if (has(name)) list.push_back(hw(name, false));
+    }
+    list.push_back({"-c:v", "libx265", "-crf", "20", "-preset", "veryfast", "-x265-params",
+                    "log-level=error", "-pix_fmt", deep ? "yuv420p10le" : "yuv420p", "-tag:v",
+                    "hvc1"});
+    return list;
+}
+
+// H.264 output is 8-bit 4:2:0 whatever the source depth.
+std::vector<Args> _h264(const EncoderPlatform& p, const std::string& br,
+                        const std::function<bool(const std::string&)>& has) {
+    std::vector<Args> list;
+    if (p.macos)
+        list.push_back(
+            {"-c:v", "h264_videotoolbox", "-b:v", br, "-pix_fmt", "nv12", "-allow_sw", "1"});
+    if (p.windows) {
+        list.clear();
+        for (const char* name : {"h264_nvenc", "h264_qsv", "h264_amf"})
+            if (has(name)) list.push_back({"-c:v", name, "-b:v", br, "-pix_fmt", "nv12"});
+    }
+    list.push_back({"-c:v", "libx264", "-crf", "17", "-preset", "veryfast", "-pix_fmt", "yuv420p"});
+    return list;
+}
+
+// ProRes output is always 10-bit 4:2:2 whatever the source depth.
+std::vector<Args> _prores(const EncoderPlatform& p,
+                          const std::function<bool(const std::string&)>& has) {
+    std::vector<Args> list;
+    bool apple_silicon = p.macos && p.machine == "arm64";
+    if (apple_silicon && has("prores_videotoolbox"))
+        list.push_back(
+            {"-c:v", "prores_videotoolbox", "-profile:v", "standard", "-pix_fmt", "p210le"});
+    list.push_back(
+        {"-c:v", "prores", "-profile:v", "2", "-pix_fmt", "yuv422p10le", "-vendor", "apl0"});
+    return list;
+}
+
+}  // namespace
+
+EncoderPlatform this_platform() {
+    EncoderPlatform p;
+    p.macos = MACOS;
+    p.windows = WINDOWS;
+#if !defined(_WIN32)
+    if (p.macos) {
+        struct utsname u;
+        if (::uname(&u) == 0) p.machine = u.machine;
+    }
+#endif
+    return p;
+}
+
+std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInfo& info,
+                                         FrameSize size, const EncoderPlatform& platform,
+                                         const std::function<bool(const std::string&)>& has) {
+    const bool deep = info.bits > 8;
+    double fps = _rate_value(info.rate);
+    if (fps == 0.0) fps = 30.0;
+    const double px = static_cast<double>(size.w) * size.h * fps;
+    if (codec == "hevc") return _hevc(platform, deep, _bit_rate(px, 0.12, 8), has);
+    if (codec == "h264") return _h264(platform, _bit_rate(px, 0.18, 10), has);
+    return _prores(platform, has);
+}
+
+std::vector<Args> encoder_candidates(const std::string& codec, const ClipInfo& info,
+                                     FrameSize size) {
+    return encoder_candidates_for(codec, info, size, this_platform(), has_encoder);
+}
+
+bool listing_has(const std::string& listing, const std::string& name) {
+    if (name.empty()) return false;
+    return listing.find(" " + name + " ") != std::string::npos;
+}
+
+bool has_encoder(const std::string& name) {
+    if (!_ENCODERS) {
+        // A missing ffmpeg stops the program inside ffmpeg_bin(); only a run
+        // that fails leaves the listing empty.
+        Args cmd = encoders_command(ffmpeg_bin());
+        try {
+            _ENCODERS = run_capture(cmd).out;
+        } catch (const std::exception&) {
+            _ENCODERS = std::string();
+        }
+    }
+    return listing_has(*_ENCODERS, name);
+}
+
+Args color_args(const ClipInfo& info) {
+    const std::pair<const char*, const std::optional<std::string>*> pairs[] = {
+        {"-color_primaries", &info.color_primaries},
+        {"-color_trc", &info.color_transfer},
+        {"-colorspace", &info.color_space},
+        {"-color_range", &info.color_range}};
+    Args out;
+    for (const auto& [option, value] : pairs) {
+        if (!*value || (*value)->empty()) continue;
+        const std::string& v = **value;
+        // ffmpeg reports these but refuses them as output options, and one
+        // refused option fails every encoder in turn. "gbr" is an RGB source's
+        // matrix, which does not describe our YUV output anyway.
+        if (v == "reserved" || (v == "gbr" && std::string(option) == "-colorspace")) continue;
+        out.insert(out.end(), {option, v});
+    }
+    return out;
+}
+
+}  // namespace qlcore
