@@ -32,4 +32,7 @@ private:
     std::unique_ptr<Recognizer> rec_;
 };
 
+// Index of the largest face (width x height; the first on a tie), -1 for none.
+int largest_face(const cv::Mat& faces);
+
 }  // namespace qlcore

@@ -30,6 +30,13 @@ cv::Mat load_person(Models& models, const std::string& name, bool verbose = true
 cv::Mat load_person(Models& models, const std::filesystem::path& people_dir,
                     const std::string& name, bool verbose = true);
 
+// Index of the largest face when both its sides reach 40 pixels, else -1.
+int usable_face(const cv::Mat& faces);
+
+// Why `name` cannot name a folder inside the people folder (empty, ".",
+// "..", a hidden name or a path separator), or nothing when it can.
+std::optional<std::string> person_name_error(const std::string& name);
+
 Gallery build_gallery(Models& models, const std::vector<std::string>& keep);
 Gallery build_gallery(Models& models, const std::filesystem::path& people_dir,
                       const std::vector<std::string>& keep);

@@ -1,0 +1,153 @@
+#include "faces/models.h"
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect/face.hpp>
+
+#include <cmath>
+
+#include "app/settings.h"
+#include "faces/yunet.h"
+#include "platform/failure.h"
+#include "platform/numbers.h"
+
+namespace qlcore {
+
+namespace fs = std::filesystem;
+
+// SFace through OpenCV's own wrapper, which 4.6 runs as it is.
+class Recognizer {
+  public:
+    explicit Recognizer(const std::string& model) : sf_(cv::FaceRecognizerSF::create(model, "")) {}
+    cv::Ptr<cv::FaceRecognizerSF> sf_;
+};
+
+namespace {
+
+constexpr float _DET_NMS = 0.3f;
+constexpr int _DET_TOP_K = 5000;
+constexpr float _VER_SCORE = 0.3f;
+constexpr float _VER_NMS = 0.3f;
+constexpr int _VER_TOP_K = 50;
+constexpr double _VERIFY_CROP = 2.2;
+constexpr double _VERIFY_CENTRE_TOL = 0.4;
+constexpr double _VERIFY_MIN_FACE = 4.0;
+constexpr int _VERIFY_MIN_SIDE = 8;
+constexpr double _EMBED_GUARD = 1e-9;
+
+void _require_models(const fs::path& det_model, const fs::path& rec_model) {
+    for (const auto& p : {det_model, rec_model}) {
+        std::error_code ec;
+        if (!fs::exists(p, ec))
+            stop_with("Model files missing in " + p.parent_path().string() +
+                      ". Re-run the installer.");
+    }
+}
+
+}  // namespace
+
+Models::Models() : Models(folders().det_model, folders().rec_model) {}
+
+Models::Models(const fs::path& det_model, const fs::path& rec_model) {
+    _require_models(det_model, rec_model);
+    const cv::Size placeholder(320, 320);
+    det_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder,
+                                           static_cast<float>(DET_SCORE), _DET_NMS, _DET_TOP_K);
+    ver_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder, _VER_SCORE,
+                                           _VER_NMS, _VER_TOP_K);
+    rec_ = std::make_unique<Recognizer>(rec_model.string());
+}
+
+Models::~Models() = default;
+
+cv::Mat Models::detect(const cv::Mat& frame, int max_side) {
+    const int h = frame.rows, w = frame.cols;
+    const double s = std::min(1.0, static_cast<double>(max_side) / std::max(h, w));
+    cv::Mat search = frame;
+    if (s < 1.0) {
+        const cv::Size size(static_cast<int>(round_half_even(w * s)),
+                            static_cast<int>(round_half_even(h * s)));
+        cv::resize(frame, search, size, 0, 0, cv::INTER_AREA);
+    }
+    det_->set_input_size(search.size());
+    cv::Mat found;
+    det_->detect(search, found);
+    if (found.empty() || found.rows == 0) return cv::Mat(0, 15, CV_32F);
+
+    cv::Mat rows = found.clone();
+    if (s < 1.0) {
+        const float sf = static_cast<float>(s);
+        for (int i = 0; i < rows.rows; ++i) {
+            float* r = rows.ptr<float>(i);
+            for (int c = 0; c < 14; ++c)
+                r[c] /= sf;
+        }
+    }
+    return rows;
+}
+
+double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
+    CV_Assert(face_row.type() == CV_32F && face_row.total() >= 15);
+    const int H = frame.rows, W = frame.cols;
+    const float* q = face_row.ptr<float>(0);
+    const double x = q[0], y = q[1], w = q[2], h = q[3];
+    if (w < _VERIFY_MIN_FACE || h < _VERIFY_MIN_FACE) return 0.0;
+
+    const double cx = x + w / 2.0, cy = y + h / 2.0;
+    const double side = std::max(w, h) * _VERIFY_CROP;
+    const int x0 = static_cast<int>(std::max(0.0, cx - side / 2.0));
+    const int y0 = static_cast<int>(std::max(0.0, cy - side / 2.0));
+    const int x1 = static_cast<int>(std::min(static_cast<double>(W), cx + side / 2.0));
+    const int y1 = static_cast<int>(std::min(static_cast<double>(H), cy + side / 2.0));
+    if (x1 <= x0 || y1 <= y0) return 0.0;
+    const cv::Mat crop = frame(cv::Range(y0, y1), cv::Range(x0, x1));
+
+    const double fx = cx - x0, fy = cy - y0;
+    double total = 0.0;
+    for (int size : VERIFY_SIZES) {
+        const double z = size / w;
+        cv::Mat zoomed;
+        cv::resize(crop, zoomed, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+        if (zoomed.rows < _VERIFY_MIN_SIDE || zoomed.cols < _VERIFY_MIN_SIDE) continue;
+        ver_->set_input_size(zoomed.size());
+        cv::Mat found;
+        ver_->detect(zoomed, found);
+        double best = 0.0;
+        for (int i = 0; i < found.rows; ++i) {
+            const float* f = found.ptr<float>(i);
+            const double qx = (f[0] + f[2] / 2.0) / z;
+            const double qy = (f[1] + f[3] / 2.0) / z;
+            if (std::abs(qx - fx) < w * _VERIFY_CENTRE_TOL &&
+                std::abs(qy - fy) < h * _VERIFY_CENTRE_TOL)
+                best = std::max(best, static_cast<double>(f[14]));
+        }
+        total += best;
+    }
+    return total / static_cast<double>(VERIFY_SIZES.size());
+}
+
+cv::Mat Models::embed(const cv::Mat& frame, const cv::Mat& face_row) {
+    cv::Mat aligned, feature;
+    rec_->sf_->alignCrop(frame, face_row, aligned);
+    rec_->sf_->feature(aligned, feature);
+    cv::Mat vec;
+    feature.reshape(1, 1).convertTo(vec, CV_32F);
+    const double length = cv::norm(vec, cv::NORM_L2);
+    vec /= (length + _EMBED_GUARD);
+    return vec;
+}
+
+int largest_face(const cv::Mat& faces) {
+    int best = -1;
+    float best_area = 0.f;
+    for (int i = 0; i < faces.rows; ++i) {
+        const float* r = faces.ptr<float>(i);
+        const float area = r[2] * r[3];
+        if (best < 0 || area > best_area) {
+            best = i;
+            best_area = area;
+        }
+    }
+    return best;
+}
+
+}  // namespace qlcore

@@ -1,0 +1,183 @@
+#include "faces/models.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "app/settings.h"
+#include "faces/yunet.h"
+#include "platform/failure.h"
+#include "support/test_install.h"
+#include "support/test_support.h"
+
+using qlcore::FatalStop;
+using qlcore::Models;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ModelsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        models_ = new Models(qltest::test_detector_model(), qltest::stand_in_recognizer());
+    }
+    static void TearDownTestSuite() {
+        delete models_;
+        models_ = nullptr;
+    }
+    static cv::Mat photo(const std::string& name) {
+        cv::Mat img = cv::imread(qltest::shared_photo(name).string());
+        EXPECT_FALSE(img.empty()) << name;
+        return img;
+    }
+    static Models* models_;
+};
+
+Models* ModelsTest::models_ = nullptr;
+
+std::string stop_message(const fs::path& det, const fs::path& rec) {
+    try {
+        Models m(det, rec);
+    } catch (const FatalStop& stop) {
+        return stop.message;
+    }
+    return "(no stop)";
+}
+
+}  // namespace
+
+TEST(ModelsFiles, MissingModelStopsNamingTheFolderDetectorFirst) {
+    qltest::ScopedTempDir a, b;
+    const fs::path det = qltest::test_detector_model();
+    EXPECT_EQ(stop_message(a / "det.onnx", b / "rec.onnx"),
+              "Model files missing in " + a.path().string() + ". Re-run the installer.");
+    EXPECT_EQ(stop_message(det, b / "rec.onnx"),
+              "Model files missing in " + b.path().string() + ". Re-run the installer.");
+}
+
+TEST_F(ModelsTest, SmallFrameIsSearchedUnchanged) {
+    cv::Mat img = photo("obama-720p.jpg");
+    qlcore::YuNetDetector det(qltest::test_detector_model().string(), "", img.size(), 0.42f, 0.3f,
+                              5000);
+    cv::Mat direct;
+    det.detect(img, direct);
+    cv::Mat rows = models_->detect(img, 1280);
+    ASSERT_EQ(rows.rows, 1);
+    EXPECT_EQ(cv::norm(rows, direct, cv::NORM_INF), 0.0);
+}
+
+TEST_F(ModelsTest, LargeFrameIsShrunkAndCoordinatesScaledBack) {
+    cv::Mat small = photo("obama-720p.jpg");
+    cv::Mat big;
+    cv::resize(small, big, {3840, 2160}, 0, 0, cv::INTER_LINEAR);
+    cv::Mat searched;
+    cv::resize(big, searched, {1920, 1080}, 0, 0, cv::INTER_AREA);
+
+    cv::Mat rows = models_->detect(big);
+    cv::Mat at_search = models_->detect(searched, 1000000);
+    ASSERT_EQ(rows.rows, 1);
+    ASSERT_EQ(at_search.rows, 1);
+    for (int c = 0; c < 14; ++c)
+        EXPECT_EQ(rows.at<float>(0, c), 2 * at_search.at<float>(0, c)) << c;
+    EXPECT_EQ(rows.at<float>(0, 14), at_search.at<float>(0, 14));
+    EXPECT_NEAR(rows.at<float>(0, 0), 586 * 3, 15);
+}
+
+TEST_F(ModelsTest, OddSizedFrameIsSearchedAtTheNearestWholeSize) {
+    cv::Mat small = photo("obama-720p.jpg");
+    cv::Mat frame;
+    cv::resize(small, frame, {1921, 1081}, 0, 0, cv::INTER_LINEAR);
+    cv::Mat searched;
+    cv::resize(frame, searched, {1920, 1080}, 0, 0, cv::INTER_AREA);
+    const float s = static_cast<float>(1920.0 / 1921.0);
+
+    cv::Mat rows = models_->detect(frame, 1920);
+    cv::Mat at_search = models_->detect(searched, 1000000);
+    ASSERT_EQ(rows.rows, 1);
+    ASSERT_EQ(at_search.rows, 1);
+    for (int c = 0; c < 14; ++c)
+        EXPECT_EQ(rows.at<float>(0, c), at_search.at<float>(0, c) / s);
+    EXPECT_EQ(rows.at<float>(0, 14), at_search.at<float>(0, 14));
+}
+
+TEST_F(ModelsTest, NoFaceGivesAnEmptyFifteenColumnMatrix) {
+    cv::Mat blank(480, 640, CV_8UC3, cv::Scalar(90, 120, 150));
+    cv::Mat rows = models_->detect(blank);
+    EXPECT_EQ(rows.rows, 0);
+    EXPECT_EQ(rows.cols, 15);
+    EXPECT_EQ(rows.type(), CV_32F);
+}
+
+TEST_F(ModelsTest, VerifyConfirmsARealFaceAndRejectsTheRest) {
+    cv::Mat img = photo("obama-720p.jpg");
+    cv::Mat rows = models_->detect(img);
+    ASSERT_EQ(rows.rows, 1);
+    const double real = models_->verify(img, rows.row(0));
+    EXPECT_GT(real, qlcore::VERIFY_PASS);
+    EXPECT_LE(real, 1.0);
+
+    // The same box moved onto the background on the far left.
+    cv::Mat elsewhere = rows.row(0).clone();
+    elsewhere.at<float>(0, 0) = 10;
+    elsewhere.at<float>(0, 1) = 400;
+    EXPECT_LT(models_->verify(img, elsewhere), 0.2);
+
+    cv::Mat thin = rows.row(0).clone();
+    thin.at<float>(0, 2) = 3;
+    EXPECT_EQ(models_->verify(img, thin), 0.0);
+
+    cv::Mat outside = rows.row(0).clone();
+    outside.at<float>(0, 0) = 5000;
+    EXPECT_EQ(models_->verify(img, outside), 0.0);
+}
+
+TEST_F(ModelsTest, VerifyFindsAFaceCutByTheLeftEdge) {
+    cv::Mat img = photo("obama-720p.jpg");
+    // Cut the picture so the face starts near column 0.
+    cv::Mat cut = img(cv::Rect(570, 0, img.cols - 570, img.rows)).clone();
+    cv::Mat rows = models_->detect(cut);
+    ASSERT_GE(rows.rows, 1);
+    EXPECT_LT(rows.at<float>(0, 0), 40);
+    const double v = models_->verify(cut, rows.row(0));
+    EXPECT_GT(v, 0.3);
+    EXPECT_LE(v, 1.0);
+}
+
+TEST_F(ModelsTest, EmbeddingIsUnitLengthRepeatableAndTellsPhotosApart) {
+    cv::Mat img = photo("obama-720p.jpg");
+    cv::Mat rows = models_->detect(img);
+    ASSERT_EQ(rows.rows, 1);
+    cv::Mat e1 = models_->embed(img, rows.row(0));
+    ASSERT_EQ(e1.rows, 1);
+    ASSERT_EQ(e1.cols, 128);
+    ASSERT_EQ(e1.type(), CV_32F);
+    EXPECT_NEAR(e1.dot(e1), 1.0, 1e-5);
+    cv::Mat e2 = models_->embed(img, rows.row(0));
+    EXPECT_EQ(cv::norm(e1, e2, cv::NORM_INF), 0.0);
+
+    // The same photo at another scale stays close; another person's photo does not.
+    cv::Mat scaled;
+    cv::resize(img, scaled, {}, 0.7, 0.7, cv::INTER_AREA);
+    cv::Mat srows = models_->detect(scaled);
+    ASSERT_EQ(srows.rows, 1);
+    const double same = e1.dot(models_->embed(scaled, srows.row(0)));
+
+    cv::Mat other = photo("biden.jpg");
+    cv::Mat orows = models_->detect(other);
+    ASSERT_GE(orows.rows, 1);
+    const double different = e1.dot(models_->embed(other, orows.row(qlcore::largest_face(orows))));
+    EXPECT_GT(same, 0.9);
+    EXPECT_LT(different, same - 0.2);
+}
+
+TEST(LargestFace, TakesTheLargestAreaAndTheFirstOnATie) {
+    cv::Mat rows = cv::Mat::zeros(4, 15, CV_32F);
+    const float sizes[4][2] = {{10, 10}, {20, 30}, {30, 20}, {5, 100}};
+    for (int i = 0; i < 4; ++i) {
+        rows.at<float>(i, 2) = sizes[i][0];
+        rows.at<float>(i, 3) = sizes[i][1];
+    }
+    EXPECT_EQ(qlcore::largest_face(rows), 1);
+    EXPECT_EQ(qlcore::largest_face(cv::Mat(0, 15, CV_32F)), -1);
+}
