@@ -87,6 +87,11 @@ TEST(Tracker, DistanceGateIsStrict) {
     EXPECT_EQ(v.update(10, {{120, 0, 100, 100}})[0]->id, 0);
     Tracker w = tracker_with({0, 0, 100, 100});
     EXPECT_EQ(w.update(1, {{120, 0, 100, 100}})[0]->id, 1);
+    // Five frames on the reach is exactly 100: touching boxes stay apart.
+    Tracker x = tracker_with({0, 0, 100, 100});
+    EXPECT_EQ(x.update(5, {{100, 0, 100, 100}})[0]->id, 1);
+    Tracker y = tracker_with({0, 0, 100, 100});
+    EXPECT_EQ(y.update(5, {{99.5, 0, 100, 100}})[0]->id, 0);
 }
 
 TEST(Tracker, BestPairWinsAndTiesGoToLargerIndices) {
