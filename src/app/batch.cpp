@@ -1,7 +1,16 @@
+#include <filesystem>
+#include <optional>
+
+#include "app/batch.h"
 #include "app/commands.h"
 #include "app/job.h"
 #include "app/startup.h"
+#include "clip/clip_processor.h"
+#include "faces/models.h"
+#include "faces/people.h"
 #include "media/console.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 
 namespace qlcore {
 
@@ -15,7 +24,49 @@ int cmd_process(const CliArgs& args) {
     if (plan.fast)
         log("Fast mode: quicker, but small faces in the background are more likely to be "
             "missed.");
-    throw std::runtime_error("processing clips is not available in this build yet");
+
+    Models models;
+    Gallery gallery = build_gallery(models, plan.keep);
+
+    std::vector<std::string> lines;
+    std::vector<std::string> failures;
+    double t0 = now_seconds();
+    const size_t n = plan.clips.size();
+    for (size_t i = 0; i < n; ++i) {
+        auto [clip, folder] = split_clip_entry(plan.clips[i]);
+        log("\n[" + std::to_string(i + 1) + "/" + std::to_string(n) + "]");
+        std::error_code ec;
+        if (!fs::exists(clip, ec)) {
+            log("  ⚠ missing file: " + clip);
+            failures.push_back(clip);
+            continue;
+        }
+        // Only std::exception: a fatal stop or an interrupt ends the whole run.
+        try {
+            std::optional<fs::path> out_dir;
+            if (!folder.empty())
+                out_dir = fs::path(folder);
+            else if (plan.out_dir)
+                out_dir = fs::path(*plan.out_dir);
+            json report = process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning);
+            std::vector<std::string> all = lines;
+            for (auto& l : result_lines(report))
+                all.push_back(std::move(l));
+            // Atomic, so the editor's script never reads half a file; the lines
+            // count only once written, so a failed clip never has any.
+            if (plan.job_dir) write_file_atomic(*plan.job_dir / "results.tsv", results_text(all));
+            lines = std::move(all);
+        } catch (const std::exception& e) {
+            log("\n  ✗ failed: " + std::string(e.what()));
+            failures.push_back(clip);
+        }
+    }
+
+    log("\nFinished " + std::to_string(n - failures.size()) + "/" + std::to_string(n) +
+        " clip(s) in " + minutes_text(now_seconds() - t0) + " min.");
+    if (!failures.empty()) log(failed_line(failures));
+    if (plan.job_dir) write_file_atomic(*plan.job_dir / "done.flag", local_time_text());
+    return failures.empty() ? 0 : 2;
 }
 
 }  // namespace qlcore

@@ -1,0 +1,222 @@
+#include "clip/analysis_cache.h"
+
+#include <cmath>
+#include <limits>
+
+#include "platform/files.h"
+#include "platform/numbers.h"
+
+namespace qlcore {
+namespace {
+
+bool _same_number(const json& a, const json& b) {
+    if (a.is_number_integer() && b.is_number_integer()) {
+        // Mixed signedness: compare without overflowing either side.
+        if (a.is_number_unsigned() != b.is_number_unsigned()) {
+            const json& s = a.is_number_unsigned() ? b : a;
+            const json& u = a.is_number_unsigned() ? a : b;
+            int64_t sv = s.get<int64_t>();
+            return sv >= 0 && static_cast<uint64_t>(sv) == u.get<uint64_t>();
+        }
+        if (a.is_number_unsigned()) return a.get<uint64_t>() == b.get<uint64_t>();
+        return a.get<int64_t>() == b.get<int64_t>();
+    }
+    return a.get<double>() == b.get<double>();
+}
+
+// Readers for the cache's values; false for anything not of the stored kind.
+bool _read_int(const json& j, int64_t& out) {
+    if (j.is_number_unsigned()) {
+        if (j.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            return false;
+        out = static_cast<int64_t>(j.get<uint64_t>());
+        return true;
+    }
+    if (!j.is_number_integer()) return false;
+    out = j.get<int64_t>();
+    return true;
+}
+
+bool _read_double(const json& j, double& out) {
+    if (!j.is_number()) return false;
+    out = j.get<double>();
+    return std::isfinite(out);
+}
+
+bool _read_doubles(const json& j, std::vector<double>& out) {
+    if (!j.is_array()) return false;
+    out.clear();
+    out.reserve(j.size());
+    for (const auto& v : j) {
+        double d;
+        if (!_read_double(v, d)) return false;
+        out.push_back(d);
+    }
+    return true;
+}
+
+const json* _member(const json& obj, const char* name) {
+    auto it = obj.find(name);
+    return it == obj.end() ? nullptr : &*it;
+}
+
+// One track object. Everything later code indexes by is checked here, so a
+// damaged file can never reach the verdicts or box paths.
+std::optional<Track> _restore_track(const json& t, int64_t n_frames, size_t n_names) {
+    if (!t.is_object()) return std::nullopt;
+    const json *id = _member(t, "id"), *f = _member(t, "f"), *b = _member(t, "b"),
+               *s = _member(t, "s"), *r = _member(t, "r"), *c = _member(t, "c");
+    int64_t tid;
+    if (!id || !f || !b || !s || !r || !_read_int(*id, tid)) return std::nullopt;
+    if (tid < std::numeric_limits<int>::min() || tid > std::numeric_limits<int>::max())
+        return std::nullopt;
+    Track track(static_cast<int>(tid));
+
+    if (!f->is_array() || !b->is_array() || f->size() != b->size()) return std::nullopt;
+    for (const auto& v : *f) {
+        int64_t fi;
+        if (!_read_int(v, fi) || fi < 0 || fi >= n_frames) return std::nullopt;
+        if (!track.frames.empty() && fi <= track.frames.back()) return std::nullopt;
+        track.frames.push_back(fi);
+    }
+    for (const auto& v : *b) {
+        if (!v.is_array() || v.size() != 4) return std::nullopt;
+        Box box;
+        for (size_t i = 0; i < 4; ++i)
+            if (!_read_double(v[i], box[i])) return std::nullopt;
+        track.boxes.push_back(box);
+    }
+    if (!_read_doubles(*s, track.scores) || track.scores.size() != track.frames.size())
+        return std::nullopt;
+    if (!r->is_array()) return std::nullopt;
+    for (const auto& v : *r) {
+        Sample smp;
+        int64_t person;
+        if (!v.is_array() || v.size() != 3 || !_read_int(v[0], smp.frame) ||
+            !_read_double(v[1], smp.sim) || !_read_int(v[2], person))
+            return std::nullopt;
+        if (smp.frame < 0 || smp.frame >= n_frames) return std::nullopt;
+        if (person < 0 || static_cast<uint64_t>(person) >= n_names) return std::nullopt;
+        smp.person = static_cast<int>(person);
+        track.samples.push_back(smp);
+    }
+    if (c && !_read_doubles(*c, track.checks)) return std::nullopt;
+    track.last = track.frames.empty() ? NEVER_SEEN : track.frames.back();
+    return track;
+}
+
+}  // namespace
+
+bool same_json(const json& a, const json& b) {
+    if (a.is_number() && b.is_number()) return _same_number(a, b);
+    if (a.type() != b.type()) return false;
+    if (a.is_object()) {
+        if (a.size() != b.size()) return false;
+        for (auto it = a.begin(); it != a.end(); ++it) {
+            auto other = b.find(it.key());
+            if (other == b.end() || !same_json(it.value(), *other)) return false;
+        }
+        return true;
+    }
+    if (a.is_array()) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (!same_json(a[i], b[i])) return false;
+        return true;
+    }
+    return a == b;
+}
+
+double gallery_digest(const cv::Mat& gallery) {
+    if (gallery.empty() || gallery.rows == 0) return 0.0;
+    cv::Mat m = gallery;
+    if (m.type() != CV_32F) gallery.convertTo(m, CV_32F);
+    float sum = 0.0f;
+    for (int r = 0; r < m.rows; ++r) {
+        const float* row = m.ptr<float>(r);
+        for (int i = 0; i < m.cols * m.channels(); ++i)
+            sum += row[i];
+    }
+    // Rounded, then kept in the matrix's precision before widening.
+    return static_cast<double>(static_cast<float>(round_places(sum, 4)));
+}
+
+json analysis_key(const std::filesystem::path& src, const std::vector<std::string>& names,
+                  const cv::Mat& gallery, const Tuning& tuning) {
+    FileStatus st = file_status(src);
+    json key = json::object();
+    key["v"] = ANALYSIS_VERSION;
+    key["size"] = st.size;
+    key["mtime"] = st.mtime;
+    key["names"] = names;
+    key["gallery"] = json::array({gallery.empty() ? 0 : gallery.rows, gallery_digest(gallery)});
+    key["det"] = json::array({DET_SCORE, tuning.det_max_side, tuning.det_every});
+    return key;
+}
+
+json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames) {
+    json out = json::object();
+    out["key"] = key;
+    out["frames"] = n_frames;
+    json list = json::array();
+    for (const Track& t : tracks) {
+        json boxes = json::array();
+        for (const Box& b : t.boxes)
+            boxes.push_back({round_places(b[0], 1), round_places(b[1], 1), round_places(b[2], 1),
+                             round_places(b[3], 1)});
+        json scores = json::array();
+        for (double s : t.scores)
+            scores.push_back(round_places(s, 3));
+        json samples = json::array();
+        for (const Sample& s : t.samples)
+            samples.push_back(json::array({s.frame, round_places(s.sim, 4), s.person}));
+        json obj = json::object();
+        obj["id"] = t.id;
+        obj["f"] = t.frames;
+        obj["b"] = std::move(boxes);
+        obj["s"] = std::move(scores);
+        obj["r"] = std::move(samples);
+        obj["c"] = t.checks;
+        list.push_back(std::move(obj));
+    }
+    out["tracks"] = std::move(list);
+    return out;
+}
+
+void save_analysis(const std::filesystem::path& path, const json& key,
+                   const std::vector<Track>& tracks, int64_t n_frames) {
+    try {
+        write_file_atomic(path, dump_compact(analysis_json(key, tracks, n_frames)));
+    } catch (const std::exception&) {
+        // A cache that cannot be written only costs a search next time.
+    }
+}
+
+std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key) {
+    json j;
+    try {
+        j = parse_json(read_file(path));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!j.is_object()) return std::nullopt;
+    const json* stored = _member(j, "key");
+    if (!stored || !same_json(*stored, key)) return std::nullopt;
+
+    SearchResult result;
+    const json *frames = _member(j, "frames"), *tracks = _member(j, "tracks");
+    if (!frames || !tracks || !_read_int(*frames, result.n_frames) || result.n_frames < 0 ||
+        !tracks->is_array())
+        return std::nullopt;
+    const json* names = _member(key, "names");
+    size_t n_names = names && names->is_array() ? names->size() : 0;
+    result.tracks.reserve(tracks->size());
+    for (const auto& t : *tracks) {
+        auto track = _restore_track(t, result.n_frames, n_names);
+        if (!track) return std::nullopt;
+        result.tracks.push_back(std::move(*track));
+    }
+    return result;
+}
+
+}  // namespace qlcore

@@ -1,0 +1,46 @@
+// The face search result saved beside a clip's output and reused while the
+// clip, the people searched for and the detector settings stay the same.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <opencv2/core.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/analyse.h"
+#include "app/settings.h"
+#include "platform/json_text.h"
+#include "tracking/tracker.h"
+
+namespace qlcore {
+
+// Structural equality of JSON values: objects by their members whatever
+// their order, arrays item by item, numbers by value (1920 == 1920.0).
+bool same_json(const json& a, const json& b);
+
+// Sum of the matrix's entries in single precision, rounded to 4 places;
+// 0.0 for an empty matrix.
+double gallery_digest(const cv::Mat& gallery);
+
+// What the search depended on: the source file (size, whole-second mtime),
+// the people and their embeddings, the detector settings of `tuning`.
+// Throws std::filesystem::filesystem_error when `src` cannot be examined.
+json analysis_key(const std::filesystem::path& src, const std::vector<std::string>& names,
+                  const cv::Mat& gallery, const Tuning& tuning);
+
+// The cache file's object for a search result (values rounded as stored).
+json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames);
+
+// Writes the cache file atomically. Never fails: a cache that cannot be
+// written only means the next run searches again.
+void save_analysis(const std::filesystem::path& path, const json& key,
+                   const std::vector<Track>& tracks, int64_t n_frames);
+
+// The saved search when the file holds one made under `key`. A missing,
+// unreadable, outdated or malformed file gives nothing: it only ever
+// speeds things up, so a broken one means searching again.
+std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key);
+
+}  // namespace qlcore

@@ -1,0 +1,83 @@
+#include "clip/clip_processor.h"
+
+#include <algorithm>
+
+#include "analysis/analyse.h"
+#include "clip/analysis_cache.h"
+#include "clip/report.h"
+#include "encode/render.h"
+#include "media/console.h"
+#include "media/probe.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "tracking/box_path.h"
+#include "tracking/verdicts.h"
+
+namespace qlcore {
+namespace {
+
+// The cached search when it still holds, else a fresh one (then cached).
+SearchResult _search(const std::string& src, const fs::path& done, const ClipInfo& info,
+                     FrameSize size, Models& models, const Gallery& gallery, const Tuning& tuning) {
+    fs::path cache = analysis_path(done);
+    json key = analysis_key(src, gallery.names, gallery.gallery, tuning);
+    if (auto cached = load_analysis(cache, key)) {
+        log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
+        return std::move(*cached);
+    }
+    SearchResult found = analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
+    save_analysis(cache, key, found.tracks, found.n_frames);
+    return found;
+}
+
+}  // namespace
+
+json process_clip(const std::string& src, Models& models, const Gallery& gallery,
+                  const std::optional<fs::path>& out_dir, const std::string& codec,
+                  const Tuning& tuning) {
+    log("\n▶ " + fs::path(src).filename().string());
+    fs::path done = output_path(src, out_dir);
+    json overrides = load_overrides(done);
+    if (auto earlier = earlier_report(src, done, gallery.names, overrides)) {
+        log("  already done earlier — skipping (delete its _mosaic file to redo it)");
+        return std::move(*earlier);
+    }
+
+    ClipInfo info = probe(src);
+    FrameSize size = frame_size(src);
+    SearchResult search = _search(src, done, info, size, models, gallery, tuning);
+    // A search that read nothing is cached too, so a rerun fails the same way.
+    if (search.n_frames == 0) throw MediaError("no frames could be read");
+
+    double long_side = static_cast<double>(std::max(size.w, size.h));
+    std::vector<JudgedTrack> live;
+    int64_t n_flash = 0;
+    for (const Track& t : search.tracks) {
+        if (auto reason = ignored(t, long_side)) {
+            if (*reason == "flash") ++n_flash;
+            continue;
+        }
+        live.push_back({t.id, track_boxes(t, search.n_frames),
+                        decide(t, gallery.names, tuning.keep_threshold)});
+    }
+    int64_t n_look = static_cast<int64_t>(search.tracks.size() - live.size()) - n_flash;
+
+    apply_marks(live, overrides);
+    Assembly assembly = assemble(live);
+    log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
+
+    fs::path out = output_path(src, out_dir);
+    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec);
+    // Only after the video is in place, so a report never vouches for a
+    // video that is not there.
+    json report =
+        build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly);
+    write_file_atomic(report_path(out), report_text(report));
+    log("  ✓ saved " + out.string());
+    if (!assembly.markers.empty())
+        log("  " + std::to_string(assembly.markers.size()) +
+            " spot(s) flagged for a quick look (they become markers in Resolve)");
+    return report;
+}
+
+}  // namespace qlcore

@@ -1,0 +1,235 @@
+#include "clip/analysis_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/files.h"
+#include "support/test_support.h"
+
+using namespace qlcore;
+using qltest::ScopedTempDir;
+
+namespace {
+
+Track _track(int id, std::vector<int64_t> frames) {
+    Track t(id);
+    for (size_t i = 0; i < frames.size(); ++i)
+        t.add(frames[i], {10.0 + i, 20.0, 30.0, 40.0}, 0.9);
+    return t;
+}
+
+// A real source file, so the key has a size and a time to read.
+struct CacheFixture : ::testing::Test {
+    ScopedTempDir dir;
+    fs::path src = dir / "A001.mov";
+    fs::path cache = dir / "A001_mosaic.analysis.json";
+    std::vector<std::string> names{"Anna", "Ben"};
+    cv::Mat gallery = cv::Mat(3, 128, CV_32F, cv::Scalar(0.05f));
+    void SetUp() override { write_file_atomic(src, std::string(1000, 'v')); }
+    json key(const Tuning& tuning = {}) { return analysis_key(src, names, gallery, tuning); }
+};
+
+}  // namespace
+
+TEST(SameJson, StructuralEquality) {
+    EXPECT_TRUE(same_json(json::parse("1920"), json::parse("1920.0")));
+    EXPECT_TRUE(
+        same_json(json::parse(R"({"a":1,"b":[2,3]})"), json::parse(R"({"b":[2,3],"a":1})")));
+    EXPECT_TRUE(
+        same_json(json::parse("18446744073709551615"), json::parse("18446744073709551615")));
+    EXPECT_FALSE(same_json(json::parse("-1"), json::parse("18446744073709551615")));
+    EXPECT_FALSE(same_json(json::parse("[1,2]"), json::parse("[2,1]")));
+    EXPECT_FALSE(same_json(json::parse("[1,2]"), json::parse("[1,2,3]")));
+    EXPECT_FALSE(same_json(json::parse(R"({"a":1})"), json::parse(R"({"a":1,"b":2})")));
+    EXPECT_FALSE(same_json(json::parse(R"({"a":1})"), json::parse(R"({"b":1})")));
+    EXPECT_FALSE(same_json(json::parse(R"("5")"), json::parse("5")));
+    EXPECT_FALSE(same_json(json::parse("null"), json::parse("0")));
+}
+
+TEST_F(CacheFixture, KeyLayoutAndDetectorSettingsOfTheCall) {
+    FileStatus st = file_status(src);
+    std::string head = R"({"v":5,"size":1000,"mtime":)" + std::to_string(st.mtime);
+    names.clear();
+    gallery = cv::Mat();
+    EXPECT_EQ(dump_compact(key()), head + R"(,"names":[],"gallery":[0,0.0],"det":[0.42,1920,1]})");
+    Tuning fast;
+    fast.det_max_side = 1600;
+    fast.det_every = 2;
+    EXPECT_EQ(dump_compact(key(fast)),
+              head + R"(,"names":[],"gallery":[0,0.0],"det":[0.42,1600,2]})");
+    EXPECT_THROW(analysis_key(dir / "gone.mov", names, gallery, {}), fs::filesystem_error);
+}
+
+TEST(GalleryDigest, FollowsTheEmbeddings) {
+    cv::Mat g(2, 128, CV_32F, cv::Scalar(0.25f));
+    EXPECT_DOUBLE_EQ(gallery_digest(g), 64.0);
+    cv::Mat h = g.clone();
+    h.at<float>(1, 5) += 0.001f;
+    EXPECT_NE(gallery_digest(h), gallery_digest(g));
+    EXPECT_EQ(gallery_digest(g), gallery_digest(g.clone()));
+    EXPECT_EQ(gallery_digest(cv::Mat()), 0.0);
+    EXPECT_EQ(gallery_digest(cv::Mat(0, 128, CV_32F)), 0.0);
+}
+
+TEST_F(CacheFixture, RoundTripKeepsFieldsWithStoredRounding) {
+    Track a(7);
+    a.add(3, {0.25, 1.35, 100.04, 99.96}, 0.8125);  // 0.25 ties to 0.2; 0.8125 to 0.812
+    a.add(5, {2.0, 3.0, 4.0, 5.0}, 0.5);
+    a.samples = {{3, 0.03125, 1}, {5, 0.123456, 0}};  // 0.03125 ties to 0.0312
+    a.n_rec = 2;
+    a.checks = {0.7, 0.25};
+    a.best_checked = 0.8125;
+    Track b = _track(8, {});
+    save_analysis(cache, key(), {a, b}, 12);
+
+    std::string text = read_file(cache);
+    EXPECT_EQ(text.find_first_of(" \n"), std::string::npos) << "compact layout";
+    EXPECT_EQ(text.rfind(R"({"key":{"v":5,)", 0), 0u);
+    EXPECT_NE(text.find(R"("b":[[0.2,1.4,100.0,100.0],[2.0,3.0,4.0,5.0]])"), std::string::npos)
+        << text;
+
+    auto got = load_analysis(cache, key());
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->n_frames, 12);
+    ASSERT_EQ(got->tracks.size(), 2u);
+    const Track& r = got->tracks[0];
+    EXPECT_EQ(r.id, 7);
+    EXPECT_EQ(r.frames, (std::vector<int64_t>{3, 5}));
+    EXPECT_EQ(r.boxes[0], (Box{0.2, 1.4, 100.0, 100.0}));
+    EXPECT_EQ(r.scores, (std::vector<double>{0.812, 0.5}));
+    ASSERT_EQ(r.samples.size(), 2u);
+    EXPECT_EQ(r.samples[0].frame, 3);
+    EXPECT_EQ(r.samples[0].sim, 0.0312);
+    EXPECT_EQ(r.samples[0].person, 1);
+    EXPECT_EQ(r.samples[1].sim, 0.1235);
+    EXPECT_EQ(r.checks, (std::vector<double>{0.7, 0.25}));
+    EXPECT_EQ(r.last, 5);
+    EXPECT_EQ(r.n_rec, 0) << "not stored";
+    EXPECT_EQ(r.best_checked, -1.0) << "not stored";
+    EXPECT_TRUE(got->tracks[1].frames.empty());
+    EXPECT_EQ(got->tracks[1].last, NEVER_SEEN);
+}
+
+TEST_F(CacheFixture, EmptySearchIsAResultAndChecksMayBeMissing) {
+    save_analysis(cache, key(), {}, 0);
+    auto none = load_analysis(cache, key());
+    ASSERT_TRUE(none) << "a search that found nothing is still a search";
+    EXPECT_EQ(none->n_frames, 0);
+    EXPECT_TRUE(none->tracks.empty());
+
+    json file = analysis_json(key(), {_track(0, {0, 1})}, 2);
+    file["tracks"][0].erase("c");
+    write_file_atomic(cache, dump_compact(file));
+    auto got = load_analysis(cache, key());
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(got->tracks[0].checks.empty());
+}
+
+TEST_F(CacheFixture, AnyChangeOfWhatTheSearchDependedOnMissesTheCache) {
+    json k = key();
+    save_analysis(cache, k, {_track(0, {0})}, 5);
+    ASSERT_TRUE(load_analysis(cache, key()));
+
+    names = {"Ben", "Anna"};  // same people, other order
+    EXPECT_FALSE(load_analysis(cache, key()));
+    names = {"Anna", "Ben"};
+
+    Tuning fast;
+    fast.det_max_side = 1600;
+    fast.det_every = 2;
+    EXPECT_FALSE(load_analysis(cache, key(fast)));
+
+    Tuning threshold;
+    threshold.keep_threshold = 0.5;  // not part of the search
+    EXPECT_TRUE(load_analysis(cache, key(threshold)));
+
+    gallery.at<float>(0, 0) = 0.5f;
+    EXPECT_FALSE(load_analysis(cache, key()));
+    gallery = cv::Mat(2, 128, CV_32F, cv::Scalar(0.05f));
+    EXPECT_FALSE(load_analysis(cache, key())) << "fewer photos";
+    gallery = cv::Mat(3, 128, CV_32F, cv::Scalar(0.05f));
+
+    write_file_atomic(src, std::string(1001, 'v'));
+    EXPECT_FALSE(load_analysis(cache, key()));
+}
+
+TEST_F(CacheFixture, KeyNumbersMatchByValue) {
+    json file = analysis_json(key(), {_track(0, {0})}, 5);
+    file["key"]["det"][1] = 1920.0;
+    file["key"]["size"] = 1000.0;
+    write_file_atomic(cache, dump_compact(file));
+    EXPECT_TRUE(load_analysis(cache, key()));
+}
+
+TEST_F(CacheFixture, BrokenOrMalformedFileCountsAsAbsent) {
+    EXPECT_FALSE(load_analysis(cache, key())) << "missing";
+    const json good = analysis_json(key(), {_track(0, {0, 1, 2})}, 3);
+    write_file_atomic(cache, dump_compact(good));
+    ASSERT_TRUE(load_analysis(cache, key()));
+
+    auto with = [&](auto change) {
+        json j = good;
+        change(j);
+        return dump_compact(j);
+    };
+    auto track = [](json& j) -> json& { return j["tracks"][0]; };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"broken JSON", R"({"key":)"},
+        {"not an object", "[1,2,3]"},
+        {"no tracks", with([](json& j) { j.erase("tracks"); })},
+        {"no frames", with([](json& j) { j.erase("frames"); })},
+        {"frames negative", with([](json& j) { j["frames"] = -1; })},
+        {"frames text", with([](json& j) { j["frames"] = "3"; })},
+        {"tracks not a list", with([](json& j) { j["tracks"] = json::object(); })},
+        {"track not an object", with([](json& j) { j["tracks"][0] = 5; })},
+        {"no id", with([&](json& j) { track(j).erase("id"); })},
+        {"id fraction", with([&](json& j) { track(j)["id"] = 1.5; })},
+        {"id beyond int", with([&](json& j) { track(j)["id"] = int64_t{1} << 40; })},
+        {"no f", with([&](json& j) { track(j).erase("f"); })},
+        {"no b", with([&](json& j) { track(j).erase("b"); })},
+        {"no s", with([&](json& j) { track(j).erase("s"); })},
+        {"no r", with([&](json& j) { track(j).erase("r"); })},
+        {"f and b differ", with([&](json& j) { track(j)["b"].erase(0); })},
+        {"s shorter", with([&](json& j) { track(j)["s"].erase(0); })},
+        {"frames not increasing", with([&](json& j) {
+             track(j)["f"] = {0, 2, 1};
+         })},
+        {"frame beyond the clip", with([&](json& j) {
+             track(j)["f"] = {0, 1, 3};
+         })},
+        {"negative frame", with([&](json& j) {
+             track(j)["f"] = {-2, 0, 1};
+         })},
+        {"box of three", with([&](json& j) {
+             track(j)["b"][0] = {1, 2, 3};
+         })},
+        {"box text", with([&](json& j) { track(j)["b"][0][2] = "wide"; })},
+        {"score null", with([&](json& j) { track(j)["s"][1] = nullptr; })},
+        {"sample pair", with([&](json& j) {
+             track(j)["r"] = {{0, 0.5}};
+         })},
+        {"sample person unknown", with([&](json& j) {
+             track(j)["r"] = {{0, 0.5, 2}};
+         })},
+        {"sample person negative", with([&](json& j) {
+             track(j)["r"] = {{0, 0.5, -1}};
+         })},
+        {"checks text", with([&](json& j) { track(j)["c"] = "none"; })},
+        {"huge number", R"({"key":)" + dump_compact(key()) +
+                            R"(,"frames":3,"tracks":[{"id":0,"f":[0],"b":[[1e999,0,1,1]],)"
+                            R"("s":[0.9],"r":[]}]})"},
+    };
+    for (const auto& [what, text] : cases) {
+        write_file_atomic(cache, text);
+        EXPECT_FALSE(load_analysis(cache, key())) << what;
+    }
+}
+
+TEST_F(CacheFixture, SavingNeverFails) {
+    EXPECT_NO_THROW(save_analysis(dir / "no" / "such" / "folder" / "x.analysis.json", key(),
+                                  {_track(0, {0})}, 1));
+    fs::create_directory(cache);  // a folder where the file should go
+    EXPECT_NO_THROW(save_analysis(cache, key(), {_track(0, {0})}, 1));
+    EXPECT_FALSE(load_analysis(cache, key()));
+}
