@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <sstream>
 
 #if !defined(_WIN32)
 #include <sys/utsname.h>
@@ -108,9 +109,18 @@ std::vector<Args> encoder_candidates(const std::string& codec, const ClipInfo& i
     return encoder_candidates_for(codec, info, size, this_platform(), has_encoder);
 }
 
+// Each listing line reads " V....D name   description": only the word after
+// the capability flags is a name. Searching the whole text for " name " would
+// also hit descriptions ("NVIDIA NVENC hevc encoder" holds " hevc ").
 bool listing_has(const std::string& listing, const std::string& name) {
     if (name.empty()) return false;
-    return listing.find(" " + name + " ") != std::string::npos;
+    std::istringstream lines(listing);
+    std::string line, flags, word;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        if (words >> flags >> word && word == name) return true;
+    }
+    return false;
 }
 
 bool has_encoder(const std::string& name) {
