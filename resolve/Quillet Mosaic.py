@@ -600,9 +600,10 @@ class Choice(object):
 
 
 def _message(ui, disp, text, title="Quillet Mosaic"):
+    height = min(560, 120 + 18 * text.count("\n"))
     win = disp.AddWindow({"ID": "QuilletMessage", "WindowTitle": title,
-                          "Geometry": [200, 200, 520, 160 + 16 * text.count("\n")]},
-                         ui.VGroup([ui.Label({"ID": "Text", "Text": text, "WordWrap": True}),
+                          "Geometry": [200, 200, 560, height]},
+                         ui.VGroup([ui.TextEdit({"ID": "Text", "Text": text, "ReadOnly": True}),
                                     ui.HGroup([ui.HGap(), ui.Button({"ID": "OK", "Text": "OK"})])]))
 
     def close(ev):
@@ -695,7 +696,7 @@ def watch(ui, disp, run):
                                     ui.HGroup([ui.HGap(),
                                                ui.Button({"ID": "Stop", "Text": "Stop"})])]))
     items = win.GetItems()
-    timer = ui.Timer({"ID": "QuilletPoll", "Interval": POLL_MS})
+    timer = ui.Timer({"ID": "QuilletPoll", "Interval": POLL_MS, "Events": {"Timeout": True}})
 
     def tick(ev):
         progress = run.poll()
@@ -705,7 +706,11 @@ def watch(ui, disp, run):
             disp.ExitLoop()
 
     def stop(ev):
-        run.stop()
+        if run.proc.poll() is None:
+            run.stop()
+        else:  # ended between two ticks, or no tick ever came: let go anyway
+            timer.Stop()
+            disp.ExitLoop()
 
     disp["On"]["Timeout"] = tick
     win.On.Stop.Clicked = stop

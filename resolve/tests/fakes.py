@@ -214,26 +214,48 @@ class Resolve(object):
 # ---------------------------------------------------------------- UI manager
 
 
+# The attributes each element may be given or have set, from the UI manager
+# notes; anything else is a mistake the real UI would not show.
+_COMMON = {"ID", "Weight", "Enabled", "Hidden", "Visible", "ToolTip", "StyleSheet", "Events"}
+ELEMENT_PROPS = {
+    "Label": {"Text", "WordWrap", "Alignment"},
+    "CheckBox": {"Text", "Checked"},
+    "ComboBox": {"CurrentIndex", "Editable"},
+    "LineEdit": {"Text", "PlaceholderText", "ReadOnly"},
+    "TextEdit": {"Text", "PlaceholderText", "ReadOnly"},
+    "Button": {"Text"},
+    "HGap": set(), "VGap": set(), "HGroup": {"Spacing"}, "VGroup": {"Spacing"},
+    "Timer": {"Interval", "SingleShot"},
+}
+WINDOW_PROPS = {"ID", "WindowTitle", "Geometry", "FixedSize", "MinimumSize"}
+
+
 class Element(object):
     _DEFAULTS = {"Label": {"Text": ""}, "CheckBox": {"Text": "", "Checked": False},
-                 "LineEdit": {"Text": ""}, "Button": {"Text": ""},
+                 "LineEdit": {"Text": ""}, "TextEdit": {"Text": ""}, "Button": {"Text": ""},
                  "ComboBox": {"CurrentIndex": -1}}
 
     def __init__(self, kind, props=None, children=None):
-        self.kind, self.children = kind, list(children or [])
+        object.__setattr__(self, "kind", kind)
+        object.__setattr__(self, "children", list(children or []))
+        object.__setattr__(self, "_items", [])
+        object.__setattr__(self, "active", False)
         for key, value in self._DEFAULTS.get(kind, {}).items():
             setattr(self, key, value)
         for key, value in (props or {}).items():
             setattr(self, key, value)
-        if kind == "ComboBox":
-            self._items = []
+
+    def __setattr__(self, name, value):
+        if name not in _COMMON | ELEMENT_PROPS[self.kind]:
+            raise AttributeError("a %s has no attribute %s" % (self.kind, name))
+        object.__setattr__(self, name, value)
 
     # ComboBox
     def AddItem(self, text):
         self.AddItems([text])
 
     def AddItems(self, texts):
-        self._items += list(texts)
+        self._items.extend(texts)
         if self.CurrentIndex < 0 and self._items:
             self.CurrentIndex = 0
 
@@ -243,10 +265,10 @@ class Element(object):
 
     # Timer
     def Start(self):
-        self.active = True
+        object.__setattr__(self, "active", True)
 
     def Stop(self):
-        self.active = False
+        object.__setattr__(self, "active", False)
 
     def walk(self):
         yield self
@@ -274,6 +296,7 @@ class UIManager(object):
     CheckBox = _element("CheckBox")
     ComboBox = _element("ComboBox")
     LineEdit = _element("LineEdit")
+    TextEdit = _element("TextEdit")
     Button = _element("Button")
     HGap = _element("HGap")
     VGap = _element("VGap")
@@ -288,7 +311,6 @@ class UIManager(object):
 
     def Timer(self, props=None):
         timer = Element("Timer", props)
-        timer.active = False
         self.timers.append(timer)
         return timer
 
@@ -362,6 +384,9 @@ class Dispatcher(object):
         return self._on
 
     def AddWindow(self, props, child):
+        unknown = set(props) - WINDOW_PROPS
+        if unknown:
+            raise AttributeError("a window has no attribute %s" % sorted(unknown))
         window = Window(props, child)
         self.windows.append(window)
         return window
