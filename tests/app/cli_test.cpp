@@ -12,6 +12,7 @@
 using namespace qlcore;
 using qltest::run_qlcore;
 using qltest::ScopedTempDir;
+namespace fs = std::filesystem;
 
 namespace {
 

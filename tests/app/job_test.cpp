@@ -10,7 +10,9 @@ using qltest::ScopedTempDir;
 
 TEST(JobFiles, LinesWhateverTheLineBreaks) {
     EXPECT_EQ(split_lines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(split_lines("\xEF\xBB\xBFfirst\r\n"), (std::vector<std::string>{"first"}));
+    EXPECT_EQ(split_lines("\xEF\xBB\xBF"
+                          "first\r\n"),
+              (std::vector<std::string>{"first"}));
     EXPECT_EQ(trimmed_lines("  a.mov  \r\n\r\n\t\n b.mov\t/out \n"),
               (std::vector<std::string>{"a.mov", "b.mov\t/out"}));
 }

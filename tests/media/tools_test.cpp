@@ -4,6 +4,7 @@
 
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "support/test_install.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -41,7 +42,9 @@ TEST(Tools, SearchPathComesFirstAndIsNotCached) {
         // Removed while running: the next call searches again.
         fs::remove(dir / "ffprobe");
         auto again = ffprobe_bin();
-        if (again) EXPECT_NE(*again, (dir / "ffprobe").string());
+        if (again) {
+            EXPECT_NE(*again, (dir / "ffprobe").string());
+        }
     }
 }
 
@@ -56,8 +59,9 @@ TEST(Tools, MissingFfmpegIsAFatalStopAndMissingFfprobeIsAbsent) {
     } catch (const FatalStop& stop) {
         EXPECT_EQ(stop.message, "ffmpeg not found. Run the installer again.");
     }
-    if (!fs::exists("/usr/local/bin/ffprobe") && !fs::exists("/opt/homebrew/bin/ffprobe"))
+    if (!fs::exists("/usr/local/bin/ffprobe") && !fs::exists("/opt/homebrew/bin/ffprobe")) {
         EXPECT_FALSE(ffprobe_bin());
+    }
 }
 
 TEST(Tools, MissingFfmpegStopsTheProgramWithStatusOne) {
