@@ -120,15 +120,3 @@ TEST(YuNetDetector, FindsTheFaceOfTheReferencePhoto) {
     ASSERT_EQ(det.detect(blank, none), 1);
     EXPECT_EQ(none.rows, 0);
 }
-
-TEST(YuNetDetector, FindsBothPeopleOfAGroupPhoto) {
-    YuNetDetector det(qltest::test_detector_model().string(), "", {320, 320}, 0.42f, 0.3f, 5000);
-    cv::Mat img = cv::imread(qltest::shared_photo("obama_and_biden.jpg").string());
-    ASSERT_FALSE(img.empty());
-    det.set_input_size(img.size());
-    cv::Mat faces;
-    det.detect(img, faces);
-    ASSERT_GE(faces.rows, 2);
-    for (int i = 1; i < faces.rows; ++i)
-        EXPECT_LE(faces.at<float>(i, 14), faces.at<float>(i - 1, 14)) << "NMS order";
-}
