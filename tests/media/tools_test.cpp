@@ -69,9 +69,12 @@ TEST(Tools, MissingFfmpegStopsTheProgramWithStatusOne) {
         GTEST_SKIP() << "a fixed-location ffmpeg exists on this machine";
     ScopedTempDir dir;
     write_file_atomic(dir / "clip.mov", "not a video");
+    // Through a full installation, so the models load and the clip itself
+    // is what needs ffmpeg.
     auto r = qltest::run_qlcore(
         {"process", (dir / "clip.mov").string()},
-        {"PATH=" + dir.path().string(), "QUILLET_HOME=" + (dir / "home").string()});
+        {"PATH=" + dir.path().string(), "QUILLET_HOME=" + (dir / "home").string()}, std::nullopt,
+        qltest::test_install_program());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ffmpeg not found. Run the installer again."), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Finished"), std::string::npos) << "the batch must not go on";
