@@ -91,7 +91,15 @@ qlcore::RunResult run_qlcore(const std::vector<std::string>& args,
                              const std::optional<fs::path>& program) {
     std::vector<std::string> argv{(program ? *program : qlcore_program()).string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_program(argv, env, cwd);
+    // Never the user's own ~/Quillet: a private home unless the test chose one.
+    bool chose_home = false;
+    for (const auto& e : env)
+        if (e.rfind("QUILLET_HOME=", 0) == 0 || e == "-QUILLET_HOME") chose_home = true;
+    if (chose_home) return run_program(argv, env, cwd);
+    static ScopedTempDir private_home;
+    std::vector<std::string> with_home = env;
+    with_home.push_back("QUILLET_HOME=" + private_home.path().string());
+    return run_program(argv, with_home, cwd);
 }
 
 int count_frames(const fs::path& clip) {
