@@ -128,10 +128,12 @@ def _utility_folders(environ):
                          "Support", "Fusion", "Scripts", "Utility"),
         ]
     if sys.platform == "darwin":
-        base = "Library/Application Support/Blackmagic Design/DaVinci Resolve/Fusion/Scripts/Utility"
+        base = ("Library/Application Support/Blackmagic Design/DaVinci Resolve/Fusion/Scripts/"
+                "Utility")
         return ["/" + base, os.path.join(os.path.expanduser("~"), base)]
     return ["/opt/resolve/Fusion/Scripts/Utility", "/home/resolve/Fusion/Scripts/Utility",
-            os.path.join(os.path.expanduser("~"), ".local/share/DaVinciResolve/Fusion/Scripts/Utility")]
+            os.path.join(os.path.expanduser("~"),
+                         ".local/share/DaVinciResolve/Fusion/Scripts/Utility")]
 
 
 def script_dir():
@@ -621,7 +623,8 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program):
     keep_before = set(settings.get("keep") or [])
     header = "%d clip(s) to mosaic." % len(clips)
     if notes:
-        header += "\n" + "\n".join(notes)
+        shown = notes[:4] + (["and %d more left out" % (len(notes) - 4)] if len(notes) > 4 else [])
+        header += "\n" + "\n".join(shown)
     rows = [ui.Label({"ID": "Clips", "Text": header, "WordWrap": True})]
     if people:
         rows.append(ui.Label({"Text": "Leave these people visible:"}))
@@ -650,7 +653,8 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program):
                    ui.Button({"ID": "Start", "Text": "Start"})]),
     ]
     win = disp.AddWindow({"ID": "QuilletDialog", "WindowTitle": "Quillet Mosaic",
-                          "Geometry": [200, 200, 460, 280 + 24 * len(people)]}, ui.VGroup(rows))
+                          "Geometry": [200, 200, 460, min(800, 300 + 24 * len(people))]},
+                         ui.VGroup(rows))
     items = win.GetItems()
     items["Codec"].AddItems([label for label, _ in CODECS])
     values = [value for _, value in CODECS]
@@ -781,8 +785,14 @@ def main(resolve, ui, disp, env=None):
 def _resolve_handles():
     """resolve, ui and dispatcher: from the names Resolve gives menu scripts,
     else through the scripting module for runs from outside."""
-    g = globals()
-    resolve, bmd = g.get("resolve"), g.get("bmd")
+    import builtins
+
+    def given(name):
+        # Depending on the version, Resolve puts these in the script's globals
+        # or among the built-in names.
+        return globals().get(name) or getattr(builtins, name, None)
+
+    resolve, bmd = given("resolve"), given("bmd")
     if resolve is None or bmd is None:
         try:
             import DaVinciResolveScript as dvr  # noqa: the module is Resolve's own
@@ -795,7 +805,7 @@ def _resolve_handles():
         resolve = bmd.scriptapp("Resolve")
     if resolve is None or bmd is None:
         raise RuntimeError("Run this from Resolve's Workspace > Scripts menu.")
-    fusion = g.get("fusion") or g.get("fu") or resolve.Fusion()
+    fusion = given("fusion") or given("fu") or resolve.Fusion()
     ui = fusion.UIManager
     return resolve, ui, bmd.UIDispatcher(ui)
 

@@ -201,14 +201,34 @@ class ProjectManager(object):
 
 
 class Resolve(object):
-    def __init__(self, project):
-        self._pm = ProjectManager(project)
+    def __init__(self, project, fusion=None):
+        self._pm, self._fusion = ProjectManager(project), fusion
 
     def GetProjectManager(self):
         return self._pm
 
     def Fusion(self):
-        return None
+        return self._fusion
+
+
+class Fusion(object):
+    """fusion.UIManager, as Resolve's UI manager notes use it."""
+
+    def __init__(self, ui):
+        self.UIManager = ui
+
+
+class Bmd(object):
+    """The `bmd` module Resolve hands to menu scripts."""
+
+    def __init__(self, resolve, dispatcher):
+        self._resolve, self._dispatcher = resolve, dispatcher
+
+    def scriptapp(self, name):
+        return self._resolve if name == "Resolve" else None
+
+    def UIDispatcher(self, ui):
+        return self._dispatcher
 
 
 # ---------------------------------------------------------------- UI manager

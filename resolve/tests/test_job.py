@@ -34,7 +34,8 @@ class TempDirTest(unittest.TestCase):
 
 class PeopleFolder(TempDirTest):
     def test_home_follows_quillet_home_else_the_user_folder(self):
-        self.assertEqual(qm.people_dir({"QUILLET_HOME": "/data/q"}), os.path.join("/data/q", "people"))
+        self.assertEqual(qm.people_dir({"QUILLET_HOME": "/data/q"}),
+                         os.path.join("/data/q", "people"))
         # Set but empty: the current folder, as the program reads it.
         self.assertEqual(qm.people_dir({"QUILLET_HOME": ""}), "people")
         self.assertEqual(qm.home_dir({}), os.path.join(os.path.expanduser("~"), "Quillet"))
@@ -110,16 +111,18 @@ class WritingTheJob(TempDirTest):
 
 class ReadingResults(unittest.TestCase):
     def test_clip_and_marker_lines(self):
+        note = "Left visible as Anna (similarity 0.41). Make sure this is really them."
         text = ("CLIP\t/m/A.mov\t/m/Quillet/A_mosaic.mov\r\n"
-                "MARK\t/m/Quillet/A_mosaic.mov\t40\t12\tRed\tQuillet: check visible face\tLeft visible as Anna (similarity 0.41). Make sure this is really them.\r\n"
-                "MARK\t/m/Quillet/A_mosaic.mov\t90\t0\tYellow\tQuillet: possibly over-mosaicked\tnote\r\n"
+                "MARK\t/m/Quillet/A_mosaic.mov\t40\t12\tRed\tQuillet: check visible face\t"
+                + note + "\r\n"
+                "MARK\t/m/Quillet/A_mosaic.mov\t90\t0\tYellow\tQuillet: possibly over-mosaicked\t"
+                "note\r\n"
                 "CLIP\t/m/B.mov\t/m/Quillet/B_mosaic.mov\r\n")
         r = qm.parse_results(text)
         self.assertEqual(r.clips, [("/m/A.mov", "/m/Quillet/A_mosaic.mov"),
                                    ("/m/B.mov", "/m/Quillet/B_mosaic.mov")])
         marks = r.markers["/m/Quillet/A_mosaic.mov"]
-        self.assertEqual(marks[0], qm.Marker(40, 12, "Red", "Quillet: check visible face",
-                                             "Left visible as Anna (similarity 0.41). Make sure this is really them."))
+        self.assertEqual(marks[0], qm.Marker(40, 12, "Red", "Quillet: check visible face", note))
         self.assertEqual(marks[1].duration, 1)  # a marker is at least one frame long
         self.assertEqual(r.markers["/m/Quillet/B_mosaic.mov"], [])
         self.assertEqual(r.problems, [])

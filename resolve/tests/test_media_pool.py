@@ -10,7 +10,8 @@ from fakes import load_script
 
 qm = load_script()
 
-RED = qm.Marker(40, 12, "Red", "Quillet: check visible face", "Left visible as Anna (similarity 0.41).")
+RED = qm.Marker(40, 12, "Red", "Quillet: check visible face",
+                "Left visible as Anna (similarity 0.41).")
 YELLOW = qm.Marker(90, 6, "Yellow", "Quillet: possibly over-mosaicked", "Looked a bit like Ben.")
 
 

@@ -1,10 +1,13 @@
 """Whole runs from the Scripts menu, with a stand-in qlcore and the fake UI."""
 
+import builtins
 import contextlib
 import io
 import os
+import runpy
 import tempfile
 import unittest
+from unittest import mock
 
 import fakes
 from fakes import load_script
@@ -126,9 +129,10 @@ class FromTheScriptsMenu(RunTest):
 
         def look_then_start(window):
             items = window.GetItems()
+            ticked = [e.Text for e in items.values()
+                      if e.kind == "CheckBox" and e.ID.startswith("Person") and e.Checked]
             seen.update(codec=items["Codec"].CurrentIndex, program=items["Program"].Text,
-                        ticked=[e.Text for e in items.values()
-                                if e.kind == "CheckBox" and e.ID.startswith("Person") and e.Checked])
+                        ticked=ticked)
             window.fire("Start", "Clicked")
 
         text, _ = self.run_main(look_then_start)
@@ -176,6 +180,26 @@ class FromTheScriptsMenu(RunTest):
         self.assertIn("not done: " + self.clip_a, text)
         self.assertEqual(self.bin_items(), {})
 
+    def test_the_menu_entry_finds_resolve_and_runs(self):
+        program = self.program(self.both_done())
+        ui = fakes.UIManager()
+        disp = fakes.Dispatcher(ui, fakes.click_through({
+            "QuilletDialog": choose(program=program), "QuilletMessage": fakes.press_ok}))
+        resolve = fakes.Resolve(self.project, fakes.Fusion(ui))
+        # Resolve hands menu scripts `resolve` and `bmd`, as globals or as
+        # built-in names depending on the version.
+        for hand_over in ("globals", "builtins"):
+            names = {"resolve": resolve, "bmd": fakes.Bmd(resolve, disp)}
+            with mock.patch.dict(os.environ, {"QUILLET_HOME": self.home}), \
+                    contextlib.redirect_stdout(io.StringIO()):
+                if hand_over == "globals":
+                    runpy.run_path(fakes.SCRIPT, init_globals=names, run_name="__main__")
+                else:
+                    with mock.patch.multiple(builtins, create=True, **names):
+                        runpy.run_path(fakes.SCRIPT, run_name="__main__")
+        self.assertEqual(len(fakes.fake_calls(self.home)), 2)
+        self.assertEqual(sorted(self.bin_items()), [self.out_a, self.out_b])
+
     def test_nothing_to_do_says_so(self):
         self.pool.selected = []
         text, _ = self.run_main(choose())
@@ -220,8 +244,8 @@ class WhenQlcoreFails(RunTest):
 
     def test_a_note_with_a_tab_becomes_one_marker(self):
         plan = self.both_done()
-        plan["clips"][self.clip_a]["markers"] = [[7, 10, "Yellow", "Quillet: possibly over-mosaicked",
-                                                  "looked like\tBen"]]
+        plan["clips"][self.clip_a]["markers"] = [
+            [7, 10, "Yellow", "Quillet: possibly over-mosaicked", "looked like\tBen"]]
         text, problems = self.run_process(plan)
         self.assertFalse(problems, text)
         markers = self.bin_items()[self.out_a].GetMarkers()
