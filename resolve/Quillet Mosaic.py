@@ -341,14 +341,22 @@ def read_results(job_dir):
 
 
 class Progress(object):
-    def __init__(self, done, total, current, finished):
-        self.done, self.total, self.current, self.finished = done, total, current, finished
+    """done: clips with results so far (None where it cannot be read while the
+    program runs); lines: the newest lines of the program's console output."""
+
+    def __init__(self, done, total, lines, finished):
+        self.done, self.total, self.lines, self.finished = done, total, lines, finished
 
     def text(self):
-        parts = ["%d of %d clip(s) done" % (self.done, self.total)]
-        if self.current:
-            parts.append(self.current)
-        return "\n".join(parts)
+        parts = []
+        if self.done is not None:
+            parts.append("%d of %d clip(s) done" % (self.done, self.total))
+        header = next((i for i in range(len(self.lines) - 1, -1, -1)
+                       if self.lines[i].startswith("[")), None)
+        if header is not None and not self.finished:
+            # "[2/5]", then "▶ A002.mov", then the live progress line
+            parts.append("  ".join(self.lines[header:][:2] + self.lines[header + 2:][-1:]))
+        return "\n".join(parts) or "Starting qlcore\u2026"
 
 
 class Outcome(object):
@@ -391,15 +399,9 @@ class Run(object):
     def poll(self):
         finished = self.proc.poll() is not None
         # On Windows the program could not replace "results.tsv" while it is
-        # open here, so progress there comes from the console log only.
-        done = 0 if os.name == "nt" else len(read_results(self.job_dir).clips)
-        lines = _tail(self.log_path)
-        current = ""
-        for line in reversed(lines):
-            if line.startswith("[") or line.startswith("\u25b6"):
-                current = line
-                break
-        return Progress(done, self.clip_count, current, finished)
+        # open here, so there progress comes from the console log only.
+        done = None if os.name == "nt" and not finished else len(read_results(self.job_dir).clips)
+        return Progress(done, self.clip_count, _tail(self.log_path), finished)
 
     def stop(self):
         """Asks the program to stop; it removes its unfinished outputs."""
@@ -618,7 +620,7 @@ def _message(ui, disp, text, title="Quillet Mosaic"):
     win.Hide()
 
 
-def ask_choice(ui, disp, clips, notes, people, refused, settings, program):
+def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folder=""):
     """The settings dialog. Returns a Choice, or None when cancelled."""
     keep_before = set(settings.get("keep") or [])
     header = "%d clip(s) to mosaic." % len(clips)
@@ -632,8 +634,8 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program):
             rows.append(ui.CheckBox({"ID": "Person%d" % i, "Text": name,
                                      "Checked": name in keep_before}))
     else:
-        rows.append(ui.Label({"Text": "Nobody is enrolled yet (%s): every face will be mosaicked."
-                              % people_dir(), "WordWrap": True}))
+        rows.append(ui.Label({"Text": "Nobody is enrolled in %s yet: every face will be "
+                                      "mosaicked." % folder, "WordWrap": True}))
     if refused:
         rows.append(ui.Label({"Text": "Not offered, rename the folder to use it: " +
                               ", ".join(refused), "WordWrap": True}))
@@ -769,9 +771,10 @@ def main(resolve, ui, disp, env=None):
                    + "\n".join(notes))
     home = home_dir(env)
     settings = load_settings(home)
-    people, refused = list_people(people_dir(env))
+    folder = people_dir(env)
+    people, refused = list_people(folder)
     program = find_program(settings.get("program"), script_dir(), env)
-    choice = ask_choice(ui, disp, clips, notes, people, refused, settings, program)
+    choice = ask_choice(ui, disp, clips, notes, people, refused, settings, program, folder)
     if choice is None:
         return ""
     settings.update({"program": choice.program, "codec": choice.codec, "fast": choice.fast,

@@ -147,6 +147,18 @@ class ReadingResults(unittest.TestCase):
             qm.Marker(20, 3, "Yellow", "y", "z")])
 
 
+class ProgressText(unittest.TestCase):
+    LOG = ["No one selected to keep", "[1/3]", "\u25b6 A.mov", "\u2713 saved /m/A_mosaic.mov",
+           "[2/3]", "\u25b6 B.mov", "finding faces:  50.0%", "finding faces:  75.0%"]
+
+    def test_shows_the_clip_at_work_and_its_latest_progress_line(self):
+        self.assertEqual(qm.Progress(1, 3, self.LOG, False).text(),
+                         "1 of 3 clip(s) done\n[2/3]  \u25b6 B.mov  finding faces:  75.0%")
+        # Where results cannot be read during the run, the log alone speaks.
+        self.assertEqual(qm.Progress(None, 3, self.LOG[:6], False).text(), "[2/3]  \u25b6 B.mov")
+        self.assertEqual(qm.Progress(None, 3, [], False).text(), "Starting qlcore\u2026")
+
+
 class FindingTheProgram(TempDirTest):
     def _program(self, folder, executable=True):
         return _touch(os.path.join(self.tmp, folder, "qlcore"), "#!/bin/sh\n",
