@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "media/tools.h"
-#include "platform/failure.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -134,10 +133,6 @@ TEST(Pipe, AnErrorInTheCallersLoopStillEndsTheChild) {
     } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(child_count(), 0);
-}
-
-TEST(Pipe, AProgramThatCannotStartIsAnError) {
-    EXPECT_THROW(_Pipe({"/nonexistent/ffmpeg"}, 4), MediaError);
 }
 
 TEST_F(ReaderClips, EveryThirdFrameIsSourceFramesZeroThreeSixNine) {

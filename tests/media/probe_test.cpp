@@ -219,14 +219,6 @@ TEST(ParseProbeJson, TimecodeSources) {
               std::nullopt);
 }
 
-TEST(ParseProbeJson, MissingPartsGiveDefaults) {
-    ClipInfo info = from_json("{}");
-    EXPECT_EQ(info.rate, std::nullopt);
-    EXPECT_EQ(info.frames, 0);
-    EXPECT_EQ(info.bits, 8);
-    EXPECT_EQ(info.timecode, std::nullopt);
-}
-
 TEST(ParseProbeJson, MalformedReportsThrowAndKeepWhatWasStored) {
     EXPECT_ANY_THROW(from_json("not json"));
     EXPECT_ANY_THROW(from_json("[]"));

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 using namespace qlcore;
 
 namespace {
@@ -206,16 +204,4 @@ TEST(MosaicYuv, BoxesPartlyOutsideAreClampedToTheFrame) {
     EXPECT_EQ(q.y0, 0);
     expect_only_inside(g_before.y, g.y, cv::Rect(0, 0, q.x1, q.y1));
     EXPECT_FALSE(same(g_before.y, g.y));
-}
-
-TEST(MosaicYuv, OverlappingBoxesPixelateOverEachOther) {
-    Yuv once(640, 480, CV_8U);
-    mosaic_yuv(once.y, once.u, once.v, {100, 100, 80, 80}, 640, 480);
-    Yuv twice = once.clone();
-    mosaic_yuv(twice.y, twice.u, twice.v, {130, 130, 80, 80}, 640, 480);
-    // The second box works on the first one's output, not on the original.
-    cv::Mat expected = once.y.clone();
-    MosaicRect r = mosaic_rect({130, 130, 80, 80}, 640, 480);
-    _pixelate(expected, r.x0, r.y0, r.x1, r.y1, r.block);
-    EXPECT_TRUE(same(expected, twice.y));
 }
