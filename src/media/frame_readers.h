@@ -36,7 +36,8 @@ private:
 class FFReader : public _Pipe {
 public:
     FFReader(const std::string& path, FrameSize size, const ClipInfo& info, int every = 1);
-    // Fills `out` (h x w, CV_8UC3; reallocated only when its shape differs).
+    // Fills `out` (h x w, CV_8UC3), reusing its memory when it has the right
+    // shape and nobody else holds it.
     // False at the end of the clip.
     bool read(cv::Mat& out);
     const int w, h;
@@ -54,7 +55,8 @@ struct YuvFrame {
 class YUVReader : public _Pipe {
 public:
     YUVReader(const std::string& path, FrameSize size, const ClipInfo& info);
-    // Fills `frame`, reusing its buffer when it has the right size.
+    // Fills `frame`, reusing its buffer when it has the right size and nobody
+    // else holds it (a kept earlier frame is never overwritten).
     bool read(YuvFrame& frame);
     const int w, h;
     const bool deep;
