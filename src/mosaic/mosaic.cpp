@@ -10,6 +10,8 @@
 namespace qlcore {
 namespace {
 
+constexpr double _FACE_ASPECT = 0.75;
+
 // Whole part toward zero, kept inside int range; a NaN (which the min/max
 // clamps below already replace) counts as 0.
 int _whole(double v) {
@@ -42,7 +44,11 @@ MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
     r.y0 = _even(_whole(std::max(0.0, cy - nh / 2)));
     r.x1 = _even(_whole(std::min(static_cast<double>(W), cx + nw / 2)));
     r.y1 = _even(_whole(std::min(static_cast<double>(H), cy + nh / 2)));
-    double per_block = w / BLOCKS_ACROSS;
+    // The block follows the face's width, but a face cut by the frame's side
+    // gets a narrower box (and the smoothed path a narrower mean) than the face
+    // really is, and a mosaic that fine still reads as a face. A frontal face
+    // is about three quarters as wide as high, so the height stands in then.
+    double per_block = std::max(w, _FACE_ASPECT * h) / BLOCKS_ACROSS;
     int block = std::isfinite(per_block)
                     ? static_cast<int>(round_half_even(std::clamp(per_block, -1e9, 1e9)))
                     : 4;
