@@ -66,9 +66,12 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
              "-s",
              std::to_string(w) + "x" + std::to_string(h),
              "-r",
-             rate,
-             "-i",
-             "-"};
+             rate};
+    // The colour options describe the raw frames too: ffmpeg takes an
+    // encoder's colour properties from its frames, so given as output options
+    // only, ProRes (for one) was written untagged.
+    cmd.insert(cmd.end(), colour.begin(), colour.end());
+    cmd.insert(cmd.end(), {"-i", "-"});
     cmd.insert(cmd.end(), encoder.begin(), encoder.end());
     cmd.insert(cmd.end(), colour.begin(), colour.end());
     cmd.push_back("-an");
