@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <opencv2/videoio.hpp>
 #include <optional>
+#include <stdexcept>
 
 #include "encode/encoders.h"
 #include "media/capture.h"
@@ -34,6 +36,15 @@ std::string _last_line(const std::string& text) {
     if (t.empty()) return "encoder failed";
     size_t nl = t.find_last_of("\r\n");
     return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
+// A decoder's last error line without ffmpeg's "[demuxer @ 0x...] " tag.
+std::string _decoder_error(const std::string& text) {
+    std::string line = _last_line(text);
+    size_t tag_end = line.find("] ");
+    if (!line.empty() && line[0] == '[' && tag_end != std::string::npos)
+        line = line.substr(tag_end + 2);
+    return line;
 }
 
 fs::path _beside(const fs::path& out, const std::string& suffix) {
@@ -75,6 +86,14 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     int rc = encoder.wait();
     check_interrupted();
     if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
+    // A decoder that complained and stopped short of the frames the search
+    // counted read a damaged file: a shorter video would pass for finished.
+    // Not a MediaError, as no other encoder would do better.
+    const std::string& damage = reader.errors();
+    if (!damage.empty() && fi < n_frames)
+        throw std::runtime_error("the video breaks off after frame " + std::to_string(fi) + " of " +
+                                 std::to_string(n_frames) + ": " + _decoder_error(damage));
+    if (!damage.empty()) std::cerr << damage << std::flush;
     progress("writing", fi, n_frames, t0);
     log("");
     return fi;
@@ -82,6 +101,12 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec) {
+    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, size));
+}
+
+void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
+            int64_t n_frames, FrameSize size, const ClipInfo& info,
+            const std::vector<Args>& candidates) {
     const std::string ff = ffmpeg_bin();
     const fs::path outp(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
@@ -89,7 +114,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     ScopedRemove video_guard(tmp_video);
 
     std::optional<MediaError> last_err;
-    for (const Args& enc : encoder_candidates(codec, info, size)) {
+    for (const Args& enc : candidates) {
         try {
             encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info);
             last_err.reset();

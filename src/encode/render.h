@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
@@ -15,6 +16,12 @@ namespace qlcore {
 // never exists half-written. Throws MediaError when nothing works.
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec);
+
+// The same with the encoder entries to try given, in order (tests put an
+// entry first that cannot run here).
+void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
+            int64_t n_frames, FrameSize size, const ClipInfo& info,
+            const std::vector<Args>& candidates);
 
 // One attempt with one encoder entry; returns the frames written.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,

@@ -1,0 +1,195 @@
+// render on generated clips: output formats per codec, colour tags, audio and
+// timecode carried over, falling through to the next encoder, and an output
+// that never exists half-made.
+#include "encode/render.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "encode/encoders.h"
+#include "media/probe.h"
+#include "platform/failure.h"
+#include "platform/json_text.h"
+#include "support/test_support.h"
+
+using namespace qlcore;
+namespace fs = std::filesystem;
+using qltest::ScopedTempDir;
+
+namespace {
+
+const Args X264 = {"-c:v", "libx264", "-crf", "17", "-preset", "veryfast", "-pix_fmt", "yuv420p"};
+
+json stream_of(const fs::path& clip, const std::string& type) {
+    json probe = parse_json(qltest::probe_json(clip));
+    for (const auto& s : probe.at("streams"))
+        if (s.value("codec_type", "") == type) return s;
+    return json();
+}
+
+std::string timecode_of(const fs::path& clip) {
+    json probe = parse_json(qltest::probe_json(clip));
+    for (const auto& s : probe.at("streams"))
+        if (s.contains("tags") && s["tags"].contains("timecode"))
+            return s["tags"]["timecode"].get<std::string>();
+    return "";
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A small 10-bit clip with audio, a timecode and HLG colour tags.
+fs::path ten_bit_clip(const fs::path& out, const std::string& codec, const std::string& pix_fmt,
+                      std::vector<std::string> extra = {}) {
+    qltest::ClipSpec s;
+    s.width = 320;
+    s.height = 180;
+    s.frames = 12;
+    s.codec = codec;
+    s.pix_fmt = pix_fmt;
+    s.audio = true;
+    s.timecode = "10:00:00:00";
+    // Tagged on the frames: ffmpeg 5.1 lets frame properties override the
+    // encoder's colour options.
+    s.extra = {"-vf",
+               "setparams=color_primaries=bt2020:color_trc=arib-std-b67:"
+               "colorspace=bt2020nc:range=tv"};
+    s.extra.insert(s.extra.end(), extra.begin(), extra.end());
+    return qltest::make_clip(out, s);
+}
+
+// One box in every frame, as the clip processor would plan a face.
+MosaicPlan plan_for(int frames) {
+    MosaicPlan plan;
+    for (int f = 0; f < frames; ++f)
+        plan[f].push_back(BoxF{100.f + f, 50.f, 60.f, 80.f});
+    return plan;
+}
+
+// The program ignores SIGPIPE at start-up (an encoder that quits must fail
+// a write, not end the program); so does this test program.
+class IgnoreSigpipe : public testing::Environment {
+  public:
+    void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+};
+const auto* const ignore_sigpipe = testing::AddGlobalTestEnvironment(new IgnoreSigpipe);
+
+}  // namespace
+
+TEST(Render, TenBitSourcesForEachCodecKeepColourAudioAndTimecode) {
+    ScopedTempDir dir;
+    const fs::path prores_src = ten_bit_clip(dir / "p.mov", "prores_ks", "yuv422p10le");
+    const fs::path hevc_src = ten_bit_clip(dir / "h.mov", "libx265", "yuv420p10le",
+                                           {"-tag:v", "hvc1", "-x265-params", "log-level=error"});
+    struct Case {
+        fs::path src;
+        std::string codec, out_codec, pix_fmt;
+    };
+    const Case cases[] = {{prores_src, "hevc", "hevc", "yuv420p10le"},
+                          {prores_src, "h264", "h264", "yuv420p"},
+                          {hevc_src, "prores", "prores", "yuv422p10le"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src.filename().string() + " as " + c.codec);
+        const ClipInfo info = probe(c.src.string());
+        ASSERT_EQ(info.bits, 10);
+        const fs::path out = dir / ("out_" + c.codec + ".mov");
+        testing::internal::CaptureStdout();
+        render(c.src.string(), out.string(), plan_for(12), 12, frame_size(c.src.string()), info,
+               c.codec);
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(said.find("not available here"), std::string::npos) << said;
+
+        const json v = stream_of(out, "video");
+        EXPECT_EQ(v.value("codec_name", ""), c.out_codec);
+        EXPECT_EQ(v.value("pix_fmt", ""), c.pix_fmt);
+        if (c.codec == "hevc") {
+            EXPECT_EQ(v.value("codec_tag_string", ""), "hvc1");
+        }
+        EXPECT_EQ(v.value("color_primaries", ""), "bt2020");
+        EXPECT_EQ(v.value("color_transfer", ""), "arib-std-b67");
+        EXPECT_EQ(v.value("color_space", ""), "bt2020nc");
+        EXPECT_EQ(v.value("color_range", ""), "tv");
+        EXPECT_EQ(stream_of(out, "audio").value("codec_type", ""), "audio");
+        EXPECT_EQ(timecode_of(out), "10:00:00:00");
+        EXPECT_EQ(qltest::count_frames(out), 12);
+    }
+    EXPECT_EQ(names_in(dir.path()),
+              (std::vector<std::string>{"h.mov", "out_h264.mov", "out_hevc.mov", "out_prores.mov",
+                                        "p.mov"}))
+        << "no temporary file stays behind";
+}
+
+TEST(Render, AnEncoderThatCannotRunFallsThroughToTheNext) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 8;
+    const fs::path src = qltest::make_clip(dir / "a.mov", spec);
+    const fs::path out = dir / "a_mosaic.mov";
+    // Left over from an interrupted run: simply overwritten, then removed.
+    qltest::make_clip(dir / "a_mosaic.video-tmp.mov", spec);
+    const ClipInfo info = probe(src.string());
+
+    testing::internal::CaptureStdout();
+    render(src.string(), out.string(), plan_for(8), 8, {320, 240}, info,
+           std::vector<Args>{{"-c:v", "qlcore_no_such_encoder"}, X264});
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("\n  qlcore_no_such_encoder not available here (Unknown encoder "
+                        "'qlcore_no_such_encoder'); trying the next encoder\u2026\n"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(stream_of(out, "video").value("codec_name", ""), "h264");
+    EXPECT_EQ(qltest::count_frames(out), 8);
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov", "a_mosaic.mov"}));
+}
+
+TEST(Render, WhenEveryEncoderFailsNothingIsWritten) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 4;
+    const fs::path src = qltest::make_clip(dir / "a.mov", spec);
+    const ClipInfo info = probe(src.string());
+    std::string msg = "(none)";
+    testing::internal::CaptureStdout();
+    try {
+        render(src.string(), (dir / "a_mosaic.mov").string(), {}, 4, {320, 240}, info,
+               std::vector<Args>{{"-c:v", "qlcore_no_such_encoder"},
+                                 {"-c:v", "libx264", "-preset", "qlcore_no_such_preset"}});
+    } catch (const MediaError& e) {
+        msg = e.what();
+    }
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(msg.rfind("could not encode video: ", 0), 0u) << msg;
+    // The last entry's message, not the first's.
+    EXPECT_EQ(msg.find("Unknown encoder"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("encoder"), std::string::npos) << msg;
+    EXPECT_NE(said.find("  libx264 not available here ("), std::string::npos) << said;
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov"}));
+}
+
+TEST(Render, AFailedMuxLeavesNoOutputAndNoTemporaryFiles) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 4;
+    const fs::path src = qltest::make_clip(dir / "a.mov", spec);
+    const ClipInfo info = probe(src.string());
+    // A video the mov muxer refuses only once it has created its output file.
+    const Args vp8 = {"-c:v", "libvpx", "-f", "matroska"};
+    std::string msg = "(none)";
+    testing::internal::CaptureStdout();
+    try {
+        render(src.string(), (dir / "a_mosaic.mov").string(), {}, 4, {320, 240}, info,
+               std::vector<Args>{vp8});
+    } catch (const MediaError& e) {
+        msg = e.what();
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(msg, "ffmpeg failed while adding audio");
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov"}));
+}
