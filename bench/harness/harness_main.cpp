@@ -1,0 +1,197 @@
+// qlharness: generates the benchmark clips, runs `qlcore process` on each
+// through the test installation, and writes every figure as JSON.
+//
+//   qlharness --work DIR --out results.json [--only a,b] [--no-speed]
+//   qlharness --preview SCENE FRAME out.png     (one composed frame, for a look)
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "faces/models.h"
+#include "measure.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/json_text.h"
+#include "platform/numbers.h"
+#include "runs.h"
+#include "scenes.h"
+#include "speed.h"
+#include "support/test_install.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace bench;
+using qlcore::json;
+
+// Sprite ids used by the scenes.
+const std::vector<std::string> PHOTOS = {"obama.jpg",  "biden.jpg",  "obama2.jpg",
+                                         "biden2.jpg", "obama3.jpg", "obama1.jpg"};
+// Speed is measured on these scenes: 720p, 1080p, 4K 8-bit, 4K 10-bit.
+const std::set<std::string> SPEED = {"moving", "fhd", "uhd8", "uhd10"};
+
+void say(const std::string& s) {
+    std::cerr << s << std::endl;
+}
+
+std::string tail(const fs::path& log, size_t n) {
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    std::string out;
+    for (size_t i = lines.size() > n ? lines.size() - n : 0; i < lines.size(); ++i)
+        out += lines[i] + "\n";
+    return out;
+}
+
+json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& work,
+               const fs::path& program, qlcore::Models& models, bool speed) {
+    const fs::path dir = work / s.name;
+    fs::remove_all(dir);
+    fs::create_directories(dir / "home" / "people");
+    const fs::path clip = dir / (s.name + ".mov");
+    double t = now();
+    write_clip(s, sprites, clip);
+    say("  clip written in " + std::to_string(now() - t) + " s");
+
+    std::string keep;
+    for (const Actor& a : s.actors) {
+        if (!a.kept) continue;
+        // The stand-in recogniser knows one picture, not one person: enroll
+        // the very photo the face was cut from.
+        keep = "Kept";
+        fs::create_directories(dir / "home" / "people" / keep);
+        fs::copy_file(qltest::shared_photo(sprites.at(a.sprite).photo),
+                      dir / "home" / "people" / keep / sprites.at(a.sprite).photo,
+                      fs::copy_options::overwrite_existing);
+    }
+    const fs::path out_dir = dir / "out";
+    write_job(dir / "job", clip, out_dir, keep, "prores");
+    const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
+                                          "OPENCV_LOG_LEVEL=ERROR"};
+    const std::vector<std::string> argv = {program.string(), "process", "--job",
+                                           (dir / "job").string()};
+    const Measured m = run_measured(argv, env, dir / "process.log");
+    say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
+
+    json r = json::object();
+    r["scene"] = s.name;
+    r["what"] = s.what;
+    r["size"] = std::to_string(s.w) + "x" + std::to_string(s.h);
+    r["bits"] = s.deep ? 10 : 8;
+    r["frames"] = s.frames;
+    r["process"] = json::object({{"status", m.status},
+                                 {"seconds", qlcore::round_places(m.seconds, 2)},
+                                 {"peak_kib_program", m.self_kib}});
+    if (m.status != 0) {
+        r["error"] = tail(dir / "process.log", 8);
+        return r;
+    }
+    Outputs o{clip, out_dir / (s.name + "_mosaic.mov"), out_dir / (s.name + "_mosaic.json"),
+              out_dir / (s.name + "_mosaic.analysis.json")};
+    t = now();
+    r["quality"] = measure_scene(s, sprites, o, models);
+    say("  measured in " + std::to_string(now() - t) + " s: " +
+        std::to_string(r["quality"]["leaked_face_frames"].get<int>()) + " leaked face-frames");
+    if (speed) {
+        t = now();
+        r["speed"] = measure_speed(clip, dir, models, m, argv, env, o.video);
+        say("  speed measured in " + std::to_string(now() - t) + " s");
+    }
+    return r;
+}
+
+int preview(const std::string& name, int f, const std::string& out) {
+    const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
+    std::vector<Scene> all = quality_scenes();
+    for (Scene& s : speed_scenes())
+        all.push_back(s);
+    for (const Scene& s : all) {
+        if (s.name != name) continue;
+        std::vector<Truth> truth;
+        cv::Mat frame = compose(s, sprites, make_canvas(s), f, truth);
+        for (const Truth& t : truth) {
+            cv::rectangle(frame, cv::Rect(t.box),
+                          t.kept ? cv::Scalar(0, 255, 0) : cv::Scalar(0, 0, 255), 2);
+            std::printf("actor %d kept %d box %.1f %.1f %.1f %.1f visible %.2f\n", t.actor, t.kept,
+                        t.box.x, t.box.y, t.box.width, t.box.height, t.visible);
+        }
+        cv::imwrite(out, frame);
+        return 0;
+    }
+    std::fprintf(stderr, "no scene %s\n", name.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path work, out;
+    std::set<std::string> only;
+    bool speed = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--preview" && i + 3 < argc)
+            return preview(argv[i + 1], std::stoi(argv[i + 2]), argv[i + 3]);
+        if (a == "--work" && i + 1 < argc)
+            work = argv[++i];
+        else if (a == "--out" && i + 1 < argc)
+            out = argv[++i];
+        else if (a == "--no-speed")
+            speed = false;
+        else if (a == "--only" && i + 1 < argc) {
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ','))
+                only.insert(item);
+        } else {
+            std::fprintf(stderr,
+                         "usage: qlharness --work DIR --out FILE [--only a,b] [--no-speed]\n");
+            return 2;
+        }
+    }
+    if (work.empty() || out.empty()) {
+        std::fprintf(stderr, "usage: qlharness --work DIR --out FILE [--only a,b] [--no-speed]\n");
+        return 2;
+    }
+    try {
+        fs::create_directories(work);
+        const fs::path program = qltest::test_install_program();
+        say("program: " + program.string());
+        const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
+        qlcore::Models models(qltest::test_detector_model(), qltest::stand_in_recognizer());
+
+        std::vector<Scene> all = quality_scenes();
+        for (Scene& s : speed_scenes())
+            all.push_back(s);
+        json scenes = json::array();
+        const double t0 = now();
+        for (const Scene& s : all) {
+            if (!only.empty() && !only.count(s.name)) continue;
+            say("scene " + s.name + " (" + std::to_string(s.w) + "x" + std::to_string(s.h) + ", " +
+                std::to_string(s.frames) + " frames)");
+            scenes.push_back(
+                run_scene(s, sprites, work, program, models, speed && SPEED.count(s.name)));
+            // Written after every scene, so a long run can be looked at early.
+            json doc = json::object(
+                {{"scenes", scenes}, {"seconds", qlcore::round_places(now() - t0, 1)}});
+            qlcore::write_file_atomic(out, qlcore::dump_indented(doc));
+        }
+        say("harness done in " + std::to_string(now() - t0) + " s");
+    } catch (const qlcore::FatalStop& e) {
+        std::fprintf(stderr, "stopped: %s\n", e.message.c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "harness failed: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,317 @@
+#include "measure.h"
+
+#include <algorithm>
+#include <map>
+#include <opencv2/imgproc.hpp>
+#include <optional>
+#include <stdexcept>
+
+#include "analysis/analyse.h"
+#include "faces/models.h"
+#include "media/frame_readers.h"
+#include "media/probe.h"
+#include "media/tools.h"
+#include "mosaic/mosaic.h"
+#include "platform/files.h"
+#include "platform/numbers.h"
+#include "tracking/box_path.h"
+#include "tracking/verdicts.h"
+
+namespace bench {
+
+using qlcore::json;
+
+namespace {
+
+// A pixel counts as pixelated when the output differs from the source by at
+// least this much on average over 5 x 5 pixels. The grain (sigma 4) gives
+// about 3 inside a mosaic cell; the encoder alone stays near 1.
+constexpr double _PIXELATED_DIFF = 1.6;
+// A face counts as covered in a frame when this share of its visible box is
+// pixelated (for flicker).
+constexpr double _COVERED = 0.5;
+// A face is on screen when this share of its box is in the frame and seen.
+constexpr double _ON_SCREEN = 0.5;
+
+// Frames as 8-bit grey pictures, every decoded frame once.
+class GrayReader : public qlcore::_Pipe {
+  public:
+    GrayReader(const fs::path& path, int w, int h)
+        : _Pipe({qlcore::ffmpeg_bin(), "-hide_banner", "-loglevel", "error", "-i",
+                 qlcore::media_path(path.string()), "-map", "0:v:0", "-fps_mode", "passthrough",
+                 "-f", "rawvideo", "-pix_fmt", "gray", "-"},
+                static_cast<size_t>(w) * h),
+          w_(w),
+          h_(h) {}
+    bool read(cv::Mat& out) {
+        out.create(h_, w_, CV_8U);
+        return _read(out.data);
+    }
+
+  private:
+    int w_, h_;
+};
+
+struct ProgramTrack {
+    qlcore::Track track;
+    std::string state;  // "mosaic", "keep" or the reason it was ignored
+};
+
+struct Detection {
+    cv::Rect2d box;
+    double score;
+    int track = -1;
+};
+
+// A detection is of the face in `truth` when its centre lies in the face box
+// and its width is of the face's order.
+bool _matches(const cv::Rect2d& d, const cv::Rect2d& truth) {
+    const cv::Point2d c(d.x + d.width / 2, d.y + d.height / 2);
+    const double r = d.width / truth.width;
+    return truth.contains(c) && r >= 0.3 && r <= 2.0;
+}
+
+const Detection* _find(const std::vector<Detection>& list, const cv::Rect2d& truth) {
+    const Detection* best = nullptr;
+    for (const Detection& d : list)
+        if (_matches(d.box, truth) && (!best || d.score > best->score)) best = &d;
+    return best;
+}
+
+std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
+    const json cache = qlcore::parse_json(qlcore::read_file(o.analysis));
+    const json report = qlcore::parse_json(qlcore::read_file(o.report));
+    std::map<int, bool> kept;
+    for (const json& t : report.at("tracks"))
+        kept[t.at("track").get<int>()] = t.at("keep").get<bool>();
+    std::vector<ProgramTrack> out;
+    for (const json& j : cache.at("tracks")) {
+        ProgramTrack p;
+        p.track.id = j.at("id").get<int>();
+        const json& b = j.at("b");
+        const json& s = j.at("s");
+        for (size_t i = 0; i < j.at("f").size(); ++i)
+            p.track.add(j.at("f")[i].get<int64_t>(),
+                        {b[i][0].get<double>(), b[i][1].get<double>(), b[i][2].get<double>(),
+                         b[i][3].get<double>()},
+                        s[i].get<double>());
+        for (const json& c : j.at("c"))
+            p.track.checks.push_back(c.get<double>());
+        for (const json& r : j.at("r"))
+            p.track.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
+        if (auto why = qlcore::ignored(p.track, long_side))
+            p.state = "ignored (" + *why + ")";
+        else
+            p.state = kept.count(p.track.id) && kept[p.track.id] ? "keep" : "mosaic";
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+double _mean(const std::vector<double>& v) {
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return v.empty() ? 0.0 : s / v.size();
+}
+
+double _round(double v, int places) {
+    return qlcore::round_places(v, places);
+}
+
+// Frames of a face that is on screen but uncovered between two covered
+// frames of the same stretch on screen.
+int _flicker(const std::vector<std::pair<int, bool>>& seen) {
+    int count = 0;
+    size_t i = 0;
+    while (i < seen.size()) {
+        size_t j = i;
+        while (j + 1 < seen.size() && seen[j + 1].first == seen[j].first + 1)
+            ++j;
+        // Stretch [i, j]: uncovered frames strictly between covered ones.
+        std::optional<size_t> first, last;
+        for (size_t k = i; k <= j; ++k)
+            if (seen[k].second) {
+                if (!first) first = k;
+                last = k;
+            }
+        if (first)
+            for (size_t k = *first; k <= *last; ++k)
+                if (!seen[k].second) ++count;
+        i = j + 1;
+    }
+    return count;
+}
+
+}  // namespace
+
+json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Outputs& o,
+                   qlcore::Models& models) {
+    const double long_side = std::max(s.w, s.h);
+    const std::vector<ProgramTrack> tracks = _program_tracks(o, long_side);
+    const json cache = qlcore::parse_json(qlcore::read_file(o.analysis));
+    const int64_t n_frames = cache.at("frames").get<int64_t>();
+
+    // What the program planned, and what its own search found in the source.
+    std::map<int, std::vector<cv::Rect>> plan;
+    std::map<int, std::vector<Detection>> found;
+    for (const ProgramTrack& p : tracks) {
+        for (size_t i = 0; i < p.track.frames.size(); ++i) {
+            const qlcore::Box& b = p.track.boxes[i];
+            found[static_cast<int>(p.track.frames[i])].push_back(
+                {cv::Rect2d(b[0], b[1], b[2], b[3]), p.track.scores[i], p.track.id});
+        }
+        if (p.state != "mosaic") continue;
+        for (const auto& [f, box] : qlcore::track_boxes(p.track, n_frames).entries) {
+            const qlcore::MosaicRect r = qlcore::mosaic_rect(box, s.w, s.h);
+            if (r.x1 - r.x0 >= 2 && r.y1 - r.y0 >= 2)
+                plan[static_cast<int>(f)].push_back(cv::Rect(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0));
+        }
+    }
+
+    const qlcore::ClipInfo info = qlcore::probe(o.video.string());
+    const qlcore::SearchGeometry g =
+        qlcore::search_geometry({s.w, s.h}, qlcore::DEFAULT_DET_MAX_SIDE);
+    qlcore::FFReader search(o.video.string(), {g.dw, g.dh}, info);
+    GrayReader src_gray(o.source, s.w, s.h), out_gray(o.video, s.w, s.h);
+
+    const Canvas canvas = make_canvas(s);
+    const cv::Rect whole(0, 0, s.w, s.h);
+    int hidden_frames = 0, hidden_found = 0, kept_found = 0, kept_seen = 0;
+    std::vector<double> coverage, planned_coverage, over, planned_over;
+    std::vector<double> in_plan_diff, out_plan_diff;
+    std::map<int, std::vector<std::pair<int, bool>>> seen;  // actor -> (frame, covered)
+    std::map<int, std::vector<int>> detected;               // actor -> frames found in source
+    json leaks = json::array();
+    cv::Mat frame, a, b, diff, mask, owner;
+    std::vector<Truth> truth;
+    int f = 0;
+    for (; f < s.frames; ++f) {
+        if (!search.read(frame) || !src_gray.read(a) || !out_gray.read(b)) break;
+        compose(s, sprites, canvas, f, truth, &owner);
+
+        std::vector<Detection> now;
+        const cv::Mat rows = models.detect(frame, 1000000);
+        for (int i = 0; i < rows.rows; ++i) {
+            const float* r = rows.ptr<float>(i);
+            now.push_back({cv::Rect2d(r[0] * g.up, r[1] * g.up, r[2] * g.up, r[3] * g.up), r[14]});
+        }
+
+        cv::absdiff(a, b, diff);
+        cv::Mat avg;
+        cv::boxFilter(diff, avg, CV_32F, {5, 5});
+        // The 5 x 5 average reaches one pixel past a mosaic's edge; an erosion
+        // takes that ring back off.
+        cv::erode(avg >= _PIXELATED_DIFF, mask, cv::Mat());
+        cv::Mat planned = cv::Mat::zeros(s.h, s.w, CV_8U);
+        for (const cv::Rect& r : plan[f])
+            planned(r & whole).setTo(255);
+        if (!plan[f].empty()) {
+            in_plan_diff.push_back(cv::mean(avg, planned)[0]);
+            out_plan_diff.push_back(cv::mean(avg, ~planned)[0]);
+        }
+
+        cv::Mat faces = cv::Mat::zeros(s.h, s.w, CV_8U);
+        for (const Truth& t : truth) {
+            const cv::Rect r = cv::Rect(t.box) & whole;
+            if (r.empty()) continue;
+            faces(r).setTo(255);
+            const Detection* src = _find(found[f], t.box);
+            const Detection* out = _find(now, t.box);
+            if (src) detected[t.actor].push_back(f);
+            if (t.kept) {
+                if (src) {
+                    ++kept_seen;
+                    if (out) ++kept_found;
+                }
+                continue;
+            }
+            if (t.visible <= 0.0) continue;
+            ++hidden_frames;
+            if (src) ++hidden_found;
+            const cv::Mat vis = owner(r) == t.actor;
+            const int n_vis = cv::countNonZero(vis);
+            double cov = 0.0, pcov = 0.0;
+            if (n_vis > 0) {
+                cov = cv::countNonZero(mask(r) & vis) / double(n_vis);
+                pcov = cv::countNonZero(planned(r) & vis) / double(n_vis);
+            }
+            if (t.visible >= _ON_SCREEN) {
+                coverage.push_back(cov);
+                planned_coverage.push_back(pcov);
+                seen[t.actor].push_back({f, cov >= _COVERED});
+            }
+            if (out) {
+                json leak = json::object();
+                leak["frame"] = f;
+                leak["face"] = sprites.at(s.actors[t.actor].sprite).photo;
+                leak["score"] = _round(out->score, 3);
+                leak["box"] = json::array({_round(t.box.x, 1), _round(t.box.y, 1),
+                                           _round(t.box.width, 1), _round(t.box.height, 1)});
+                leak["visible"] = _round(t.visible, 2);
+                leak["coverage"] = _round(cov, 3);
+                leak["planned_coverage"] = _round(pcov, 3);
+                if (src) {
+                    leak["program_track"] = src->track;
+                    leak["program_verdict"] = tracks.at(src->track).state;
+                } else {
+                    leak["program_track"] = nullptr;
+                    leak["program_verdict"] = "not found by the search";
+                }
+                leaks.push_back(std::move(leak));
+            }
+        }
+        const double area = double(s.w) * s.h;
+        over.push_back(cv::countNonZero(mask & ~faces) / area);
+        planned_over.push_back(cv::countNonZero(planned & ~faces) / area);
+    }
+
+    int flicker = 0;
+    for (const auto& [actor, list] : seen)
+        flicker += _flicker(list);
+    int longest_gap = 0;
+    for (const auto& [actor, list] : detected)
+        for (size_t i = 1; i < list.size(); ++i)
+            longest_gap = std::max(longest_gap, list[i] - list[i - 1] - 1);
+    int n_mosaic = 0, n_kept = 0, n_ignored = 0;
+    for (const ProgramTrack& p : tracks) {
+        if (p.state == "mosaic")
+            ++n_mosaic;
+        else if (p.state == "keep")
+            ++n_kept;
+        else
+            ++n_ignored;
+    }
+
+    json r = json::object();
+    r["frames_measured"] = f;
+    r["hidden_face_frames"] = hidden_frames;
+    r["hidden_found_by_search"] = hidden_found;
+    r["leaked_face_frames"] = leaks.size();
+    r["coverage_mean"] = _round(_mean(coverage), 4);
+    r["coverage_min"] =
+        coverage.empty() ? 0.0 : _round(*std::min_element(coverage.begin(), coverage.end()), 4);
+    r["coverage_full_share"] = _round(
+        coverage.empty()
+            ? 0.0
+            : std::count_if(coverage.begin(), coverage.end(), [](double c) { return c >= 0.99; }) /
+                  double(coverage.size()),
+        4);
+    r["planned_coverage_mean"] = _round(_mean(planned_coverage), 4);
+    r["flicker_frames"] = flicker;
+    r["kept_face_frames"] = kept_seen;
+    r["kept_visible_share"] =
+        kept_seen ? json(_round(double(kept_found) / kept_seen, 4)) : json(nullptr);
+    r["over_mosaic_mean"] = _round(_mean(over), 5);
+    r["over_mosaic_max"] =
+        over.empty() ? 0.0 : _round(*std::max_element(over.begin(), over.end()), 5);
+    r["planned_over_mosaic_mean"] = _round(_mean(planned_over), 5);
+    r["longest_detection_gap"] = longest_gap;
+    r["tracks"] = json::object({{"mosaic", n_mosaic}, {"keep", n_kept}, {"ignored", n_ignored}});
+    r["diff_in_plan"] = _round(_mean(in_plan_diff), 2);
+    r["diff_outside_plan"] = _round(_mean(out_plan_diff), 2);
+    r["leaks"] = std::move(leaks);
+    return r;
+}
+
+}  // namespace bench

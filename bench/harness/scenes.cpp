@@ -1,0 +1,346 @@
+#include "scenes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <optional>
+#include <random>
+#include <stdexcept>
+
+#include "faces/yunet.h"
+#include "media/tools.h"
+#include "platform/subprocess.h"
+#include "support/test_support.h"
+
+namespace bench {
+
+namespace {
+
+// How much of the photo around the detected face a sprite takes: hair, ears
+// and chin, so the detector sees a whole head.
+constexpr double _CROP_W = 2.0;
+constexpr double _CROP_H = 2.3;
+constexpr double _CROP_UP = 0.1;  // crop centre above the face centre, in face heights
+constexpr double _GRAIN_SIGMA = 4.0;
+
+Sprite _cut(const std::string& name, qlcore::YuNetDetector& det) {
+    const cv::Mat photo = cv::imread(qltest::shared_photo(name).string());
+    if (photo.empty()) throw std::runtime_error("cannot read " + name);
+    const double s = std::min(1.0, 1280.0 / std::max(photo.cols, photo.rows));
+    cv::Mat small;
+    cv::resize(photo, small, {}, s, s, cv::INTER_AREA);
+    det.set_input_size(small.size());
+    cv::Mat faces;
+    det.detect(small, faces);
+    if (faces.rows == 0) throw std::runtime_error("no face in " + name);
+    int best = 0;
+    for (int i = 1; i < faces.rows; ++i)
+        if (faces.at<float>(i, 2) * faces.at<float>(i, 3) >
+            faces.at<float>(best, 2) * faces.at<float>(best, 3))
+            best = i;
+    const cv::Rect2d face(faces.at<float>(best, 0) / s, faces.at<float>(best, 1) / s,
+                          faces.at<float>(best, 2) / s, faces.at<float>(best, 3) / s);
+
+    const double cw = face.width * _CROP_W, ch = face.height * _CROP_H;
+    const double cx = face.x + face.width / 2,
+                 cy = face.y + face.height / 2 - _CROP_UP * face.height;
+    const cv::Rect crop(static_cast<int>(std::lround(cx - cw / 2)),
+                        static_cast<int>(std::lround(cy - ch / 2)), static_cast<int>(cw),
+                        static_cast<int>(ch));
+    Sprite sp;
+    sp.photo = name;
+    // Parts of the crop beyond the photo repeat its edge; the oval hides them.
+    cv::copyMakeBorder(photo, sp.bgr, std::max(0, -crop.y),
+                       std::max(0, crop.y + crop.height - photo.rows), std::max(0, -crop.x),
+                       std::max(0, crop.x + crop.width - photo.cols), cv::BORDER_REPLICATE);
+    sp.bgr =
+        sp.bgr(cv::Rect(std::max(0, crop.x), std::max(0, crop.y), crop.width, crop.height)).clone();
+    sp.face = cv::Rect2d(face.x - crop.x, face.y - crop.y, face.width, face.height);
+
+    cv::Mat oval = cv::Mat::zeros(sp.bgr.size(), CV_32F);
+    cv::ellipse(oval, cv::Point(crop.width / 2, crop.height / 2),
+                cv::Size(static_cast<int>(crop.width * 0.42), static_cast<int>(crop.height * 0.44)),
+                0, 0, 360, cv::Scalar(1.0), cv::FILLED, cv::LINE_AA);
+    const int k = (std::max(3, crop.width / 12)) | 1;
+    cv::GaussianBlur(oval, sp.alpha, {k, k}, 0);
+    return sp;
+}
+
+double _lerp(double a, double b, double t) {
+    return a + (b - a) * t;
+}
+
+// The actor's key at frame f, or nothing outside its keys.
+std::optional<Key> _at(const Actor& a, int f) {
+    if (a.keys.empty() || f < a.keys.front().frame || f > a.keys.back().frame) return std::nullopt;
+    for (size_t i = 0; i + 1 < a.keys.size(); ++i) {
+        const Key& k0 = a.keys[i];
+        const Key& k1 = a.keys[i + 1];
+        if (f >= k0.frame && f <= k1.frame) {
+            const double t =
+                k1.frame == k0.frame ? 0.0 : double(f - k0.frame) / (k1.frame - k0.frame);
+            return Key{f, _lerp(k0.cx, k1.cx, t), _lerp(k0.cy, k1.cy, t),
+                       _lerp(k0.width, k1.width, t)};
+        }
+    }
+    return a.keys.back();
+}
+
+// Blends `src` with weights `alpha` into `dst` at (x, y), clipped to dst.
+void _blend(cv::Mat& dst, const cv::Mat& src, const cv::Mat& alpha, int x, int y, cv::Mat* owner,
+            int id) {
+    const cv::Rect r = cv::Rect(x, y, src.cols, src.rows) & cv::Rect(0, 0, dst.cols, dst.rows);
+    if (r.empty()) return;
+    const cv::Rect s(r.x - x, r.y - y, r.width, r.height);
+    cv::Mat d = dst(r);
+    const cv::Mat sp = src(s), a = alpha(s);
+    for (int row = 0; row < r.height; ++row) {
+        uchar* dp = d.ptr<uchar>(row);
+        const uchar* spp = sp.ptr<uchar>(row);
+        const float* ap = a.ptr<float>(row);
+        signed char* op = owner ? owner->ptr<signed char>(r.y + row) + r.x : nullptr;
+        for (int col = 0; col < r.width; ++col) {
+            const float w = ap[col];
+            if (w <= 0.0f) continue;
+            for (int c = 0; c < 3; ++c) {
+                const float v = w * spp[3 * col + c] + (1.0f - w) * dp[3 * col + c];
+                dp[3 * col + c] = cv::saturate_cast<uchar>(v);
+            }
+            if (op && w > 0.5f) op[col] = static_cast<signed char>(id);
+        }
+    }
+}
+
+Scene _moving(const std::string& name, double k, int frames, bool deep) {
+    Scene s;
+    s.name = name;
+    s.w = static_cast<int>(1280 * k);
+    s.h = static_cast<int>(720 * k);
+    s.frames = frames;
+    s.deep = deep;
+    s.what = "two faces moving across and changing size";
+    const int e = frames - 1;
+    s.actors = {
+        {0, false, {{0, 250 * k, 190 * k, 100 * k}, {e, 1000 * k, 250 * k, 180 * k}}},
+        {1,
+         false,
+         {{0, 1050 * k, 520 * k, 170 * k},
+          {e / 2, 700 * k, 560 * k, 130 * k},
+          {e, 300 * k, 500 * k, 90 * k}}},
+    };
+    s.seed = 11;
+    return s;
+}
+
+}  // namespace
+
+std::vector<Sprite> load_sprites(const std::vector<std::string>& photos,
+                                 const fs::path& detector_model) {
+    qlcore::YuNetDetector det(detector_model.string(), "", {320, 320}, 0.42f, 0.3f, 5000);
+    std::vector<Sprite> out;
+    for (const std::string& p : photos)
+        out.push_back(_cut(p, det));
+    return out;
+}
+
+Canvas make_canvas(const Scene& s) {
+    Canvas c;
+    std::mt19937 rng(s.seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    // A soft vertical gradient between two muted colours, with a few large
+    // blurred patches: calm, like a wall or a sky.
+    const cv::Vec3d top(150 + 60 * u(rng), 140 + 60 * u(rng), 120 + 60 * u(rng));
+    const cv::Vec3d bottom(70 + 50 * u(rng), 80 + 50 * u(rng), 70 + 50 * u(rng));
+    c.background.create(s.h, s.w, CV_8UC3);
+    for (int y = 0; y < s.h; ++y) {
+        const cv::Vec3d v = top + (bottom - top) * (double(y) / std::max(1, s.h - 1));
+        c.background.row(y).setTo(cv::Scalar(v[0], v[1], v[2]));
+    }
+    cv::Mat patches = cv::Mat::zeros(s.h, s.w, CV_8UC3);
+    for (int i = 0; i < 4; ++i) {
+        const cv::Point centre(static_cast<int>(u(rng) * s.w), static_cast<int>(u(rng) * s.h));
+        const cv::Size axes(static_cast<int>(s.w * (0.1 + 0.15 * u(rng))),
+                            static_cast<int>(s.h * (0.1 + 0.15 * u(rng))));
+        cv::ellipse(patches, centre, axes, 0, 0, 360,
+                    cv::Scalar(20 * u(rng), 20 * u(rng), 20 * u(rng)), cv::FILLED);
+    }
+    const int k = (s.w / 8) | 1;
+    cv::GaussianBlur(patches, patches, {k, k}, 0);
+    cv::add(c.background, patches, c.background);
+
+    cv::Mat g(s.h, s.w, CV_32F);
+    cv::theRNG().state = s.seed;
+    cv::randn(g, 0.0, _GRAIN_SIGMA);
+    cv::Mat g16;
+    g.convertTo(g16, CV_16S);
+    cv::merge(std::vector<cv::Mat>{g16, g16, g16}, c.grain);
+    return c;
+}
+
+cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
+                std::vector<Truth>& truth, cv::Mat* owner) {
+    cv::Mat frame = canvas.background.clone();
+    cv::Mat own(s.h, s.w, CV_8S, cv::Scalar(-1));
+    truth.clear();
+    for (size_t i = 0; i < s.actors.size(); ++i) {
+        const Actor& a = s.actors[i];
+        const auto key = _at(a, f);
+        if (!key) continue;
+        const Sprite& sp = sprites.at(a.sprite);
+        const double scale = key->width / sp.face.width;
+        const int nw = std::max(1, static_cast<int>(std::lround(sp.bgr.cols * scale)));
+        const int nh = std::max(1, static_cast<int>(std::lround(sp.bgr.rows * scale)));
+        const double sx = double(nw) / sp.bgr.cols, sy = double(nh) / sp.bgr.rows;
+        const int x = static_cast<int>(std::lround(key->cx - sx * (sp.face.x + sp.face.width / 2)));
+        const int y =
+            static_cast<int>(std::lround(key->cy - sy * (sp.face.y + sp.face.height / 2)));
+        cv::Mat img, alpha;
+        const int interp = scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR;
+        cv::resize(sp.bgr, img, {nw, nh}, 0, 0, interp);
+        cv::resize(sp.alpha, alpha, {nw, nh}, 0, 0, cv::INTER_LINEAR);
+        _blend(frame, img, alpha, x, y, &own, static_cast<int>(i));
+        truth.push_back({static_cast<int>(i), a.kept,
+                         cv::Rect2d(x + sx * sp.face.x, y + sy * sp.face.y, sx * sp.face.width,
+                                    sy * sp.face.height),
+                         0.0});
+    }
+    for (const Board& b : s.boards) {
+        const cv::Rect r = b.rect & cv::Rect(0, 0, s.w, s.h);
+        frame(r).setTo(b.bgr);
+        own(r).setTo(cv::Scalar(-2));
+    }
+    for (Truth& t : truth) {
+        const cv::Rect r = cv::Rect(t.box) & cv::Rect(0, 0, s.w, s.h);
+        const double area = t.box.area();
+        t.visible = r.empty() || area <= 0 ? 0.0 : cv::countNonZero(own(r) == t.actor) / area;
+    }
+    cv::Mat grainy;
+    cv::add(frame, canvas.grain, grainy, cv::noArray(), CV_16SC3);
+    grainy.convertTo(frame, CV_8UC3);
+    if (owner) *owner = own;
+    return frame;
+}
+
+void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& out) {
+    const Canvas canvas = make_canvas(s);
+    const std::string size = std::to_string(s.w) + "x" + std::to_string(s.h);
+    std::vector<std::string> cmd = {qlcore::ffmpeg_bin(),
+                                    "-hide_banner",
+                                    "-loglevel",
+                                    "error",
+                                    "-y",
+                                    "-f",
+                                    "rawvideo",
+                                    "-pix_fmt",
+                                    "bgr24",
+                                    "-s",
+                                    size,
+                                    "-r",
+                                    s.rate,
+                                    "-i",
+                                    "-",
+                                    "-vf",
+                                    "scale=out_color_matrix=bt709:out_range=tv",
+                                    "-c:v",
+                                    "libx264",
+                                    "-preset",
+                                    "veryfast",
+                                    "-crf",
+                                    "12"};
+    if (s.deep)
+        cmd.insert(cmd.end(), {"-pix_fmt", "yuv420p10le", "-profile:v", "high10"});
+    else
+        cmd.insert(cmd.end(), {"-pix_fmt", "yuv420p"});
+    cmd.insert(cmd.end(), {"-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
+                           "bt709", "-color_range", "tv", out.string()});
+    qlcore::Child enc(cmd, {qlcore::Stdio::Pipe, qlcore::Stdio::Inherit, qlcore::Stdio::Inherit});
+    std::vector<Truth> truth;
+    for (int f = 0; f < s.frames; ++f) {
+        const cv::Mat frame = compose(s, sprites, canvas, f, truth);
+        if (!enc.write_all(frame.data, frame.total() * frame.elemSize())) break;
+    }
+    enc.close_stdin();
+    if (enc.wait() != 0) throw std::runtime_error("ffmpeg could not write " + out.string());
+}
+
+std::vector<Scene> quality_scenes() {
+    std::vector<Scene> list;
+    list.push_back(_moving("moving", 1.0, 100, false));
+
+    Scene el;
+    el.name = "enter_leave";
+    el.what = "faces entering and leaving at the frame edges";
+    el.frames = 100;
+    el.actors = {
+        {0, false, {{0, -140, 230, 150}, {99, 1420, 260, 150}}},
+        {1, false, {{10, 820, 900, 130}, {55, 800, 470, 130}, {99, 900, -180, 130}}},
+    };
+    el.seed = 12;
+    list.push_back(el);
+
+    Scene hs;
+    hs.name = "hidden_short";
+    hs.what = "a face passing behind a pillar (hidden for less than 20 frames)";
+    hs.frames = 75;
+    hs.actors = {{0, false, {{0, 200, 330, 120}, {56, 1100, 330, 120}, {74, 1100, 340, 120}}}};
+    hs.boards = {{cv::Rect(560, 0, 200, 720), cv::Scalar(95, 105, 110)}};
+    hs.seed = 13;
+    list.push_back(hs);
+
+    Scene hl;
+    hl.name = "hidden_long";
+    hl.what = "a face passing behind a wide pillar (hidden for more than 20 frames)";
+    hl.frames = 100;
+    hl.actors = {{1, false, {{0, 150, 340, 110}, {99, 1140, 350, 110}}}};
+    hl.boards = {{cv::Rect(500, 0, 360, 720), cv::Scalar(90, 100, 105)}};
+    hl.seed = 14;
+    list.push_back(hl);
+
+    Scene cr;
+    cr.name = "crossing";
+    cr.what = "two faces crossing, one passing in front of the other";
+    cr.frames = 75;
+    cr.actors = {
+        {1, false, {{0, 1080, 360, 140}, {74, 200, 360, 140}}},
+        {0, false, {{0, 200, 330, 150}, {74, 1080, 330, 150}}},
+    };
+    cr.seed = 15;
+    list.push_back(cr);
+
+    Scene kc = cr;
+    kc.name = "kept_crossing";
+    kc.what = "as crossing, the face in front is an enrolled person kept visible";
+    kc.actors[1].kept = true;
+    kc.seed = 16;
+    list.push_back(kc);
+
+    Scene sm;
+    sm.name = "small";
+    sm.what = "six small faces (3 % of the frame width) drifting, 1080p";
+    sm.w = 1920;
+    sm.h = 1080;
+    sm.frames = 75;
+    for (int i = 0; i < 6; ++i) {
+        const double x = 320 + 640 * (i % 3), y = 330 + 420 * (i / 3);
+        const double dx = (i % 2 ? 1.0 : -1.0) * 60, dy = (i % 3 - 1) * 30.0;
+        sm.actors.push_back({i, false, {{0, x, y, 58}, {74, x + dx, y + dy, 58}}});
+    }
+    sm.seed = 17;
+    list.push_back(sm);
+
+    Scene uhd = _moving("uhd10", 3.0, 50, true);
+    uhd.what = "two faces moving and changing size, 3840x2160 10-bit";
+    list.push_back(uhd);
+    return list;
+}
+
+std::vector<Scene> speed_scenes() {
+    Scene fhd = _moving("fhd", 1.5, 75, false);
+    fhd.what = "two faces moving and changing size, 1920x1080";
+    Scene uhd8 = _moving("uhd8", 3.0, 50, false);
+    uhd8.what = "two faces moving and changing size, 3840x2160 8-bit";
+    return {fhd, uhd8};
+}
+
+}  // namespace bench

@@ -1,0 +1,88 @@
+// Synthetic clips with known face boxes: face photos cut out once with the
+// real detector, moved over calm backgrounds, written with ffmpeg.
+#pragma once
+
+#include <filesystem>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+namespace fs = std::filesystem;
+
+// One face cut out of a photo: the picture around it, a soft oval alpha and
+// the detector's face box inside the picture.
+struct Sprite {
+    std::string photo;  // file name in the shared face folder
+    cv::Mat bgr;        // CV_8UC3
+    cv::Mat alpha;      // CV_32F, 0..1
+    cv::Rect2d face;    // in sprite pixels
+};
+
+// Cuts the largest face out of each named photo (index = sprite id).
+std::vector<Sprite> load_sprites(const std::vector<std::string>& photos,
+                                 const fs::path& detector_model);
+
+// Where an actor's face is at a key frame: centre and width in frame pixels.
+struct Key {
+    int frame;
+    double cx, cy, width;
+};
+
+// A person in a scene. Between key frames the face moves linearly; before the
+// first and after the last key it is not in the picture.
+struct Actor {
+    int sprite;
+    bool kept = false;
+    std::vector<Key> keys;
+};
+
+// A calm panel in front of every face (a pillar the faces pass behind).
+struct Board {
+    cv::Rect rect;
+    cv::Scalar bgr;
+};
+
+struct Scene {
+    std::string name;
+    std::string what;  // one line for the table
+    int w = 1280, h = 720;
+    int frames = 75;
+    bool deep = false;  // written as 10-bit
+    std::string rate = "25";
+    std::vector<Actor> actors;  // later ones are drawn in front
+    std::vector<Board> boards;
+    unsigned seed = 1;
+};
+
+// The ground truth of one face in one frame.
+struct Truth {
+    int actor;
+    bool kept;
+    cv::Rect2d box;  // the face box (may reach outside the frame)
+    double visible;  // share of the box that is in the frame and not covered
+};
+
+// A calm background and a fixed fine grain laid over every frame. The grain
+// is what pixelation visibly removes, so the mosaic can be measured on any
+// surface, flat background included.
+struct Canvas {
+    cv::Mat background;  // CV_8UC3
+    cv::Mat grain;       // CV_16SC3
+};
+Canvas make_canvas(const Scene& s);
+
+// Draws frame f and its ground truth. `owner` (optional) gets, per pixel, the
+// index of the actor seen there, -1 for background and -2 for a board.
+cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
+                std::vector<Truth>& truth, cv::Mat* owner = nullptr);
+
+// Writes the scene as an H.264 clip (8-bit 4:2:0, or 10-bit for deep scenes).
+void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& out);
+
+// The scenes of the quality table and the speed clips.
+std::vector<Scene> quality_scenes();
+std::vector<Scene> speed_scenes();
+
+}  // namespace bench

@@ -1,0 +1,127 @@
+#include "speed.h"
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "analysis/analyse.h"
+#include "encode/encoders.h"
+#include "encode/render.h"
+#include "faces/models.h"
+#include "media/frame_readers.h"
+#include "media/probe.h"
+#include "media/tools.h"
+#include "platform/numbers.h"
+#include "platform/subprocess.h"
+#include "tracking/box_path.h"
+#include "tracking/verdicts.h"
+
+namespace bench {
+
+using qlcore::json;
+
+namespace {
+
+constexpr const char* _CODEC = "prores";  // the program's default
+
+double _r(double v, int places = 2) {
+    return qlcore::round_places(v, places);
+}
+
+json _pair(double frames, double seconds, double limit_seconds) {
+    json j = json::object();
+    j["fps"] = _r(frames / seconds);
+    j["limit_fps"] = _r(frames / limit_seconds);
+    j["ratio"] = _r(limit_seconds / seconds, 3);  // share of the limit's speed reached
+    j["seconds"] = _r(seconds, 3);
+    j["limit_seconds"] = _r(limit_seconds, 3);
+    return j;
+}
+
+}  // namespace
+
+json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& models,
+                   const Measured& end_to_end, const std::vector<std::string>& rerun,
+                   const std::vector<std::string>& env, const fs::path& output) {
+    const std::string path = clip.string();
+    const qlcore::ClipInfo info = qlcore::probe(path);
+    const qlcore::FrameSize size = qlcore::frame_size(path);
+    const qlcore::Tuning tuning;
+    const qlcore::SearchGeometry g = qlcore::search_geometry(size, tuning.det_max_side);
+
+    // Search pass, nobody to keep (as in the end-to-end run).
+    double t = now();
+    const qlcore::SearchResult found =
+        qlcore::analyse(path, info, size, models, cv::Mat(0, 128, CV_32F), {}, tuning);
+    const double search_s = now() - t;
+    const double n = static_cast<double>(found.n_frames);
+
+    t = now();
+    {
+        qlcore::FFReader reader(path, {g.dw, g.dh}, info);
+        cv::Mat frame;
+        while (reader.read(frame))
+            models.detect(frame, 1000000);
+    }
+    const double detect_s = now() - t;
+
+    // Render pass with the plan the program would make: every live track.
+    qlcore::MosaicPlan plan;
+    const double long_side = std::max(size.w, size.h);
+    for (const qlcore::Track& tr : found.tracks) {
+        if (qlcore::ignored(tr, long_side)) continue;
+        for (const auto& [f, box] : qlcore::track_boxes(tr, found.n_frames).entries)
+            plan[f].push_back(box);
+    }
+    const qlcore::Args enc = qlcore::encoder_candidates(_CODEC, info, size).front();
+    t = now();
+    const int64_t written = qlcore::encode_pass(path, (dir / "render-pass.mov").string(), enc, plan,
+                                                found.n_frames, size, info);
+    const double render_s = now() - t;
+
+    qlcore::Args cmd = {qlcore::ffmpeg_bin(),     "-hide_banner", "-loglevel", "error", "-y", "-i",
+                        qlcore::media_path(path), "-map",         "0:v:0"};
+    cmd.insert(cmd.end(), enc.begin(), enc.end());
+    const qlcore::Args colour = qlcore::color_args(info);
+    cmd.insert(cmd.end(), colour.begin(), colour.end());
+    cmd.insert(cmd.end(), {"-an", (dir / "transcode.mov").string()});
+    t = now();
+    if (qlcore::run_capture(cmd).status != 0) throw std::runtime_error("transcode failed: " + path);
+    const double transcode_s = now() - t;
+
+    // Rerun with changed overrides: the search comes from the cache. A mark
+    // at a frame past the end changes nothing but the overrides themselves.
+    const fs::path overrides = fs::path(output).replace_extension(".overrides.json");
+    std::ofstream(overrides) << "{\"keep\": [99999999]}\n";
+    const Measured again = run_measured(rerun, env, dir / "rerun.log");
+    if (again.status != 0)
+        throw std::runtime_error("the rerun failed: see " + (dir / "rerun.log").string());
+    bool reused = false;
+    {
+        std::ifstream log(dir / "rerun.log");
+        std::string line;
+        while (std::getline(log, line))
+            reused = reused || line.find("reusing earlier face search") != std::string::npos;
+    }
+
+    json j = json::object();
+    j["size"] = std::to_string(size.w) + "x" + std::to_string(size.h);
+    j["bits"] = info.bits;
+    j["frames"] = found.n_frames;
+    j["search_size"] = std::to_string(g.dw) + "x" + std::to_string(g.dh);
+    j["encoder"] = enc.at(1);
+    j["search"] = _pair(n, search_s, detect_s);
+    j["render"] = _pair(static_cast<double>(written), render_s, transcode_s);
+    const double minutes = n / qlcore::_rate_value(info.rate) / 60.0;
+    j["end_to_end_seconds"] = _r(end_to_end.seconds, 3);
+    j["seconds_per_minute"] = _r(end_to_end.seconds / minutes, 1);
+    j["peak_kib_program"] = end_to_end.self_kib;
+    j["peak_kib_largest_process"] = end_to_end.child_kib;
+    j["rerun_seconds"] = _r(again.seconds, 3);
+    j["rerun_reused_search"] = reused;
+    j["rerun_vs_transcode"] = _r(again.seconds / transcode_s, 3);
+    j["rerun_seconds_per_minute"] = _r(again.seconds / minutes, 1);
+    return j;
+}
+
+}  // namespace bench

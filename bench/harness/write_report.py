@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""Writes BENCHMARKS.md from the harness's results and the machine's facts.
+
+    write_report.py RESULTS.json MACHINE.json OUT.md [EXTRA.txt ...]
+
+MACHINE.json holds what scripts/bench gathered (cpu, cores, date, commit,
+load averages); each EXTRA.txt is the printed output of one bench/*_bench
+program, quoted as it is.
+"""
+
+import json
+import os
+import sys
+
+
+def pct(v, places=1):
+    return "—" if v is None else f"{100 * v:.{places}f} %"
+
+
+def mib(kib):
+    return f"{kib / 1024:.0f} MiB"
+
+
+def quality_section(scenes):
+    out = [
+        "## Privacy quality",
+        "",
+        "Each clip is composed from the face photos in `../shared/testdata/faces` over a calm background "
+        "with a fixed fine grain, so every face box is known in every frame. `qlcore process` runs on it "
+        "through the test installation (real detector, stand-in recogniser; a kept face is the enrolled "
+        "picture itself, `threshold=0.9`), and the output is measured against the ground truth:",
+        "",
+        "- **leaked**: face-frames of a person not kept in which the real detector (the program's own "
+        "`detect`, score ≥ 0.42, at the search size) still finds a face at the ground-truth box "
+        "(detection centre inside the box, width 0.3–2 × the box's). Must be 0.",
+        "- **hidden face-frames**: face-frames of people not kept that are at least partly on screen; "
+        "*found* = how many of them the program's own search detected in the source (the rest were "
+        "too far out of the frame or behind the pillar to be found at all).",
+        "- **coverage**: share of the visible part of each hidden face box that is pixelated, over the "
+        "face-frames in which at least half the box is on screen (mean, worst frame, and share of "
+        "face-frames covered ≥ 99 %). Pixelated pixels are measured on the output: the 5×5 mean "
+        "of |output − source| in luma is ≥ 1.6 (the grain gives about 3 inside a mosaic cell, the "
+        "encoder alone stays near 0.9).",
+        "- **flicker**: frames in which a face on screen is uncovered (coverage < 50 %) between two "
+        "covered frames of the same stretch on screen.",
+        "- **kept**: share of the frames in which the search found a kept face where the detector still "
+        "finds it in the output.",
+        "- **over-mosaic**: pixelated area outside every face box, as a share of the frame (mean over "
+        "frames; by design the mosaic is 1.45 × 1.65 of the box, so some is expected). *planned* is "
+        "the same figure from the program's own plan (its report and analysis cache, re-derived "
+        "with `track_boxes` and `mosaic_rect`), as a check on the pixel measurement.",
+        "- **gap**: longest run of frames between two detections of one face by the search "
+        "(the tracker's gap limit is 20).",
+        "",
+        "| clip | what | size | frames | hidden face-frames (found) | **leaked** | coverage mean / worst / ≥ 99 % | flicker | kept | over-mosaic (planned) | gap | tracks mosaic / kept / ignored |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    leaks = []
+    for s in scenes:
+        q = s.get("quality")
+        if q is None:
+            out.append(f"| {s['scene']} | {s['what']} | {s['size']} | {s['frames']} | "
+                       f"failed: {s.get('error', '').strip().splitlines()[-1:] } | | | | | | | |")
+            continue
+        t = q["tracks"]
+        size = s["size"] + (" 10-bit" if s["bits"] == 10 else "")
+        out.append(
+            f"| {s['scene']} | {s['what']} | {size} | {q['frames_measured']} | "
+            f"{q['hidden_face_frames']} ({q['hidden_found_by_search']}) | **{q['leaked_face_frames']}** | "
+            f"{pct(q['coverage_mean'])} / {pct(q['coverage_min'])} / {pct(q['coverage_full_share'], 0)} | "
+            f"{q['flicker_frames']} | {pct(q['kept_visible_share'], 0) if q['kept_face_frames'] else '—'} | "
+            f"{pct(q['over_mosaic_mean'], 2)} ({pct(q['planned_over_mosaic_mean'], 2)}) | "
+            f"{q['longest_detection_gap']} | {t['mosaic']} / {t['keep']} / {t['ignored']} |")
+        for l in q["leaks"]:
+            leaks.append((s["scene"], l))
+    out.append("")
+    total = sum(s.get("quality", {}).get("leaked_face_frames", 0) for s in scenes)
+    out.append(f"Leaked face-frames in all clips: **{total}**.")
+    out.append("")
+    if leaks:
+        out += [
+            "### Leaked face-frames",
+            "",
+            "| clip | frame | face | detector score | face visible | coverage (planned) | program's track | its verdict |",
+            "|---|---|---|---|---|---|---|---|",
+        ]
+        for scene, l in leaks:
+            track = "—" if l["program_track"] is None else l["program_track"]
+            out.append(
+                f"| {scene} | {l['frame']} | {l['face']} | {l['score']} | {pct(l['visible'], 0)} | "
+                f"{pct(l['coverage'], 0)} ({pct(l['planned_coverage'], 0)}) | {track} | {l['program_verdict']} |")
+        out.append("")
+    return out
+
+
+def speed_section(scenes):
+    rows = [s for s in scenes if "speed" in s]
+    out = [
+        "## Speed",
+        "",
+        "On the same clips, in the same run. The **search** pass (`analyse`: decoding at search size, "
+        "detection, tracking, re-checks) is set beside its limit, decoding at search size with "
+        "`FFReader` plus the bare detector on every frame. The **render** pass (`encode_pass`: "
+        "decoding as planar YUV, pixelating, piping into the encoder) is set beside a plain `ffmpeg` "
+        "transcode of the clip with the same encoder entry and colour tags. *ratio* = the pass's fps "
+        "÷ its limit's fps (1.0 = as fast as the unavoidable work). *End to end* is one "
+        "`qlcore process` run (probe, search, verdicts, render, mux, report) of the test "
+        "installation; *per minute* scales it to one minute of footage. *Peak memory* is the "
+        "program's own peak resident set, and in brackets the largest peak of any process of the "
+        "run (the program or one of its `ffmpeg` children). *Rerun* is the same job again after "
+        "its overrides changed, so the search comes from the analysis cache, against the plain "
+        "transcode.",
+        "",
+        "| clip | frames | search fps (limit, ratio) | render fps (limit, ratio) | end to end | per minute of footage | peak memory | rerun (search cached) | vs transcode |",
+        "|---|---|---|---|---|---|---|---|---|",
+    ]
+    for s in rows:
+        p = s["speed"]
+        size = p["size"] + f" {p['bits']}-bit"
+        se, re_ = p["search"], p["render"]
+        cached = "" if p["rerun_reused_search"] else " (cache not used!)"
+        out.append(
+            f"| {size}, search at {p['search_size']} | {p['frames']} | "
+            f"{se['fps']} ({se['limit_fps']}, {se['ratio']:.2f}) | "
+            f"{re_['fps']} ({re_['limit_fps']}, {re_['ratio']:.2f}) | {p['end_to_end_seconds']:.1f} s | "
+            f"{p['seconds_per_minute']:.0f} s ({p['seconds_per_minute'] / 60:.1f} × real time) | "
+            f"{mib(p['peak_kib_program'])} ({mib(p['peak_kib_largest_process'])}) | "
+            f"{p['rerun_seconds']:.1f} s{cached} | {re_['limit_seconds']:.1f} s, × {p['rerun_vs_transcode']:.2f} |")
+    if rows:
+        out.append("")
+        out.append(f"Encoder entry: `{rows[0]['speed']['encoder']}` (the default codec, ProRes).")
+        out.append("")
+    return out
+
+
+def main():
+    results = json.load(open(sys.argv[1]))
+    machine = json.load(open(sys.argv[2]))
+    extras = sys.argv[4:]
+    scenes = results["scenes"]
+    out = [
+        "# Benchmarks",
+        "",
+        "Written by `scripts/bench`, which builds the program, generates every clip, runs the harness "
+        "(`bench/harness/`) and rewrites this file. Figures from a shared machine move with its load; "
+        "compare runs made under similar load.",
+        "",
+        f"- Date: {machine['date']}",
+        f"- Commit: `{machine['commit']}`",
+        f"- Machine: {machine['cpu']}, {machine['cores']} cores, {machine['memory']}",
+        f"- Load average (1, 5, 15 min): {machine['load_start']} at the start, "
+        f"{machine['load_end']} at the end (other work shared the machine)",
+        f"- Harness run time: {machine['seconds']:.0f} s",
+        "",
+    ]
+    out += quality_section(scenes)
+    out += speed_section(scenes)
+    if extras:
+        out += ["## Pipeline benchmarks", "", "The printed figures of the `bench/*_bench` programs, from the same run.", ""]
+        for path in extras:
+            name = os.path.basename(path).rsplit(".", 1)[0]
+            text = open(path, encoding="utf-8", errors="replace").read().rstrip()
+            out += [f"### {name}", "", "```", text, "```", ""]
+    with open(sys.argv[3], "w", encoding="utf-8") as f:
+        f.write("\n".join(out).rstrip() + "\n")
+
+
+if __name__ == "__main__":
+    main()
