@@ -77,11 +77,13 @@ fs::path _compose(const fs::path& out, const FaceClipSpec& s,
         cmd.insert(cmd.end(), {"-f", "lavfi", "-i",
                                "sine=frequency=440:sample_rate=48000:duration=" +
                                    _num(s.frames / _rate(s.rate))});
-    cmd.insert(cmd.end(), {"-filter_complex", graph, "-map", "[v]"});
+    // Cut in the graph, not with -frames:v, which would end the audio early.
+    cmd.insert(cmd.end(), {"-filter_complex",
+                           graph + ";[v]trim=end_frame=" + std::to_string(s.frames) + "[cut]",
+                           "-map", "[cut]"});
     if (s.audio)
         cmd.insert(cmd.end(), {"-map", std::to_string(audio_in) + ":a", "-c:a", "pcm_s16le"});
-    cmd.insert(cmd.end(),
-               {"-frames:v", std::to_string(s.frames), "-c:v", s.codec, "-pix_fmt", s.pix_fmt});
+    cmd.insert(cmd.end(), {"-c:v", s.codec, "-pix_fmt", s.pix_fmt});
     if (!s.timecode.empty()) cmd.insert(cmd.end(), {"-timecode", s.timecode});
     cmd.insert(cmd.end(), s.extra.begin(), s.extra.end());
     cmd.push_back(out.string());

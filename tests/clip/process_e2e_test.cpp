@@ -1,0 +1,167 @@
+// `qlcore process` on clips of real faces, run in the test installation: the
+// real detector finds the faces, the output is checked with ffprobe and with
+// the detector again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "platform/json_text.h"
+#include "support/face_clips.h"
+#include "support/test_install.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using qlcore::json;
+
+namespace {
+
+// Stricter than the program's own detector setting (0.42): a face that the
+// mosaic leaves half-recognisable still counts as seen.
+constexpr float SEEN_SCORE = 0.3f;
+
+std::string read_text(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+json stream_of(const json& probe, const std::string& type) {
+    for (const auto& s : probe.at("streams"))
+        if (s.value("codec_type", "") == type) return s;
+    return json();
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ProcessEndToEnd : public ::testing::Test {
+  protected:
+    qlcore::RunResult run(const std::vector<std::string>& args) {
+        return qltest::run_qlcore(args, {"QUILLET_HOME=" + home_.path().string()}, std::nullopt,
+                                  qltest::test_install_program());
+    }
+    qltest::ScopedTempDir home_, work_;
+};
+
+}  // namespace
+
+TEST_F(ProcessEndToEnd, MovingFaceIsMosaickedThenSkippedThenKeptByAMark) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "A001_mosaic.mov";
+    EXPECT_NE(r.out.find("\n▶ A001.mov\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  faces tracked: 1  ·  left visible: 0  ·  mosaicked: 1\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\n  ✓ saved " + out.string() + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"A001_mosaic.analysis.json",
+                                                       "A001_mosaic.json", "A001_mosaic.mov"}));
+
+    // Every face the detector saw in the source is gone from the output.
+    const auto source_faces = qltest::faces_per_frame(src, SEEN_SCORE);
+    ASSERT_EQ(source_faces.size(), 30u);
+    EXPECT_EQ(qltest::frames_with_faces(source_faces).size(), 30u);
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+
+    // Same length, the source's audio and timecode, ProRes by default.
+    const json probe = qlcore::parse_json(qltest::probe_json(out));
+    EXPECT_EQ(qltest::count_frames(out), 30);
+    EXPECT_EQ(stream_of(probe, "video").value("codec_name", ""), "prores");
+    const json audio = stream_of(probe, "audio");
+    EXPECT_EQ(audio.value("codec_name", ""), "pcm_s16le");
+    EXPECT_EQ(audio.value("duration", ""), "1.200000");
+    EXPECT_EQ(stream_of(probe, "data")["tags"].value("timecode", ""), "01:00:00:00");
+
+    // The report: one-space indentation, ASCII, no final line break.
+    const std::string report_text = read_text(dir / "A001_mosaic.json");
+    EXPECT_EQ(report_text.rfind("{\n \"source\": ", 0), 0u) << report_text;
+    EXPECT_NE(report_text.back(), '\n');
+    const json report = qlcore::parse_json(report_text);
+    EXPECT_EQ(report["source"], src.string());
+    EXPECT_EQ(report["output"], out.string());
+    EXPECT_EQ(report["frames"], 30);
+    EXPECT_EQ(report["keep"], json::array());
+    EXPECT_EQ(report["engine"], 5);
+    EXPECT_EQ(report["overrides"], json::object());
+    ASSERT_EQ(report["tracks"].size(), 1u);
+    EXPECT_EQ(report["tracks"][0]["start"], 0);
+    EXPECT_EQ(report["tracks"][0]["end"], 29);
+    EXPECT_EQ(report["tracks"][0]["keep"], false);
+    EXPECT_EQ(report["markers"], json::array());
+
+    // The cache: compact, under the key of this clip and the default settings.
+    const std::string cache_text = read_text(dir / "A001_mosaic.analysis.json");
+    EXPECT_EQ(cache_text.find_first_of(" \n"), std::string::npos);
+    const json cache = qlcore::parse_json(cache_text);
+    EXPECT_EQ(cache["key"]["v"], 5);
+    EXPECT_EQ(cache["key"]["size"], fs::file_size(src));
+    EXPECT_EQ(cache["key"]["names"], json::array());
+    EXPECT_EQ(cache["key"]["gallery"].dump(), "[0,0.0]");
+    EXPECT_EQ(cache["key"]["det"].dump(), "[0.42,1920,1]");
+    EXPECT_EQ(cache["frames"], 30);
+    ASSERT_EQ(cache["tracks"].size(), 1u);
+    EXPECT_EQ(cache["tracks"][0]["f"].size(), 30u);
+
+    // Nothing changed: skipped, and the video is left alone.
+    const auto written = fs::last_write_time(out);
+    r = run({"process", src.string()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(
+        r.out.find("\n  already done earlier — skipping (delete its _mosaic file to redo it)\n"),
+        std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("finding faces"), std::string::npos) << r.out;
+    EXPECT_EQ(fs::last_write_time(out), written);
+
+    // A mark at frame 15 keeps the face: judged again from the cached search.
+    std::ofstream(dir / "A001_mosaic.overrides.json") << R"({"keep": [15]})";
+    r = run({"process", src.string()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n  reusing earlier face search (1 tracks)\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("finding faces"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  faces tracked: 1  ·  left visible: 1  ·  mosaicked: 0\n"),
+              std::string::npos)
+        << r.out;
+    const json marked = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
+    EXPECT_EQ(marked["overrides"].dump(), R"({"keep":[15]})");
+    EXPECT_EQ(marked["tracks"][0]["keep"], true);
+    EXPECT_EQ(marked["tracks"][0]["person"], "(marked by you)");
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)).size(), 30u);
+}
+
+TEST_F(ProcessEndToEnd, FaceWalkingInAndOutIsCoveredUpToTheFrameEdges) {
+    qltest::FaceClipSpec spec;
+    spec.frames = 40;
+    spec.audio = false;
+    spec.timecode = "";
+    const fs::path src = qltest::make_passing_face_clip(work_ / "walk.mov", spec);
+    const fs::path out_dir = work_ / "out";
+    auto r = run({"process", "--codec", "h264", "--out-dir", out_dir.string(), src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const fs::path out = out_dir / "walk_mosaic.mov";
+
+    const auto source_faces = qltest::faces_per_frame(src, SEEN_SCORE);
+    const auto seen = qltest::frames_with_faces(source_faces);
+    ASSERT_GE(seen.size(), 25u);
+    EXPECT_EQ(source_faces.front().size() + source_faces.back().size(), 0u)
+        << "nobody in the first and last frames";
+    // Faces cut by the frame's side included.
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+    EXPECT_EQ(qltest::count_frames(out), 40);
+    const json probe = qlcore::parse_json(qltest::probe_json(out));
+    EXPECT_EQ(stream_of(probe, "video").value("codec_name", ""), "h264");
+    EXPECT_TRUE(stream_of(probe, "audio").is_null());
+}
