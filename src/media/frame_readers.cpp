@@ -46,9 +46,11 @@ size_t _positive(int n) {
 
 // Stdin is /dev/null rather than the terminal: the child runs in its own
 // process group, and an ffmpeg reading the terminal there would be stopped.
-_Pipe::_Pipe(const Args& cmd, size_t nbytes)
-    : proc_(std::make_unique<Child>(cmd, ChildOptions{Stdio::Null, Stdio::Pipe, Stdio::Inherit})),
-      nbytes_(nbytes) {}
+_Pipe::_Pipe(const Args& cmd, size_t nbytes, bool keep_errors)
+    : proc_(std::make_unique<Child>(
+          cmd, ChildOptions{Stdio::Null, Stdio::Pipe, keep_errors ? Stdio::Pipe : Stdio::Inherit})),
+      nbytes_(nbytes),
+      keep_errors_(keep_errors) {}
 
 _Pipe::~_Pipe() {
     close();
@@ -68,6 +70,14 @@ void _Pipe::close() {
     // write; the kill then ends it whatever it was doing.
     proc_->close_stdout();
     proc_->kill();
+    // The child is dead, so this ends at once. Also runs in the destructor
+    // while an interrupt unwinds: a second one must not throw from here.
+    if (keep_errors_) {
+        try {
+            errors_ += proc_->read_all_stderr();
+        } catch (...) {
+        }
+    }
     proc_->wait();
 }
 
@@ -90,7 +100,8 @@ bool FFReader::read(cv::Mat& out) {
 YUVReader::YUVReader(const std::string& path, FrameSize size, const ClipInfo& info)
     : _Pipe(yuv_reader_command(ffmpeg_bin(), hwaccel_args(), path,
                                _is_deep(info) ? "yuv420p10le" : "yuv420p"),
-            size.w > 0 && size.h > 0 ? _yuv_samples(size) * (_is_deep(info) ? 2 : 1) : 0),
+            size.w > 0 && size.h > 0 ? _yuv_samples(size) * (_is_deep(info) ? 2 : 1) : 0,
+            /*keep_errors=*/true),
       w(size.w),
       h(size.h),
       deep(_is_deep(info)),

@@ -14,7 +14,9 @@ namespace qlcore {
 
 class _Pipe {
 public:
-    _Pipe(const Args& cmd, size_t nbytes);
+    // With keep_errors, ffmpeg's error output is kept for errors() instead of
+    // going to the console.
+    _Pipe(const Args& cmd, size_t nbytes, bool keep_errors = false);
     ~_Pipe();  // closes: the child never outlives its reader
     _Pipe(const _Pipe&) = delete;
     _Pipe& operator=(const _Pipe&) = delete;
@@ -25,11 +27,15 @@ public:
     // Ends and reaps the child; safe to call more than once.
     void close();
     size_t nbytes() const { return nbytes_; }
+    // What ffmpeg complained about (kept errors only; complete after close).
+    const std::string& errors() const { return errors_; }
 
 private:
     std::unique_ptr<Child> proc_;
     size_t nbytes_;
     bool ended_ = false;
+    bool keep_errors_;
+    std::string errors_;
 };
 
 // BGR pictures scaled by ffmpeg, optionally every k-th frame only.
@@ -52,6 +58,8 @@ struct YuvFrame {
     size_t nbytes() const { return buffer.total() * buffer.elemSize(); }
 };
 
+// Keeps ffmpeg's errors, so the render can tell a damaged stream from a
+// short clip.
 class YUVReader : public _Pipe {
 public:
     YUVReader(const std::string& path, FrameSize size, const ClipInfo& info);

@@ -34,7 +34,8 @@ class Child {
     // stream; a short tail counts as the end and is dropped.
     bool read_exact(void* buf, size_t n);
 
-    // Reads stdout (or stderr) to its end.
+    // Reads stdout (or stderr) to its end. Stderr text that read_exact or
+    // write_all took in while they waited comes first.
     std::string read_all_stdout();
     std::string read_all_stderr();
 
@@ -44,6 +45,8 @@ class Child {
 
     // Writes every byte to stdin. Returns false when the child no longer
     // takes input (it exited or closed its end); never raises SIGPIPE.
+    // Both this and read_exact drain a piped stderr while they wait, so a
+    // child with much to complain about cannot stall on a full pipe.
     bool write_all(const void* buf, size_t n);
 
     void close_stdin();
@@ -67,6 +70,10 @@ class Child {
     int in_fd_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
+    std::string err_early_;  // stderr drained while waiting on the other pipes
+
+    // Waits until `fd` is ready for `events`, draining stderr meanwhile.
+    void _await(int fd, short events);
 };
 
 struct RunResult {

@@ -48,6 +48,9 @@ bool _drain_once(int fd, std::string& out) {
     }
 }
 
+// How much early stderr text is kept: its tail, where the last error is.
+constexpr size_t _ERR_KEEP = 1 << 20;
+
 std::string _read_to_end(int& fd) {
     std::string out;
     if (fd < 0) return out;
@@ -132,11 +135,28 @@ Child::~Child() {
     }
 }
 
+void Child::_await(int fd, short events) {
+    while (err_fd_ >= 0) {
+        struct pollfd fds[2] = {{fd, events, 0}, {err_fd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno != EINTR) return;  // the read or write itself reports it
+            check_interrupted();
+            continue;
+        }
+        if (fds[1].revents != 0) {
+            if (!_drain_once(err_fd_, err_early_)) _close_fd(err_fd_);
+            if (err_early_.size() > _ERR_KEEP) err_early_.erase(0, err_early_.size() - _ERR_KEEP);
+        }
+        if (fds[0].revents != 0) return;
+    }
+}
+
 bool Child::read_exact(void* buf, size_t n) {
     auto* p = static_cast<char*>(buf);
     size_t got = 0;
     while (got < n) {
         if (out_fd_ < 0) return false;
+        _await(out_fd_, POLLIN);
         ssize_t r = ::read(out_fd_, p + got, n - got);
         if (r > 0) {
             got += static_cast<size_t>(r);
@@ -155,7 +175,9 @@ std::string Child::read_all_stdout() {
     return _read_to_end(out_fd_);
 }
 std::string Child::read_all_stderr() {
-    return _read_to_end(err_fd_);
+    std::string text = std::move(err_early_);
+    err_early_.clear();
+    return text + _read_to_end(err_fd_);
 }
 
 bool Child::write_all(const void* buf, size_t n) {
@@ -163,6 +185,7 @@ bool Child::write_all(const void* buf, size_t n) {
     size_t done = 0;
     while (done < n) {
         if (in_fd_ < 0) return false;
+        _await(in_fd_, POLLOUT);
         ssize_t w = ::write(in_fd_, p + done, n - done);
         if (w > 0) {
             done += static_cast<size_t>(w);
@@ -206,6 +229,8 @@ int Child::wait() {
 }
 
 void Child::read_both(std::string& out, std::string& err) {
+    err += err_early_;
+    err_early_.clear();
     while (out_fd_ >= 0 || err_fd_ >= 0) {
         struct pollfd fds[2];
         int* owners[2];
