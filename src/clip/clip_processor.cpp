@@ -1,6 +1,9 @@
 #include "clip/clip_processor.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 
 #include "analysis/analyse.h"
 #include "clip/analysis_cache.h"
@@ -15,6 +18,17 @@
 
 namespace qlcore {
 namespace {
+
+// Sources that no tool could read, said plainly before anything is made
+// for them (ffmpeg would only fail to decode a first frame).
+void _check_source(const std::string& src) {
+    std::error_code ec;
+    if (fs::is_directory(src, ec)) throw MediaError("cannot read " + src + ": it is a folder");
+    std::ifstream in(src, std::ios::binary);
+    if (!in) throw MediaError("cannot read " + src + ": " + std::strerror(errno));
+    if (in.peek() == std::ifstream::traits_type::eof())
+        throw MediaError("cannot read " + src + ": the file is empty");
+}
 
 // The cached search when it still holds, else a fresh one (then cached).
 SearchResult _search(const std::string& src, const fs::path& done, const ClipInfo& info,
@@ -36,6 +50,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                   const std::optional<fs::path>& out_dir, const std::string& codec,
                   const Tuning& tuning) {
     log("\n▶ " + fs::path(src).filename().string());
+    _check_source(src);
     fs::path done = output_path(src, out_dir);
     json overrides = load_overrides(done);
     if (auto earlier = earlier_report(src, done, gallery.names, overrides)) {
@@ -72,7 +87,15 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     // video that is not there.
     json report =
         build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly);
-    write_file_atomic(report_path(out), report_text(report));
+    try {
+        write_file_atomic(report_path(out), report_text(report));
+    } catch (...) {
+        // A video without its report is redone by the next run anyway; gone,
+        // it cannot pass for a finished one in the meantime.
+        std::error_code ec;
+        fs::remove(out, ec);
+        throw;
+    }
     log("  ✓ saved " + out.string());
     if (!assembly.markers.empty())
         log("  " + std::to_string(assembly.markers.size()) +
