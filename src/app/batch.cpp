@@ -11,6 +11,7 @@
 #include "media/console.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/interrupt.h"
 
 namespace qlcore {
 
@@ -33,6 +34,9 @@ int cmd_process(const CliArgs& args) {
     double t0 = now_seconds();
     const size_t n = plan.clips.size();
     for (size_t i = 0; i < n; ++i) {
+        // A Ctrl-C that came between two blocking calls must still stop the
+        // run before the next clip, and before done.flag below.
+        check_interrupted();
         auto [clip, folder] = split_clip_entry(plan.clips[i]);
         log("\n[" + std::to_string(i + 1) + "/" + std::to_string(n) + "]");
         std::error_code ec;
@@ -62,6 +66,7 @@ int cmd_process(const CliArgs& args) {
         }
     }
 
+    check_interrupted();
     log("\nFinished " + std::to_string(n - failures.size()) + "/" + std::to_string(n) +
         " clip(s) in " + minutes_text(now_seconds() - t0) + " min.");
     if (!failures.empty()) log(failed_line(failures));
