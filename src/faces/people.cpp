@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <unordered_map>
 
 #include "app/settings.h"
@@ -54,24 +55,10 @@ json _read_cache(const fs::path& file) {
     std::error_code ec;
     if (!fs::exists(file, ec)) return json::object();
     try {
-        json j = parse_json(read_file(file));
-        if (j.is_object()) return j;
+        return parse_embedding_cache(read_file(file));
     } catch (const std::exception&) {
     }
     return json::object();
-}
-
-// A cached embedding of 128 numbers, or nothing when the member is malformed
-// (then the photo is examined again rather than trusted).
-std::optional<cv::Mat> _cached_vector(const json& v) {
-    if (!v.is_array() || v.size() != static_cast<size_t>(_EMBED_SIZE)) return std::nullopt;
-    cv::Mat row(1, _EMBED_SIZE, CV_32F);
-    for (int i = 0; i < _EMBED_SIZE; ++i) {
-        const json& x = v[static_cast<size_t>(i)];
-        if (!x.is_number()) return std::nullopt;
-        row.at<float>(0, i) = static_cast<float>(x.get<double>());
-    }
-    return row;
 }
 
 json _vector_json(const cv::Mat& row) {
@@ -116,6 +103,34 @@ std::string _summary(const std::string& name, int usable, const std::vector<std:
 }
 
 }  // namespace
+
+json parse_embedding_cache(const std::string& text) {
+    try {
+        json j = parse_json(text);
+        if (j.is_object()) return j;
+    } catch (const std::exception&) {
+    }
+    return json::object();
+}
+
+std::optional<cv::Mat> cached_embedding(const json& v) {
+    if (!v.is_array() || v.size() != static_cast<size_t>(_EMBED_SIZE)) return std::nullopt;
+    cv::Mat row(1, _EMBED_SIZE, CV_32F);
+    double norm2 = 0.0;
+    for (int i = 0; i < _EMBED_SIZE; ++i) {
+        const json& x = v[static_cast<size_t>(i)];
+        if (!x.is_number()) return std::nullopt;
+        const double d = x.get<double>();
+        // Beyond any unit vector's entries; also keeps the float cast defined.
+        if (!(std::fabs(d) <= 1.0)) return std::nullopt;
+        row.at<float>(0, i) = static_cast<float>(d);
+        norm2 += d * d;
+    }
+    // Anything but a unit vector would make its similarities meaningless,
+    // and a long one would pass strangers as this person.
+    if (std::fabs(norm2 - 1.0) > 1e-3) return std::nullopt;
+    return row;
+}
 
 std::optional<cv::Mat> read_image(const fs::path& path) {
     const std::string ext = _lower(path.extension().string());
@@ -207,7 +222,7 @@ cv::Mat load_person(Models& models, const fs::path& people_dir, const std::strin
                 bad.push_back(photo);
                 continue;
             }
-            if (auto vec = _cached_vector(value)) {
+            if (auto vec = cached_embedding(value)) {
                 cache[key] = value;
                 rows.push_back(*vec);
                 continue;

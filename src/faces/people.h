@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/json_text.h"
+
 namespace qlcore {
 
 class Models;
@@ -17,6 +19,13 @@ struct Gallery {
     cv::Mat gallery;                 // M x 128 CV_32F, rows of unit length
     std::vector<int32_t> owners;     // M indices into names
 };
+
+// The ".embeddings.json" text as an object: {} when it is not one.
+json parse_embedding_cache(const std::string& text);
+
+// A cached embedding as a 1 x 128 CV_32F row when it is 128 numbers of unit
+// length, else nothing (the photo is then examined again, not trusted).
+std::optional<cv::Mat> cached_embedding(const json& value);
 
 // BGR picture, or nothing (".heic"/".heif" always nothing).
 std::optional<cv::Mat> read_image(const std::filesystem::path& path);
