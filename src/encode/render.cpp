@@ -1,6 +1,8 @@
 #include "encode/render.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <opencv2/videoio.hpp>
@@ -85,6 +87,10 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     std::string err = encoder.read_all_stderr();
     int rc = encoder.wait();
     check_interrupted();
+    // An encoder killed by a signal says nothing; the file size limit's
+    // SIGXFSZ, for one, is a full disk in all but name.
+    if (rc > 128 && rc - 128 < NSIG && trim(err).empty())
+        throw MediaError(std::string("encoder stopped: ") + ::strsignal(rc - 128));
     if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
     // A decoder that complained and stopped short of the frames the search
     // counted read a damaged file: a shorter video would pass for finished.
