@@ -63,18 +63,10 @@ struct Detection {
     int track = -1;
 };
 
-// A detection is of the face in `truth` when its centre lies in the face box
-// and its width is of the face's order.
-bool _matches(const cv::Rect2d& d, const cv::Rect2d& truth) {
-    const cv::Point2d c(d.x + d.width / 2, d.y + d.height / 2);
-    const double r = d.width / truth.width;
-    return truth.contains(c) && r >= 0.3 && r <= 2.0;
-}
-
 const Detection* _find(const std::vector<Detection>& list, const cv::Rect2d& truth) {
     const Detection* best = nullptr;
     for (const Detection& d : list)
-        if (_matches(d.box, truth) && (!best || d.score > best->score)) best = &d;
+        if (face_at(d.box, truth) && (!best || d.score > best->score)) best = &d;
     return best;
 }
 
@@ -183,6 +175,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     std::map<int, std::vector<std::pair<int, bool>>> seen;  // actor -> (frame, covered)
     std::map<int, std::vector<int>> detected;               // actor -> frames found in source
     json leaks = json::array();
+    std::vector<int> kept_lost;  // frames where a kept face no longer shows as a face
     cv::Mat frame, a, b, diff, mask, owner;
     std::vector<Truth> truth;
     int f = 0;
@@ -222,7 +215,10 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
             if (t.kept) {
                 if (src) {
                     ++kept_seen;
-                    if (out) ++kept_found;
+                    if (out)
+                        ++kept_found;
+                    else
+                        kept_lost.push_back(f);
                 }
                 continue;
             }
@@ -302,6 +298,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     r["kept_face_frames"] = kept_seen;
     r["kept_visible_share"] =
         kept_seen ? json(_round(double(kept_found) / kept_seen, 4)) : json(nullptr);
+    r["kept_lost_frames"] = kept_lost;
     r["over_mosaic_mean"] = _round(_mean(over), 5);
     r["over_mosaic_max"] =
         over.empty() ? 0.0 : _round(*std::max_element(over.begin(), over.end()), 5);

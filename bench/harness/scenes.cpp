@@ -144,6 +144,12 @@ std::vector<Sprite> load_sprites(const std::vector<std::string>& photos,
     return out;
 }
 
+bool face_at(const cv::Rect2d& d, const cv::Rect2d& truth) {
+    const cv::Point2d c(d.x + d.width / 2, d.y + d.height / 2);
+    const double r = d.width / truth.width;
+    return truth.contains(c) && r >= 0.3 && r <= 2.0;
+}
+
 Canvas make_canvas(const Scene& s) {
     Canvas c;
     std::mt19937 rng(s.seed);
