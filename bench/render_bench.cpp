@@ -7,6 +7,7 @@
 // buffers included); per-frame counts come from the difference between a
 // long and a short clip, so set-up costs cancel out. The peak is the VmHWM of
 // a child process that does nothing but the render.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,6 +85,27 @@ namespace {
 constexpr int SHORT = 20, LONG = 60;
 constexpr int ROUNDS = 3;
 
+// The passes' progress lines would clutter the figures: they go to /dev/null.
+class QuietStdout {
+  public:
+    QuietStdout() : saved_(::dup(1)) {
+        std::fflush(stdout);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        ::dup2(null, 1);
+        ::close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        ::dup2(saved_, 1);
+        ::close(saved_);
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+  private:
+    int saved_;
+};
+
 double now_s() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -148,7 +170,7 @@ struct Pass {
 Pass ours(const fs::path& clip, const Args& enc, const ClipInfo& info, FrameSize size, int frames,
           const fs::path& out, bool faces = true) {
     const MosaicPlan plan = faces ? two_faces(frames, size.w, size.h) : MosaicPlan{};
-    std::fflush(stdout);
+    QuietStdout quiet;
     g_allocs = 0;
     g_counting = true;
     const double t0 = now_s();
@@ -173,7 +195,7 @@ int render_only(const char* clip, const char* out) {
     const long before = vm_hwm_kb();
     const ClipInfo info = probe(clip);
     const FrameSize size = frame_size(clip);
-    std::fclose(stdout);  // progress lines are not wanted here
+    QuietStdout quiet;
     render(clip, out, two_faces(static_cast<int>(info.frames), size.w, size.h), info.frames, size,
            info, "prores");
     std::fprintf(stderr, "VmHWM %ld %ld\n", before, vm_hwm_kb());
@@ -227,7 +249,7 @@ int main(int argc, char** argv) {
         const Pass bare_short = ours(short_clip, enc, info, size, SHORT, dir / "ours.mov", false);
         const Pass bare_long = ours(long_clip, enc, info, size, LONG, dir / "ours.mov", false);
         std::printf(
-            "\n  %-7s (%s): plain ffmpeg %6.1f fps, render pass %6.1f fps, ratio %.1f %% "
+            "  %-7s (%s): plain ffmpeg %6.1f fps, render pass %6.1f fps, ratio %.1f %% "
             "(target >= 90 %%); heap allocations per frame %.2f with two faces, %.2f with "
             "none (target 0)\n",
             codec, enc.at(1).c_str(), median(ref_fps), median(our_fps), 100.0 * median(ratio),
@@ -251,10 +273,10 @@ int main(int argc, char** argv) {
                                    clip4k.string(), (dir / "uhd_mosaic.mov").string()});
     long before = 0, peak = 0;
     if (child.status != 0 || std::sscanf(child.err.c_str(), "VmHWM %ld %ld", &before, &peak) != 2)
-        std::printf("\n  4K render failed (%d): %s\n", child.status, child.err.c_str());
+        std::printf("  4K render failed (%d): %s\n", child.status, child.err.c_str());
     else
         std::printf(
-            "\n  3840x2160 10-bit ProRes source to prores: peak resident memory %.1f MB "
+            "  3840x2160 10-bit ProRes source to prores: peak resident memory %.1f MB "
             "(target < 300 MB; %.1f MB before the render started)\n",
             peak / 1024.0, before / 1024.0);
     std::error_code ec;

@@ -6,6 +6,7 @@
 // Allocations are counted by interposing malloc and friends, which catches
 // OpenCV's buffers as well as operator new. Per-frame counts come from the
 // difference between a long and a short run, so set-up costs cancel out.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,6 +84,27 @@ constexpr int W = 1920, H = 1080;
 constexpr int SHORT = 6, LONG = 18;
 constexpr int ROUNDS = 3;
 
+// The passes' progress lines would clutter the figures: they go to /dev/null.
+class QuietStdout {
+  public:
+    QuietStdout() : saved_(::dup(1)) {
+        std::fflush(stdout);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        ::dup2(null, 1);
+        ::close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        ::dup2(saved_, 1);
+        ::close(saved_);
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+  private:
+    int saved_;
+};
+
 double now_s() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -125,18 +147,20 @@ Run search(const fs::path& clip, int frames, Models& models, const cv::Mat& gall
            const std::vector<int32_t>& owners) {
     ClipInfo info;
     info.frames = frames;
-    std::fflush(stdout);
-    g_allocs = 0;
-    g_counting = true;
-    const double t0 = now_s();
-    SearchResult res = analyse(clip.string(), info, {W, H}, models, gallery, owners, Tuning{});
     Run r;
-    r.seconds = now_s() - t0;
-    g_counting = false;
+    SearchResult res;
+    {
+        QuietStdout quiet;
+        g_allocs = 0;
+        g_counting = true;
+        const double t0 = now_s();
+        res = analyse(clip.string(), info, {W, H}, models, gallery, owners, Tuning{});
+        r.seconds = now_s() - t0;
+        g_counting = false;
+    }
     r.allocs = g_allocs;
     r.frames = static_cast<int>(res.n_frames);
-    if (res.tracks.size() != 2)
-        std::printf("\n(expected 2 tracks, found %zu)\n", res.tracks.size());
+    if (res.tracks.size() != 2) std::printf("(expected 2 tracks, found %zu)\n", res.tracks.size());
     return r;
 }
 
@@ -193,7 +217,7 @@ int main() {
         return static_cast<double>(b.allocs - a.allocs) / (b.frames - a.frames);
     };
     const double ref_pf = per_frame(ref_s, ref_l), ours_pf = per_frame(ours_s, ours_l);
-    std::printf("\n\nsearch_bench: %dx%d, two faces, %d frames, median of %d rounds\n", W, H, LONG,
+    std::printf("search_bench: %dx%d, two faces, %d frames, median of %d rounds\n", W, H, LONG,
                 ROUNDS);
     std::printf("  decode at search size + bare detector  %6.2f fps\n", median(ref_fps));
     std::printf(
