@@ -123,6 +123,10 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
     std::swap(out_fd_, out_p[0]);
     std::swap(err_fd_, err_p[0]);
     cleanup();
+    // A blocking write into a pipe waits until all of it fits, however long
+    // the child is stuck on its stderr; so ours never blocks (the child's
+    // end is a separate open file and stays as it was).
+    if (in_fd_ >= 0) ::fcntl(in_fd_, F_SETFL, ::fcntl(in_fd_, F_GETFL) | O_NONBLOCK);
 }
 
 Child::~Child() {
@@ -136,14 +140,15 @@ Child::~Child() {
 }
 
 void Child::_await(int fd, short events) {
-    while (err_fd_ >= 0) {
+    for (;;) {
         struct pollfd fds[2] = {{fd, events, 0}, {err_fd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        const nfds_t n = err_fd_ >= 0 ? 2 : 1;
+        if (::poll(fds, n, -1) < 0) {
             if (errno != EINTR) return;  // the read or write itself reports it
             check_interrupted();
             continue;
         }
-        if (fds[1].revents != 0) {
+        if (n == 2 && fds[1].revents != 0) {
             if (!_drain_once(err_fd_, err_early_)) _close_fd(err_fd_);
             if (err_early_.size() > _ERR_KEEP) err_early_.erase(0, err_early_.size() - _ERR_KEEP);
         }
@@ -156,7 +161,7 @@ bool Child::read_exact(void* buf, size_t n) {
     size_t got = 0;
     while (got < n) {
         if (out_fd_ < 0) return false;
-        _await(out_fd_, POLLIN);
+        if (err_fd_ >= 0) _await(out_fd_, POLLIN);
         ssize_t r = ::read(out_fd_, p + got, n - got);
         if (r > 0) {
             got += static_cast<size_t>(r);
@@ -185,12 +190,13 @@ bool Child::write_all(const void* buf, size_t n) {
     size_t done = 0;
     while (done < n) {
         if (in_fd_ < 0) return false;
-        _await(in_fd_, POLLOUT);
         ssize_t w = ::write(in_fd_, p + done, n - done);
         if (w > 0) {
             done += static_cast<size_t>(w);
         } else if (w < 0 && errno == EINTR) {
             check_interrupted();
+        } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            _await(in_fd_, POLLOUT);  // full: wait, emptying stderr meanwhile
         } else {
             return false;  // EPIPE and friends: SIGPIPE is ignored
         }

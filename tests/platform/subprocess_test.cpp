@@ -74,6 +74,26 @@ TEST(Subprocess, WriteAllFeedsTheChild) {
     EXPECT_EQ(c.wait(), 0);
 }
 
+TEST(Subprocess, AChildWithMuchToSayOnStderrNeverStalls) {
+    // Far more than a pipe holds goes to stderr before the child reads or
+    // writes its other pipes: unless stderr is drained meanwhile, both wait
+    // for each other for ever.
+    const std::string noisy = "head -c 300000 /dev/zero | tr '\\0' e >&2; ";
+    Child reader({"/bin/sh", "-c", noisy + "echo done"}, {Stdio::Null, Stdio::Pipe, Stdio::Pipe});
+    char buf[5];
+    ASSERT_TRUE(reader.read_exact(buf, 5));
+    EXPECT_EQ(std::string(buf, 5), "done\n");
+    EXPECT_EQ(reader.read_all_stderr(), std::string(300000, 'e'));
+    EXPECT_EQ(reader.wait(), 0);
+
+    Child writer({"/bin/sh", "-c", noisy + "wc -c >&2"}, {Stdio::Pipe, Stdio::Null, Stdio::Pipe});
+    std::string block(300000, 'x');
+    ASSERT_TRUE(writer.write_all(block.data(), block.size()));
+    writer.close_stdin();
+    EXPECT_EQ(writer.read_all_stderr(), std::string(300000, 'e') + "300000\n");
+    EXPECT_EQ(writer.wait(), 0);
+}
+
 TEST(Subprocess, DestroyingARunningChildKillsAndReapsIt) {
     pid_t pid = -1;
     {
