@@ -167,7 +167,6 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     qlcore::FFReader search(o.video.string(), {g.dw, g.dh}, info);
     GrayReader src_gray(o.source, s.w, s.h), out_gray(o.video, s.w, s.h);
 
-    const Canvas canvas = make_canvas(s);
     const cv::Rect whole(0, 0, s.w, s.h);
     int hidden_frames = 0, hidden_found = 0, kept_found = 0, kept_seen = 0;
     std::vector<double> coverage, planned_coverage, over, planned_over;
@@ -181,7 +180,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     int f = 0;
     for (; f < s.frames; ++f) {
         if (!search.read(frame) || !src_gray.read(a) || !out_gray.read(b)) break;
-        compose(s, sprites, canvas, f, truth, &owner);
+        ground_truth(s, sprites, f, truth, owner);
 
         std::vector<Detection> now;
         const cv::Mat rows = models.detect(frame, 1000000);

@@ -88,26 +88,29 @@ std::optional<Key> _at(const Actor& a, int f) {
 }
 
 // Blends `src` with weights `alpha` into `dst` at (x, y), clipped to dst.
-void _blend(cv::Mat& dst, const cv::Mat& src, const cv::Mat& alpha, int x, int y, cv::Mat* owner,
+// Blends `src` with weights `alpha` into `dst` (when given) at (x, y), and
+// marks `owner` where the sprite is mostly opaque; both clipped.
+void _blend(cv::Mat* dst, const cv::Mat& src, const cv::Mat& alpha, int x, int y, cv::Mat& owner,
             int id) {
-    const cv::Rect r = cv::Rect(x, y, src.cols, src.rows) & cv::Rect(0, 0, dst.cols, dst.rows);
+    const cv::Rect r =
+        cv::Rect(x, y, alpha.cols, alpha.rows) & cv::Rect(0, 0, owner.cols, owner.rows);
     if (r.empty()) return;
     const cv::Rect s(r.x - x, r.y - y, r.width, r.height);
-    cv::Mat d = dst(r);
-    const cv::Mat sp = src(s), a = alpha(s);
+    const cv::Mat a = alpha(s);
     for (int row = 0; row < r.height; ++row) {
-        uchar* dp = d.ptr<uchar>(row);
-        const uchar* spp = sp.ptr<uchar>(row);
         const float* ap = a.ptr<float>(row);
-        signed char* op = owner ? owner->ptr<signed char>(r.y + row) + r.x : nullptr;
+        signed char* op = owner.ptr<signed char>(r.y + row) + r.x;
+        uchar* dp = dst ? dst->ptr<uchar>(r.y + row) + 3 * r.x : nullptr;
+        const uchar* spp = dst ? src.ptr<uchar>(s.y + row) + 3 * s.x : nullptr;
         for (int col = 0; col < r.width; ++col) {
             const float w = ap[col];
             if (w <= 0.0f) continue;
-            for (int c = 0; c < 3; ++c) {
-                const float v = w * spp[3 * col + c] + (1.0f - w) * dp[3 * col + c];
-                dp[3 * col + c] = cv::saturate_cast<uchar>(v);
-            }
-            if (op && w > 0.5f) op[col] = static_cast<signed char>(id);
+            if (dp)
+                for (int c = 0; c < 3; ++c) {
+                    const float v = w * spp[3 * col + c] + (1.0f - w) * dp[3 * col + c];
+                    dp[3 * col + c] = cv::saturate_cast<uchar>(v);
+                }
+            if (w > 0.5f) op[col] = static_cast<signed char>(id);
         }
     }
 }
@@ -163,16 +166,19 @@ Canvas make_canvas(const Scene& s) {
         const cv::Vec3d v = top + (bottom - top) * (double(y) / std::max(1, s.h - 1));
         c.background.row(y).setTo(cv::Scalar(v[0], v[1], v[2]));
     }
-    cv::Mat patches = cv::Mat::zeros(s.h, s.w, CV_8UC3);
+    // Drawn and blurred at an eighth of the size: the blur is that wide.
+    const int pw = std::max(8, s.w / 8), ph = std::max(8, s.h / 8);
+    cv::Mat patches = cv::Mat::zeros(ph, pw, CV_8UC3);
     for (int i = 0; i < 4; ++i) {
-        const cv::Point centre(static_cast<int>(u(rng) * s.w), static_cast<int>(u(rng) * s.h));
-        const cv::Size axes(static_cast<int>(s.w * (0.1 + 0.15 * u(rng))),
-                            static_cast<int>(s.h * (0.1 + 0.15 * u(rng))));
+        const cv::Point centre(static_cast<int>(u(rng) * pw), static_cast<int>(u(rng) * ph));
+        const cv::Size axes(static_cast<int>(pw * (0.1 + 0.15 * u(rng))),
+                            static_cast<int>(ph * (0.1 + 0.15 * u(rng))));
         cv::ellipse(patches, centre, axes, 0, 0, 360,
                     cv::Scalar(20 * u(rng), 20 * u(rng), 20 * u(rng)), cv::FILLED);
     }
-    const int k = (s.w / 8) | 1;
+    const int k = (pw / 8) | 1;
     cv::GaussianBlur(patches, patches, {k, k}, 0);
+    cv::resize(patches, patches, {s.w, s.h}, 0, 0, cv::INTER_LINEAR);
     cv::add(c.background, patches, c.background);
 
     cv::Mat g(s.h, s.w, CV_32F);
@@ -184,10 +190,11 @@ Canvas make_canvas(const Scene& s) {
     return c;
 }
 
-cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
-                std::vector<Truth>& truth, cv::Mat* owner) {
-    cv::Mat frame = canvas.background.clone();
-    cv::Mat own(s.h, s.w, CV_8S, cv::Scalar(-1));
+// Places every actor and board of frame f, drawing into `frame` when given.
+void _place(const Scene& s, const std::vector<Sprite>& sprites, int f, std::vector<Truth>& truth,
+            cv::Mat& own, cv::Mat* frame) {
+    own.create(s.h, s.w, CV_8S);
+    own.setTo(cv::Scalar(-1));
     truth.clear();
     for (size_t i = 0; i < s.actors.size(); ++i) {
         const Actor& a = s.actors[i];
@@ -202,10 +209,11 @@ cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas
         const int y =
             static_cast<int>(std::lround(key->cy - sy * (sp.face.y + sp.face.height / 2)));
         cv::Mat img, alpha;
-        const int interp = scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR;
-        cv::resize(sp.bgr, img, {nw, nh}, 0, 0, interp);
+        if (frame)
+            cv::resize(sp.bgr, img, {nw, nh}, 0, 0,
+                       scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
         cv::resize(sp.alpha, alpha, {nw, nh}, 0, 0, cv::INTER_LINEAR);
-        _blend(frame, img, alpha, x, y, &own, static_cast<int>(i));
+        _blend(frame, img, alpha, x, y, own, static_cast<int>(i));
         truth.push_back({static_cast<int>(i), a.kept,
                          cv::Rect2d(x + sx * sp.face.x, y + sy * sp.face.y, sx * sp.face.width,
                                     sy * sp.face.height),
@@ -213,7 +221,7 @@ cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas
     }
     for (const Board& b : s.boards) {
         const cv::Rect r = b.rect & cv::Rect(0, 0, s.w, s.h);
-        frame(r).setTo(b.bgr);
+        if (frame) (*frame)(r).setTo(b.bgr);
         own(r).setTo(cv::Scalar(-2));
     }
     for (Truth& t : truth) {
@@ -221,11 +229,23 @@ cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas
         const double area = t.box.area();
         t.visible = r.empty() || area <= 0 ? 0.0 : cv::countNonZero(own(r) == t.actor) / area;
     }
+}
+
+cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
+                std::vector<Truth>& truth, cv::Mat* owner) {
+    cv::Mat frame = canvas.background.clone();
+    cv::Mat own;
+    _place(s, sprites, f, truth, own, &frame);
     cv::Mat grainy;
     cv::add(frame, canvas.grain, grainy, cv::noArray(), CV_16SC3);
     grainy.convertTo(frame, CV_8UC3);
     if (owner) *owner = own;
     return frame;
+}
+
+void ground_truth(const Scene& s, const std::vector<Sprite>& sprites, int f,
+                  std::vector<Truth>& truth, cv::Mat& owner) {
+    _place(s, sprites, f, truth, owner, nullptr);
 }
 
 void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& out) {

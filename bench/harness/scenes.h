@@ -81,6 +81,9 @@ bool face_at(const cv::Rect2d& detection, const cv::Rect2d& truth);
 // index of the actor seen there, -1 for background and -2 for a board.
 cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
                 std::vector<Truth>& truth, cv::Mat* owner = nullptr);
+// The ground truth and owner map of frame f alone, without drawing it.
+void ground_truth(const Scene& s, const std::vector<Sprite>& sprites, int f,
+                  std::vector<Truth>& truth, cv::Mat& owner);
 
 // Writes the scene as an H.264 clip (8-bit 4:2:0, or 10-bit for deep scenes).
 void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& out);
