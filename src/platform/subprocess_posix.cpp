@@ -186,6 +186,15 @@ std::string Child::read_all_stderr() {
 }
 
 bool Child::write_all(const void* buf, size_t n) {
+    // A child that quit must come back as an error value, never as SIGPIPE
+    // ending us: ignore it unless whoever runs us chose a handler.
+    static const bool sigpipe_safe = [] {
+        struct sigaction now {};
+        if (sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler == SIG_DFL)
+            ::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)sigpipe_safe;
     const auto* p = static_cast<const char*>(buf);
     size_t done = 0;
     while (done < n) {
