@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/run_checks.h"
+#include "platform/files.h"
 #include "platform/json_text.h"
 
 namespace fs = std::filesystem;
@@ -256,6 +257,41 @@ TEST_F(BadInput, HostileCachesOverridesAndReportsCountAsAbsent) {
     }
     auto again = run({"process", src.string()});
     EXPECT_NE(again.out.find("already done earlier"), std::string::npos) << again.out;
+}
+
+TEST_F(BadInput, HostileEmbeddingCacheIsNotTrusted) {
+    const fs::path person = home_ / "people" / "ann";
+    fs::create_directories(person);
+    fs::copy_file(qltest::shared_photo("obama-720p.jpg"), person / "a.jpg");
+    const qlcore::FileStatus st = qlcore::file_status(person / "a.jpg");
+    const std::string key = "a.jpg:" + std::to_string(st.mtime) + ":" + std::to_string(st.size);
+    const fs::path src = clip(work_ / "A.mov");
+    // Entries filed under the photo's own key: a vector far longer than an
+    // embedding (it would pass anyone as ann), wrong types, a huge number,
+    // deep nesting, and text that is not JSON at all.
+    const std::string nested = std::string(5000, '[') + std::string(5000, ']');
+    std::vector<double> huge(128, 0.0);
+    huge[0] = 1e300;
+    for (const std::string& value : {json(std::vector<double>(128, 1.0)).dump(),
+                                     std::string("\"x\""), json(huge).dump(), nested}) {
+        SCOPED_TRACE(value.substr(0, 40));
+        write_text(person / ".embeddings.json", "{\"" + key + "\": " + value + "}");
+        fs::remove_all(work_ / "Quillet");
+        auto r = run({"process", "--keep", "ann", src.string()});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("ann: 1 usable photo(s)"), std::string::npos) << r.out;
+        // The photo was examined again and its real embedding cached.
+        json cache = json::parse(read_text(person / ".embeddings.json"));
+        ASSERT_EQ(cache.size(), 1u);
+        double norm2 = 0;
+        for (double v : cache[key].get<std::vector<double>>())
+            norm2 += v * v;
+        EXPECT_NEAR(norm2, 1.0, 1e-4);
+    }
+    write_text(person / ".embeddings.json", "{\"broken");
+    auto r = run({"process", "--keep", "ann", src.string()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NO_THROW(json::parse(read_text(person / ".embeddings.json")));
 }
 
 TEST_F(BadInput, PersonNamesNeverLeadOutsideThePeopleFolder) {
