@@ -10,6 +10,7 @@ program, quoted as it is.
 
 import json
 import os
+import re
 import sys
 
 
@@ -184,6 +185,18 @@ def speed_section(scenes):
     return out
 
 
+def clean_bench_output(text):
+    """The bench's figures without the progress lines the pipeline prints."""
+    lines = []
+    for line in text.replace("\r", "\n").split("\n"):
+        if re.match(r"^\s*(finding faces|writing):", line):
+            continue
+        if not line.strip() and (not lines or not lines[-1].strip()):
+            continue
+        lines.append(line.rstrip())
+    return "\n".join(lines).strip()
+
+
 def main():
     results = json.load(open(sys.argv[1]))
     machine = json.load(open(sys.argv[2]))
@@ -211,7 +224,7 @@ def main():
         out += ["## Pipeline benchmarks", "", "The printed figures of the `bench/*_bench` programs, from the same run.", ""]
         for path in extras:
             name = os.path.basename(path).rsplit(".", 1)[0]
-            text = open(path, encoding="utf-8", errors="replace").read().rstrip()
+            text = clean_bench_output(open(path, encoding="utf-8", errors="replace").read())
             out += [f"### {name}", "", "```", text, "```", ""]
     with open(sys.argv[3], "w", encoding="utf-8") as f:
         f.write("\n".join(out).rstrip() + "\n")
