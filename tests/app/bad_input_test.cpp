@@ -331,7 +331,12 @@ TEST_F(BadInput, OutputFoldersThatCannotBeWritten) {
     fs::create_directories(locked);
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
     const fs::path b = clip(work_ / "B.mov"), c = clip(work_ / "C.mov");
-    const fs::path dir = job({a.string(), b.string() + "\t" + locked.string(), c.string()});
+    // A report that cannot be saved fails its clip, and the video goes too:
+    // without the report it would only pass for done until the next run.
+    const fs::path d = clip(work_ / "D.mov");
+    fs::create_directories(work_ / "Quillet" / "D_mosaic.json");
+    const fs::path dir =
+        job({a.string(), b.string() + "\t" + locked.string(), c.string(), d.string()});
     auto r = run({"process", "--job", dir.string()});
     fs::permissions(card, fs::perms::owner_all);
     EXPECT_EQ(r.status, 2) << r.out << r.err;
@@ -341,7 +346,9 @@ TEST_F(BadInput, OutputFoldersThatCannotBeWritten) {
     EXPECT_NE(failure_of(r.out, "B.mov").find("Permission denied"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::is_empty(locked));
     EXPECT_TRUE(fs::exists(work_ / "Quillet" / "C_mosaic.mov"));
-    EXPECT_NE(r.out.find("Finished 2/3 clip(s)"), std::string::npos);
+    EXPECT_NE(failure_of(r.out, "D.mov").find("D_mosaic.json"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(work_ / "Quillet" / "D_mosaic.mov"));
+    EXPECT_NE(r.out.find("Finished 2/4 clip(s)"), std::string::npos);
 }
 
 TEST_F(BadInput, DiskFullDuringTheRender) {
