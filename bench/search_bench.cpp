@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "analysis/analyse.h"
-#include "app/settings.h"
 #include "bench_common.h"
 #include "faces/models.h"
 #include "faces/yunet.h"
@@ -55,7 +54,7 @@ Run bare(const fs::path& clip, int frames, YuNetDetector& det) {
     const double t0 = now_s();
     Run r;
     {
-        FFReader reader(clip.string(), {W, H}, info);
+        FFReader reader(clip.string(), {W, H});
         cv::Mat frame, faces;
         while (reader.read(frame)) {
             det.detect(frame, faces);
@@ -114,7 +113,7 @@ int main() {
     // A Gallery holding the left face, so recognition runs as in a real job.
     cv::Mat frame, faces;
     {
-        FFReader first(short_clip.string(), {W, H}, ClipInfo{});
+        FFReader first(short_clip.string(), {W, H});
         first.read(frame);
     }
     faces = models.detect(frame, 1000000);

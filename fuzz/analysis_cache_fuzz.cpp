@@ -15,15 +15,15 @@ namespace {
 
 // The key of the seed corpus's files, so inputs get past the key check.
 const json& _key() {
-    static const json key = json::parse(
-        R"({"v":5,"size":1234,"mtime":1700000000,"names":["ann","bob"],)"
-        R"("gallery":[3,1.5],"det":[0.42,1920,1]})");
+    static const json key =
+        json::parse(R"({"v":5,"size":1234,"mtime":1700000000,"names":["ann","bob"],)"
+                    R"("gallery":[3,1.5],"det":[0.42,1920,1]})");
     return key;
 }
 
 // Box paths cost memory per frame of a track's span; a real clip's search
 // bounds that, a fuzzed number does not.
-constexpr int64_t _MAX_SPAN = 100000;
+constexpr int64_t MAX_SPAN = 100000;
 
 }  // namespace
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Track& t : result->tracks) {
         (void)ignored(t, 1920.0);
         (void)decide(t, names, 0.363);
-        if (t.frames.empty() || t.frames.back() - t.frames.front() > _MAX_SPAN) continue;
+        if (t.frames.empty() || t.frames.back() - t.frames.front() > MAX_SPAN) continue;
         BoxPath p = track_boxes(t, std::min<int64_t>(result->n_frames, t.frames.back() + 50));
         for (const auto& [frame, box] : p.entries)
             (void)mosaic_rect(box, 1920, 1080);

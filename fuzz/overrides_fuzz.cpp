@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "clip/earlier_report.h"
+#include "clip/overrides.h"
 #include "clip/report.h"
 
 using namespace qlcore;

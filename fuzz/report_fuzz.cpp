@@ -5,6 +5,9 @@
 #include <fstream>
 
 #include "app/batch.h"
+#include "clip/earlier_report.h"
+#include "clip/output_paths.h"
+#include "clip/overrides.h"
 #include "clip/report.h"
 #include "fuzz_files.h"
 

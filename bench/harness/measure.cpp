@@ -26,21 +26,21 @@ namespace {
 // A pixel counts as pixelated when the output differs from the source by at
 // least this much on average over 5 x 5 pixels. The grain (sigma 4) gives
 // about 3 inside a mosaic cell; the encoder alone stays near 1.
-constexpr double _PIXELATED_DIFF = 1.6;
+constexpr double PIXELATED_DIFF = 1.6;
 // A face counts as covered in a frame when this share of its visible box is
 // pixelated (for flicker).
-constexpr double _COVERED = 0.5;
+constexpr double COVERED = 0.5;
 // A face is on screen when this share of its box is in the frame and seen.
-constexpr double _ON_SCREEN = 0.5;
+constexpr double ON_SCREEN = 0.5;
 
 // Frames as 8-bit grey pictures, every decoded frame once.
-class GrayReader : public qlcore::_Pipe {
+class GrayReader : public qlcore::Pipe {
   public:
     GrayReader(const fs::path& path, int w, int h)
-        : _Pipe({qlcore::ffmpeg_bin(), "-hide_banner", "-loglevel", "error", "-i",
-                 qlcore::media_path(path.string()), "-map", "0:v:0", "-fps_mode", "passthrough",
-                 "-f", "rawvideo", "-pix_fmt", "gray", "-"},
-                static_cast<size_t>(w) * h),
+        : Pipe({qlcore::ffmpeg_bin(), "-hide_banner", "-loglevel", "error", "-i",
+                qlcore::media_path(path.string()), "-map", "0:v:0", "-fps_mode", "passthrough",
+                "-f", "rawvideo", "-pix_fmt", "gray", "-"},
+               static_cast<size_t>(w) * h),
           w_(w),
           h_(h) {}
     bool read(cv::Mat& out) {
@@ -92,7 +92,8 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
         for (const json& r : j.at("r"))
             p.track.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
         if (auto why = qlcore::ignored(p.track, long_side))
-            p.state = "ignored (" + *why + ")";
+            p.state =
+                *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
         else
             p.state = kept.count(p.track.id) && kept[p.track.id] ? "keep" : "mosaic";
         out.push_back(std::move(p));
@@ -151,7 +152,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
         for (size_t i = 0; i < p.track.frames.size(); ++i) {
             const qlcore::Box& b = p.track.boxes[i];
             found[static_cast<int>(p.track.frames[i])].push_back(
-                {cv::Rect2d(b[0], b[1], b[2], b[3]), p.track.scores[i], p.track.id});
+                {cv::Rect2d(b.x, b.y, b.w, b.h), p.track.scores[i], p.track.id});
         }
         if (p.state != "mosaic") continue;
         for (const auto& [f, box] : qlcore::track_boxes(p.track, n_frames).entries) {
@@ -164,7 +165,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     const qlcore::ClipInfo info = qlcore::probe(o.video.string());
     const qlcore::SearchGeometry g =
         qlcore::search_geometry({s.w, s.h}, qlcore::DEFAULT_DET_MAX_SIDE);
-    qlcore::FFReader search(o.video.string(), {g.dw, g.dh}, info);
+    qlcore::FFReader search(o.video.string(), {g.dw, g.dh});
     GrayReader src_gray(o.source, s.w, s.h), out_gray(o.video, s.w, s.h);
 
     const cv::Rect whole(0, 0, s.w, s.h);
@@ -194,7 +195,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
         cv::boxFilter(diff, avg, CV_32F, {5, 5});
         // The 5 x 5 average reaches one pixel past a mosaic's edge; an erosion
         // takes that ring back off.
-        cv::erode(avg >= _PIXELATED_DIFF, mask, cv::Mat());
+        cv::erode(avg >= PIXELATED_DIFF, mask, cv::Mat());
         cv::Mat planned = cv::Mat::zeros(s.h, s.w, CV_8U);
         for (const cv::Rect& r : plan[f])
             planned(r & whole).setTo(255);
@@ -231,10 +232,10 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
                 cov = cv::countNonZero(mask(r) & vis) / double(n_vis);
                 pcov = cv::countNonZero(planned(r) & vis) / double(n_vis);
             }
-            if (t.visible >= _ON_SCREEN) {
+            if (t.visible >= ON_SCREEN) {
                 coverage.push_back(cov);
                 planned_coverage.push_back(pcov);
-                seen[t.actor].push_back({f, cov >= _COVERED});
+                seen[t.actor].push_back({f, cov >= COVERED});
             }
             if (out) {
                 json leak = json::object();

@@ -19,10 +19,10 @@ namespace {
 
 // How much of the photo around the detected face a sprite takes: hair, ears
 // and chin, so the detector sees a whole head.
-constexpr double _CROP_W = 2.0;
-constexpr double _CROP_H = 2.3;
-constexpr double _CROP_UP = 0.1;  // crop centre above the face centre, in face heights
-constexpr double _GRAIN_SIGMA = 4.0;
+constexpr double CROP_W = 2.0;
+constexpr double CROP_H = 2.3;
+constexpr double CROP_UP = 0.1;  // crop centre above the face centre, in face heights
+constexpr double GRAIN_SIGMA = 4.0;
 
 Sprite _cut(const std::string& name, qlcore::YuNetDetector& det) {
     const cv::Mat photo = cv::imread(qltest::shared_photo(name).string());
@@ -42,9 +42,9 @@ Sprite _cut(const std::string& name, qlcore::YuNetDetector& det) {
     const cv::Rect2d face(faces.at<float>(best, 0) / s, faces.at<float>(best, 1) / s,
                           faces.at<float>(best, 2) / s, faces.at<float>(best, 3) / s);
 
-    const double cw = face.width * _CROP_W, ch = face.height * _CROP_H;
+    const double cw = face.width * CROP_W, ch = face.height * CROP_H;
     const double cx = face.x + face.width / 2,
-                 cy = face.y + face.height / 2 - _CROP_UP * face.height;
+                 cy = face.y + face.height / 2 - CROP_UP * face.height;
     const cv::Rect crop(static_cast<int>(std::lround(cx - cw / 2)),
                         static_cast<int>(std::lround(cy - ch / 2)), static_cast<int>(cw),
                         static_cast<int>(ch));
@@ -183,7 +183,7 @@ Canvas make_canvas(const Scene& s) {
 
     cv::Mat g(s.h, s.w, CV_32F);
     cv::theRNG().state = s.seed;
-    cv::randn(g, 0.0, _GRAIN_SIGMA);
+    cv::randn(g, 0.0, GRAIN_SIGMA);
     cv::Mat g16;
     g.convertTo(g16, CV_16S);
     cv::merge(std::vector<cv::Mat>{g16, g16, g16}, c.grain);

@@ -1,5 +1,7 @@
 #include "speed.h"
 
+#include "media/rates.h"
+
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -22,7 +24,7 @@ using qlcore::json;
 
 namespace {
 
-constexpr const char* _CODEC = "prores";  // the program's default
+constexpr const char* CODEC = "prores";  // the program's default
 
 double _r(double v, int places = 2) {
     return qlcore::round_places(v, places);
@@ -58,7 +60,7 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
 
     t = now();
     {
-        qlcore::FFReader reader(path, {g.dw, g.dh}, info);
+        qlcore::FFReader reader(path, {g.dw, g.dh});
         cv::Mat frame;
         while (reader.read(frame))
             models.detect(frame, 1000000);
@@ -73,7 +75,7 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
         for (const auto& [f, box] : qlcore::track_boxes(tr, found.n_frames).entries)
             plan[f].push_back(box);
     }
-    const qlcore::Args enc = qlcore::encoder_candidates(_CODEC, info, size).front();
+    const qlcore::Args enc = qlcore::encoder_candidates(CODEC, info, size).front();
     t = now();
     const int64_t written = qlcore::encode_pass(path, (dir / "render-pass.mov").string(), enc, plan,
                                                 found.n_frames, size, info);
@@ -112,7 +114,7 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
     j["encoder"] = enc.at(1);
     j["search"] = _pair(n, search_s, detect_s);
     j["render"] = _pair(static_cast<double>(written), render_s, transcode_s);
-    const double minutes = n / qlcore::_rate_value(info.rate) / 60.0;
+    const double minutes = n / qlcore::rate_value(info.rate) / 60.0;
     j["end_to_end_seconds"] = _r(end_to_end.seconds, 3);
     j["seconds_per_minute"] = _r(end_to_end.seconds / minutes, 1);
     j["peak_kib_program"] = end_to_end.self_kib;

@@ -13,26 +13,27 @@ using qlcore::json;
 
 namespace {
 
-constexpr int _W = 1280, _H = 720;
+constexpr int FRAME_W = 1280, FRAME_H = 720;
 
 // Pixelates every face box the way the renderer does (on the YUV planes,
 // chroma at half size), with `across` blocks over the box width.
 cv::Mat _pixelated(const cv::Mat& bgr, const std::vector<Truth>& truth, int across) {
     cv::Mat yuv;
     cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV_I420);
-    cv::Mat y(_H, _W, CV_8U, yuv.data);
-    cv::Mat u(_H / 2, _W / 2, CV_8U, yuv.data + _W * _H);
-    cv::Mat v(_H / 2, _W / 2, CV_8U, yuv.data + _W * _H + _W * _H / 4);
+    cv::Mat y(FRAME_H, FRAME_W, CV_8U, yuv.data);
+    cv::Mat u(FRAME_H / 2, FRAME_W / 2, CV_8U, yuv.data + FRAME_W * FRAME_H);
+    cv::Mat v(FRAME_H / 2, FRAME_W / 2, CV_8U,
+              yuv.data + FRAME_W * FRAME_H + FRAME_W * FRAME_H / 4);
     for (const Truth& t : truth) {
         const qlcore::BoxF box = {static_cast<float>(t.box.x), static_cast<float>(t.box.y),
                                   static_cast<float>(t.box.width),
                                   static_cast<float>(t.box.height)};
-        const qlcore::MosaicRect r = qlcore::mosaic_rect(box, _W, _H);
+        const qlcore::MosaicRect r = qlcore::mosaic_rect(box, FRAME_W, FRAME_H);
         int block = static_cast<int>(qlcore::round_half_even(t.box.width / across));
         block = std::max(4, block) & ~1;
-        qlcore::_pixelate(y, r.x0, r.y0, r.x1, r.y1, block);
-        qlcore::_pixelate(u, r.x0 / 2, r.y0 / 2, r.x1 / 2, r.y1 / 2, std::max(2, block / 2));
-        qlcore::_pixelate(v, r.x0 / 2, r.y0 / 2, r.x1 / 2, r.y1 / 2, std::max(2, block / 2));
+        qlcore::pixelate(y, r.x0, r.y0, r.x1, r.y1, block);
+        qlcore::pixelate(u, r.x0 / 2, r.y0 / 2, r.x1 / 2, r.y1 / 2, std::max(2, block / 2));
+        qlcore::pixelate(v, r.x0 / 2, r.y0 / 2, r.x1 / 2, r.y1 / 2, std::max(2, block / 2));
     }
     cv::Mat out;
     cv::cvtColor(yuv, out, cv::COLOR_YUV2BGR_I420);
@@ -53,8 +54,8 @@ json mosaic_strength(const std::vector<Sprite>& sprites, qlcore::Models& models)
         for (int group = 0; group < 2; ++group) {
             for (int shift : {0, 3}) {
                 Scene s;
-                s.w = _W;
-                s.h = _H;
+                s.w = FRAME_W;
+                s.h = FRAME_H;
                 s.frames = 1;
                 s.seed = static_cast<unsigned>(100 + w + group + shift);
                 for (int i = 0; i < 3; ++i)

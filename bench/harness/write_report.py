@@ -129,7 +129,7 @@ def strength_section(rows):
         "## Mosaic strength against the detector",
         "",
         "Faces of each width (frame pixels) are composed as above, pixelated with the program's "
-        "rectangle (`mosaic_rect`) and `_pixelate` on the YUV planes, with the block size set for "
+        "rectangle (`mosaic_rect`) and `pixelate` on the YUV planes, with the block size set for "
         f"{', '.join(counts[:-1])} or {counts[-1]} blocks across the face width (the program uses "
         "`BLOCKS_ACROSS` = 6, never below 4 pixels), and searched again with the program's "
         "detector. Each cell: faces still found / faces pixelated.",

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "faces/models.h"
+#include "geometry/face_row.h"
 #include "media/console.h"
 #include "media/frame_readers.h"
 #include "platform/clock.h"
@@ -12,6 +13,11 @@
 
 namespace qlcore {
 namespace {
+
+// The detector is handed frames already at search size, so it never shrinks them.
+constexpr int NO_SHRINK = 1000000;
+// Searched frames between two progress lines.
+constexpr int64_t PROGRESS_EVERY = 5;
 
 // Whether the face deserves a multi-zoom re-check; the order of the tests
 // matters only for cost, each is cheap.
@@ -24,6 +30,33 @@ bool _wants_check(const Track& t, double width_frame_px, double score, double ve
         return false;
     return true;
 }
+
+class ReaderSource : public FrameSource {
+  public:
+    ReaderSource(const std::string& path, FrameSize size, int every) : reader_(path, size, every) {}
+    bool read(cv::Mat& frame) override { return reader_.read(frame); }
+    void close() override { reader_.close(); }
+
+  private:
+    FFReader reader_;  // its destructor closes it on every way out, errors included
+};
+
+class ModelsDetector : public FaceDetector {
+  public:
+    explicit ModelsDetector(Models& models) : models_(models) {}
+    cv::Mat detect(const cv::Mat& frame, int max_side) override {
+        return models_.detect(frame, max_side);
+    }
+    double verify(const cv::Mat& frame, const cv::Mat& row) override {
+        return models_.verify(frame, row);
+    }
+    cv::Mat embed(const cv::Mat& frame, const cv::Mat& row) override {
+        return models_.embed(frame, row);
+    }
+
+  private:
+    Models& models_;
+};
 
 }  // namespace
 
@@ -38,52 +71,49 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side) {
     return g;
 }
 
-SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
-                     const cv::Mat& gallery, const std::vector<int32_t>& owners,
-                     const Tuning& tuning) {
-    const SearchGeometry g = search_geometry(size, tuning.det_max_side);
-    const int every = std::max(1, tuning.det_every);
-    const int64_t total = std::max<int64_t>(0, info.frames);
+SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const SearchGeometry& g,
+                           int every, int64_t total, const cv::Mat& gallery,
+                           const std::vector<int32_t>& owners) {
+    every = std::max(1, every);
+    total = std::max<int64_t>(0, total);
     const bool recognise = gallery.rows > 0;
 
-    FFReader reader(path, {g.dw, g.dh}, info, every);
     Tracker tracker;
     int64_t k = 0, fi = 0;
     const double t0 = now_seconds();
     cv::Mat frame, sims;
     std::vector<Box> boxes;
     std::vector<double> scores;
-    // The reader's destructor closes it on every way out, errors included.
-    while (reader.read(frame)) {
+    while (frames.read(frame)) {
         check_interrupted();
         fi = k * every;
         ++k;
-        cv::Mat faces = models.detect(frame, 1000000);
+        cv::Mat faces = detector.detect(frame, NO_SHRINK);
         boxes.clear();
         scores.clear();
         for (int i = 0; i < faces.rows; ++i) {
-            const float* r = faces.ptr<float>(i);
-            boxes.push_back({r[0] * g.up, r[1] * g.up, r[2] * g.up, r[3] * g.up});
-            scores.push_back(static_cast<double>(r[14]));
+            const FaceRow r(faces.ptr<float>(i));
+            boxes.push_back({r.x() * g.up, r.y() * g.up, r.w() * g.up, r.h() * g.up});
+            scores.push_back(static_cast<double>(r.score()));
         }
         std::vector<Track*> now = tracker.update(fi, boxes, scores);
 
         for (int i = 0; i < faces.rows; ++i) {
             Track& t = *now[i];
-            const float* r = faces.ptr<float>(i);
+            const FaceRow r(faces.ptr<float>(i));
             double s = scores[i];
-            if (_wants_check(t, r[2] * g.up, s, g.verify_w)) {
-                t.checks.push_back(round_places(models.verify(frame, faces.row(i)), 3));
+            if (_wants_check(t, r.w() * g.up, s, g.verify_w)) {
+                t.checks.push_back(round_places(detector.verify(frame, faces.row(i)), 3));
                 t.best_checked = s;
             }
         }
         if (recognise) {
             for (int i = 0; i < faces.rows; ++i) {
                 Track& t = *now[i];
-                const float* r = faces.ptr<float>(i);
-                if (std::min(r[2], r[3]) < MIN_REC_SIZE) continue;
+                const FaceRow r(faces.ptr<float>(i));
+                if (std::min(r.w(), r.h()) < MIN_REC_SIZE) continue;
                 if (t.n_rec >= REC_BUDGET && fi % REC_EVERY != 0) continue;
-                cv::Mat vec = models.embed(frame, faces.row(i));
+                cv::Mat vec = detector.embed(frame, faces.row(i));
                 sims = gallery * vec.t();  // M x 1, single precision
                 int best = 0;
                 for (int m = 1; m < sims.rows; ++m)
@@ -93,9 +123,9 @@ SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize si
                 t.n_rec += 1;
             }
         }
-        if (k % 5 == 0) progress("finding faces", fi + 1, total, t0);
+        if (k % PROGRESS_EVERY == 0) progress("finding faces", fi + 1, total, t0);
     }
-    reader.close();
+    frames.close();
 
     int64_t n = std::max(total, fi + 1);
     progress("finding faces", n, n, t0);
@@ -105,6 +135,16 @@ SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize si
                       std::make_move_iterator(tracker.tracks.end()));
     res.n_frames = k > 0 ? n : 0;
     return res;
+}
+
+SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
+                     const cv::Mat& gallery, const std::vector<int32_t>& owners,
+                     const Tuning& tuning) {
+    const SearchGeometry g = search_geometry(size, tuning.det_max_side);
+    const int every = std::max(1, tuning.det_every);
+    ReaderSource frames(path, {g.dw, g.dh}, every);
+    ModelsDetector detector(models);
+    return search_frames(frames, detector, g, every, info.frames, gallery, owners);
 }
 
 }  // namespace qlcore

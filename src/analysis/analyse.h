@@ -6,13 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "analysis/search_inputs.h"
+#include "geometry/tuning.h"
 #include "media/probe.h"
 #include "tracking/tracker.h"
+#include "tracking/verdicts.h"
 
 namespace qlcore {
 
 class Models;
+
+// Re-check only faces at least this share of the frame's long side wide, at
+// most VERIFY_BUDGET times per track (VERIFY_SKIP and VERIFY_PASS: verdicts).
+inline constexpr double VERIFY_MIN_FRAC = 0.03;
+inline constexpr int VERIFY_BUDGET = 6;
+// Faces smaller than this (search pixels) are not recognised; a track takes
+// REC_BUDGET samples at once, then one at every REC_EVERY-th frame index.
+inline constexpr int MIN_REC_SIZE = 36;
+inline constexpr int REC_BUDGET = 12;
+inline constexpr int REC_EVERY = 6;
 
 struct SearchResult {
     std::vector<Track> tracks;
@@ -29,8 +41,16 @@ struct SearchGeometry {
 
 SearchGeometry search_geometry(FrameSize size, int det_max_side);
 
-// gallery: M x 128 CV_32F; owners: M entries. Uses tuning.det_max_side and
-// tuning.det_every.
+// The search over frames from `frames`: every `every`-th frame of the clip
+// (fi = 0, every, 2 * every, ...) at the search size of `g`. total is the
+// clip's expected frame count, 0 when unknown (progress and a lower bound of
+// n_frames only). gallery: M x 128 CV_32F; owners: M entries.
+SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const SearchGeometry& g,
+                           int every, int64_t total, const cv::Mat& gallery,
+                           const std::vector<int32_t>& owners);
+
+// The search over the clip at `path`, decoded by ffmpeg at search size, with
+// the real models. Uses tuning.det_max_side and tuning.det_every.
 SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
                      const cv::Mat& gallery, const std::vector<int32_t>& owners,
                      const Tuning& tuning);

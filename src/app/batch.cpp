@@ -3,6 +3,7 @@
 
 #include "app/batch.h"
 #include "app/commands.h"
+#include "app/folders.h"
 #include "app/job.h"
 #include "app/startup.h"
 #include "clip/clip_processor.h"
@@ -26,8 +27,9 @@ int cmd_process(const CliArgs& args) {
         log("Fast mode: quicker, but small faces in the background are more likely to be "
             "missed.");
 
-    Models models;
-    Gallery gallery = build_gallery(models, plan.keep);
+    const Folders& dirs = folders();
+    Models models(dirs.det_model, dirs.rec_model);
+    Gallery gallery = build_gallery(models, dirs.people_dir, plan.keep);
 
     std::vector<std::string> lines;
     std::vector<std::string> failures;
@@ -52,7 +54,8 @@ int cmd_process(const CliArgs& args) {
                 out_dir = fs::path(folder);
             else if (plan.out_dir)
                 out_dir = fs::path(*plan.out_dir);
-            json report = process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning);
+            json report = process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning,
+                                       dirs.home_dir);
             std::vector<std::string> all = lines;
             for (auto& l : result_lines(report))
                 all.push_back(std::move(l));

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli.h"
-#include "app/settings.h"
+#include "geometry/tuning.h"
 
 namespace qlcore {
 

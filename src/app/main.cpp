@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "app/cli.h"
-#include "app/settings.h"
+#include "app/folders.h"
 #include "app/startup.h"
 #include "platform/failure.h"
 #include "platform/interrupt.h"
@@ -13,7 +13,7 @@ using namespace qlcore;
 int main(int argc, char** argv) {
     init_environment();
     install_signal_handlers();
-    _utf8_console();
+    utf8_console();
     try {
         ParseOutcome parsed = parse_command_line(argc, argv);
         if (!parsed.args) return parsed.exit_status;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <opencv2/core/utils/logger.hpp>
 
-#include "app/settings.h"
+#include "platform/platform.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -24,7 +24,7 @@ void init_environment() {
     }
 }
 
-void _utf8_console() {
+void utf8_console() {
 #if defined(_WIN32)
     SetConsoleOutputCP(CP_UTF8);
 #endif

@@ -9,7 +9,7 @@ void init_environment();
 
 // Switches stdout and stderr to UTF-8 with replacement; a no-op where the
 // console already takes UTF-8 bytes as they are.
-void _utf8_console();
+void utf8_console();
 
 // Keeps the computer awake during a batch (Windows only).
 void keep_awake();

@@ -3,26 +3,12 @@
 #include <cmath>
 #include <limits>
 
+#include "faces/models.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
 namespace qlcore {
 namespace {
-
-bool _same_number(const json& a, const json& b) {
-    if (a.is_number_integer() && b.is_number_integer()) {
-        // Mixed signedness: compare without overflowing either side.
-        if (a.is_number_unsigned() != b.is_number_unsigned()) {
-            const json& s = a.is_number_unsigned() ? b : a;
-            const json& u = a.is_number_unsigned() ? a : b;
-            int64_t sv = s.get<int64_t>();
-            return sv >= 0 && static_cast<uint64_t>(sv) == u.get<uint64_t>();
-        }
-        if (a.is_number_unsigned()) return a.get<uint64_t>() == b.get<uint64_t>();
-        return a.get<int64_t>() == b.get<int64_t>();
-    }
-    return a.get<double>() == b.get<double>();
-}
 
 // Readers for the cache's values; false for anything not of the stored kind.
 bool _read_int(const json& j, int64_t& out) {
@@ -82,8 +68,9 @@ std::optional<Track> _restore_track(const json& t, int64_t n_frames, size_t n_na
     for (const auto& v : *b) {
         if (!v.is_array() || v.size() != 4) return std::nullopt;
         Box box;
-        for (size_t i = 0; i < 4; ++i)
-            if (!_read_double(v[i], box[i])) return std::nullopt;
+        if (!_read_double(v[0], box.x) || !_read_double(v[1], box.y) ||
+            !_read_double(v[2], box.w) || !_read_double(v[3], box.h))
+            return std::nullopt;
         track.boxes.push_back(box);
     }
     if (!_read_doubles(*s, track.scores) || track.scores.size() != track.frames.size())
@@ -106,26 +93,6 @@ std::optional<Track> _restore_track(const json& t, int64_t n_frames, size_t n_na
 }
 
 }  // namespace
-
-bool same_json(const json& a, const json& b) {
-    if (a.is_number() && b.is_number()) return _same_number(a, b);
-    if (a.type() != b.type()) return false;
-    if (a.is_object()) {
-        if (a.size() != b.size()) return false;
-        for (auto it = a.begin(); it != a.end(); ++it) {
-            auto other = b.find(it.key());
-            if (other == b.end() || !same_json(it.value(), *other)) return false;
-        }
-        return true;
-    }
-    if (a.is_array()) {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (!same_json(a[i], b[i])) return false;
-        return true;
-    }
-    return a == b;
-}
 
 double gallery_digest(const cv::Mat& gallery) {
     if (gallery.empty() || gallery.rows == 0) return 0.0;
@@ -162,8 +129,8 @@ json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_
     for (const Track& t : tracks) {
         json boxes = json::array();
         for (const Box& b : t.boxes)
-            boxes.push_back({round_places(b[0], 1), round_places(b[1], 1), round_places(b[2], 1),
-                             round_places(b[3], 1)});
+            boxes.push_back({round_places(b.x, 1), round_places(b.y, 1), round_places(b.w, 1),
+                             round_places(b.h, 1)});
         json scores = json::array();
         for (double s : t.scores)
             scores.push_back(round_places(s, 3));
@@ -193,13 +160,9 @@ void save_analysis(const std::filesystem::path& path, const json& key,
 }
 
 std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key) {
-    json j;
-    try {
-        j = parse_json(read_file(path));
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    if (!j.is_object()) return std::nullopt;
+    const std::optional<json> file = read_json_file(path);
+    if (!file || !file->is_object()) return std::nullopt;
+    const json& j = *file;
     const json* stored = _member(j, "key");
     if (!stored || !same_json(*stored, key)) return std::nullopt;
 

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "analysis/analyse.h"
-#include "app/settings.h"
+#include "geometry/tuning.h"
 #include "platform/json_text.h"
 #include "tracking/tracker.h"
 
 namespace qlcore {
 
-// Structural equality of JSON values: objects by their members whatever
-// their order, arrays item by item, numbers by value (1920 == 1920.0).
-bool same_json(const json& a, const json& b);
+// Raised whenever the stored search would mean something else, so older
+// files are searched again.
+inline constexpr int ANALYSIS_VERSION = 5;
 
 // Sum of the matrix's entries in single precision, rounded to 4 places;
 // 0.0 for an empty matrix.

@@ -7,6 +7,9 @@
 
 #include "analysis/analyse.h"
 #include "clip/analysis_cache.h"
+#include "clip/earlier_report.h"
+#include "clip/output_paths.h"
+#include "clip/overrides.h"
 #include "clip/report.h"
 #include "encode/render.h"
 #include "media/console.h"
@@ -48,10 +51,10 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
 
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
                   const std::optional<fs::path>& out_dir, const std::string& codec,
-                  const Tuning& tuning) {
+                  const Tuning& tuning, const fs::path& home_dir) {
     log("\n▶ " + fs::path(src).filename().string());
     _check_source(src);
-    fs::path done = output_path(src, out_dir);
+    fs::path done = output_path(src, out_dir, home_dir);
     json overrides = load_overrides(done);
     if (auto earlier = earlier_report(src, done, gallery.names, overrides)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
@@ -69,7 +72,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     int64_t n_flash = 0;
     for (const Track& t : search.tracks) {
         if (auto reason = ignored(t, long_side)) {
-            if (*reason == "flash") ++n_flash;
+            if (*reason == IgnoreReason::Flash) ++n_flash;
             continue;
         }
         live.push_back({t.id, track_boxes(t, search.n_frames),
@@ -81,7 +84,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     Assembly assembly = assemble(live);
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
-    fs::path out = output_path(src, out_dir);
+    fs::path out = output_path(src, out_dir, home_dir);
     render(src, out.string(), assembly.plan, search.n_frames, size, info, codec);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "app/settings.h"
 #include "faces/people.h"
+#include "geometry/tuning.h"
 #include "platform/json_text.h"
 
 namespace qlcore {
@@ -16,9 +16,10 @@ class Models;
 // Mosaics `src` unless an up-to-date result exists, and returns the report
 // (the earlier one, as stored, when the clip is skipped). `gallery` holds
 // the people to keep visible; `tuning` the run's threshold and detector
-// settings. Errors end the clip: the caller reports it as failed.
+// settings; `home_dir` the fallback for outputs that cannot go beside the
+// source. Errors end the clip: the caller reports it as failed.
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
                   const std::optional<std::filesystem::path>& out_dir, const std::string& codec,
-                  const Tuning& tuning);
+                  const Tuning& tuning, const std::filesystem::path& home_dir);
 
 }  // namespace qlcore

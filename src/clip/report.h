@@ -1,55 +1,20 @@
-// Where a clip's files go, the user's marks, and the JSON report with its
-// markers and the MosaicPlan.
+// The JSON report of one clip, with its markers and the MosaicPlan.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "clip/marks.h"
+#include "geometry/box.h"
 #include "platform/json_text.h"
-#include "tracking/box.h"
-#include "tracking/box_path.h"
-#include "tracking/verdicts.h"
 
 namespace qlcore {
 
-// Files beside the mosaicked video `out` (A001_mosaic.mov -> A001_mosaic.json ...).
-std::filesystem::path report_path(const std::filesystem::path& out);
-std::filesystem::path overrides_path(const std::filesystem::path& out);
-std::filesystem::path analysis_path(const std::filesystem::path& out);
-
-// The mosaicked video's path: in `out_dir` when given, else in "Quillet"
-// beside the source when that folder can be made and written to, else in
-// home_dir/"output". The chosen folder is created; a failure there throws.
-std::filesystem::path output_path(const std::filesystem::path& src,
-                                  const std::optional<std::filesystem::path>& out_dir,
-                                  const std::filesystem::path& home_dir = folders().home_dir);
-
-// The user's marks: {} or {"keep": [distinct frames, ascending]}. Anything
-// unreadable or malformed counts as no marks.
-json load_overrides(const std::filesystem::path& out);
-json parse_overrides(const std::string& text);
-
-// The earlier report when it still stands for this clip: video and report
-// present, video not older than the source, same people, engine and marks,
-// and the fields the batch runner reads intact. Never throws.
-std::optional<json> earlier_report(const std::filesystem::path& src,
-                                   const std::filesystem::path& done,
-                                   const std::vector<std::string>& names, const json& overrides);
-
-// A live track with its box path and verdict.
-struct JudgedTrack {
-    int id = 0;
-    BoxPath path;
-    Decision decision;
-};
-
-// Each marked frame, ascending, keeps the widest not-yet-kept face with a
-// box there (the larger id on equal width).
-void apply_marks(std::vector<JudgedTrack>& live, const json& overrides);
+// Raised whenever the same clip and people would give a different result, so
+// earlier reports no longer count as done.
+inline constexpr int ENGINE_VERSION = 5;
 
 // The report's "tracks" entry, and the marker of a flagged track spanning
 // at least six frames.

@@ -9,15 +9,13 @@
 #include <sys/utsname.h>
 #endif
 
-#include "app/settings.h"
+#include "media/rates.h"
 #include "media/tools.h"
+#include "platform/platform.h"
 #include "platform/subprocess.h"
 
 namespace qlcore {
 namespace {
-
-// The ffmpeg encoder listing, fetched at the first has_encoder call.
-std::optional<std::string> _ENCODERS;
 
 // Whole megabits per second for hardware encoders, never below `floor_mbps`.
 std::string _bit_rate(double px, double bits_per_pixel, double floor_mbps) {
@@ -96,7 +94,7 @@ std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInf
                                          FrameSize size, const EncoderPlatform& platform,
                                          const std::function<bool(const std::string&)>& has) {
     const bool deep = info.bits > 8;
-    double fps = _rate_value(info.rate);
+    double fps = rate_value(info.rate);
     if (fps == 0.0) fps = 30.0;
     const double px = static_cast<double>(size.w) * size.h * fps;
     if (codec == "hevc") return _hevc(platform, deep, _bit_rate(px, 0.12, 8), has);
@@ -123,18 +121,31 @@ bool listing_has(const std::string& listing, const std::string& name) {
     return false;
 }
 
-bool has_encoder(const std::string& name) {
-    if (!_ENCODERS) {
+bool EncoderListing::has(const std::string& name) {
+    if (!text_) {
         // A missing ffmpeg stops the program inside ffmpeg_bin(); only a run
         // that fails leaves the listing empty.
         Args cmd = encoders_command(ffmpeg_bin());
         try {
-            _ENCODERS = run_capture(cmd).out;
+            text_ = run_capture(cmd).out;
         } catch (const std::exception&) {
-            _ENCODERS = std::string();
+            text_ = std::string();
         }
     }
-    return listing_has(*_ENCODERS, name);
+    return listing_has(*text_, name);
+}
+
+void EncoderListing::reset() {
+    text_.reset();
+}
+
+EncoderListing& encoder_listing() {
+    static EncoderListing listing;
+    return listing;
+}
+
+bool has_encoder(const std::string& name) {
+    return encoder_listing().has(name);
 }
 
 Args color_args(const ClipInfo& info) {

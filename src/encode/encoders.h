@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,21 @@ std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInf
                                          FrameSize size, const EncoderPlatform& platform,
                                          const std::function<bool(const std::string&)>& has);
 
-// Whether this ffmpeg lists the encoder (the listing is fetched once).
+// The ffmpeg encoder listing, fetched at the first question and kept until
+// reset (ffmpeg does not change under a running program).
+class EncoderListing {
+  public:
+    bool has(const std::string& name);
+    void reset();
+
+  private:
+    std::optional<std::string> text_;
+};
+
+// The process's one listing; tests reset it to fetch again.
+EncoderListing& encoder_listing();
+
+// Whether this ffmpeg lists the encoder: encoder_listing().has(name).
 bool has_encoder(const std::string& name);
 // Whether a listing text holds the encoder's name between spaces.
 bool listing_has(const std::string& listing, const std::string& name);

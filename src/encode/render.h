@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "geometry/box.h"
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
-#include "tracking/box.h"
 
 namespace qlcore {
 

@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-#include "app/settings.h"
 #include "faces/yunet.h"
 #include "platform/failure.h"
 #include "platform/numbers.h"
@@ -23,16 +22,16 @@ class Recognizer {
 
 namespace {
 
-constexpr float _DET_NMS = 0.3f;
-constexpr int _DET_TOP_K = 5000;
-constexpr float _VER_SCORE = 0.3f;
-constexpr float _VER_NMS = 0.3f;
-constexpr int _VER_TOP_K = 50;
-constexpr double _VERIFY_CROP = 2.2;
-constexpr double _VERIFY_CENTRE_TOL = 0.4;
-constexpr double _VERIFY_MIN_FACE = 4.0;
-constexpr int _VERIFY_MIN_SIDE = 8;
-constexpr double _EMBED_GUARD = 1e-9;
+constexpr float DET_NMS = 0.3f;
+constexpr int DET_TOP_K = 5000;
+constexpr float VER_SCORE = 0.3f;
+constexpr float VER_NMS = 0.3f;
+constexpr int VER_TOP_K = 50;
+constexpr double VERIFY_CROP = 2.2;
+constexpr double VERIFY_CENTRE_TOL = 0.4;
+constexpr double VERIFY_MIN_FACE = 4.0;
+constexpr int VERIFY_MIN_SIDE = 8;
+constexpr double EMBED_GUARD = 1e-9;
 
 void _require_models(const fs::path& det_model, const fs::path& rec_model) {
     for (const auto& p : {det_model, rec_model}) {
@@ -45,15 +44,13 @@ void _require_models(const fs::path& det_model, const fs::path& rec_model) {
 
 }  // namespace
 
-Models::Models() : Models(folders().det_model, folders().rec_model) {}
-
 Models::Models(const fs::path& det_model, const fs::path& rec_model) {
     _require_models(det_model, rec_model);
     const cv::Size placeholder(320, 320);
     det_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder,
-                                           static_cast<float>(DET_SCORE), _DET_NMS, _DET_TOP_K);
-    ver_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder, _VER_SCORE,
-                                           _VER_NMS, _VER_TOP_K);
+                                           static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K);
+    ver_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder, VER_SCORE, VER_NMS,
+                                           VER_TOP_K);
     rec_ = std::make_unique<Recognizer>(rec_model.string());
 }
 
@@ -90,10 +87,10 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
     const int H = frame.rows, W = frame.cols;
     const float* q = face_row.ptr<float>(0);
     const double x = q[0], y = q[1], w = q[2], h = q[3];
-    if (w < _VERIFY_MIN_FACE || h < _VERIFY_MIN_FACE) return 0.0;
+    if (w < VERIFY_MIN_FACE || h < VERIFY_MIN_FACE) return 0.0;
 
     const double cx = x + w / 2.0, cy = y + h / 2.0;
-    const double side = std::max(w, h) * _VERIFY_CROP;
+    const double side = std::max(w, h) * VERIFY_CROP;
     const int x0 = static_cast<int>(std::max(0.0, cx - side / 2.0));
     const int y0 = static_cast<int>(std::max(0.0, cy - side / 2.0));
     const int x1 = static_cast<int>(std::min(static_cast<double>(W), cx + side / 2.0));
@@ -107,7 +104,7 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
         const double z = size / w;
         cv::Mat zoomed;
         cv::resize(crop, zoomed, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-        if (zoomed.rows < _VERIFY_MIN_SIDE || zoomed.cols < _VERIFY_MIN_SIDE) continue;
+        if (zoomed.rows < VERIFY_MIN_SIDE || zoomed.cols < VERIFY_MIN_SIDE) continue;
         ver_->set_input_size(zoomed.size());
         cv::Mat found;
         ver_->detect(zoomed, found);
@@ -116,8 +113,8 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
             const float* f = found.ptr<float>(i);
             const double qx = (f[0] + f[2] / 2.0) / z;
             const double qy = (f[1] + f[3] / 2.0) / z;
-            if (std::abs(qx - fx) < w * _VERIFY_CENTRE_TOL &&
-                std::abs(qy - fy) < h * _VERIFY_CENTRE_TOL)
+            if (std::abs(qx - fx) < w * VERIFY_CENTRE_TOL &&
+                std::abs(qy - fy) < h * VERIFY_CENTRE_TOL)
                 best = std::max(best, static_cast<double>(f[14]));
         }
         total += best;
@@ -132,7 +129,7 @@ cv::Mat Models::embed(const cv::Mat& frame, const cv::Mat& face_row) {
     cv::Mat vec;
     feature.reshape(1, 1).convertTo(vec, CV_32F);
     const double length = cv::norm(vec, cv::NORM_L2);
-    vec /= (length + _EMBED_GUARD);
+    vec /= (length + EMBED_GUARD);
     return vec;
 }
 

@@ -1,6 +1,7 @@
 // The face detector and recogniser.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -10,13 +11,21 @@ namespace qlcore {
 class YuNetDetector;  // faces/yunet.h
 class Recognizer;     // faces/models.cpp
 
+// The model files' names inside the installation's "models" folder.
+inline constexpr const char* DET_MODEL_NAME = "face_detection_yunet_2023mar.onnx";
+inline constexpr const char* REC_MODEL_NAME = "face_recognition_sface_2021dec.onnx";
+
+// Faces the detector scores below this are not reported.
+inline constexpr double DET_SCORE = 0.42;
+// The face widths, in pixels, a re-check zooms the face to.
+inline constexpr std::array<int, 3> VERIFY_SIZES = {48, 80, 140};
+
 // FaceRow: 15 floats - box x, y, w, h; five landmarks (x, y); score.
 // detect() returns N x 15 CV_32F (0 x 15 when nothing is found).
 class Models {
-public:
-    // Loads the models from MODEL_DIR; stops the program with "Model files
+  public:
+    // Loads the two model files; stops the program with "Model files
     // missing in <dir>. Re-run the installer." when one is missing.
-    Models();
     Models(const std::filesystem::path& det_model, const std::filesystem::path& rec_model);
     ~Models();
     Models(const Models&) = delete;
@@ -27,7 +36,7 @@ public:
     // 1 x 128 CV_32F of unit length.
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row);
 
-private:
+  private:
     std::unique_ptr<YuNetDetector> det_, ver_;
     std::unique_ptr<Recognizer> rec_;
 };

@@ -8,22 +8,22 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "app/settings.h"
 #include "faces/models.h"
 #include "media/console.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/json_text.h"
+#include "platform/platform.h"
 
 namespace qlcore {
 
 namespace {
 
-constexpr const char* _CACHE_NAME = ".embeddings.json";
-constexpr int _PHOTO_MAX_SIDE = 1600;
-constexpr float _MIN_PHOTO_FACE = 40.f;
-constexpr int _EMBED_SIZE = 128;
-constexpr size_t _BAD_LISTED = 5;
+constexpr const char* CACHE_NAME = ".embeddings.json";
+constexpr int PHOTO_MAX_SIDE = 1600;
+constexpr float MIN_PHOTO_FACE = 40.f;
+constexpr int EMBED_SIZE = 128;
+constexpr size_t BAD_LISTED = 5;
 
 std::string _lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -52,19 +52,14 @@ std::vector<std::string> _photos(const fs::path& folder) {
 
 // The old cache under a guard: anything unreadable counts as empty.
 json _read_cache(const fs::path& file) {
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return json::object();
-    try {
-        return parse_embedding_cache(read_file(file));
-    } catch (const std::exception&) {
-    }
-    return json::object();
+    std::optional<json> j = read_json_file(file);
+    return j && j->is_object() ? std::move(*j) : json::object();
 }
 
 json _vector_json(const cv::Mat& row) {
     json a = json::array();
     const float* p = row.ptr<float>(0);
-    for (int i = 0; i < _EMBED_SIZE; ++i)
+    for (int i = 0; i < EMBED_SIZE; ++i)
         a.push_back(static_cast<double>(p[i]));
     return a;
 }
@@ -75,7 +70,7 @@ std::optional<cv::Mat> _examine(Models& models, const fs::path& photo) {
     if (!img) return std::nullopt;
     cv::Mat pic = *img;
     const int h = pic.rows, w = pic.cols;
-    const double s = std::min(1.0, static_cast<double>(_PHOTO_MAX_SIDE) / std::max(h, w));
+    const double s = std::min(1.0, static_cast<double>(PHOTO_MAX_SIDE) / std::max(h, w));
     if (s < 1.0) {
         const cv::Size size(static_cast<int>(w * s), static_cast<int>(h * s));
         // A sliver that shrinks to nothing cannot hold a usable face.
@@ -84,7 +79,7 @@ std::optional<cv::Mat> _examine(Models& models, const fs::path& photo) {
         cv::resize(pic, shrunk, size, 0, 0, cv::INTER_AREA);
         pic = shrunk;
     }
-    cv::Mat faces = models.detect(pic, _PHOTO_MAX_SIDE);
+    cv::Mat faces = models.detect(pic, PHOTO_MAX_SIDE);
     const int i = usable_face(faces);
     if (i < 0) return std::nullopt;
     return models.embed(pic, faces.row(i));
@@ -94,9 +89,9 @@ std::string _summary(const std::string& name, int usable, const std::vector<std:
     std::string line = "  " + name + ": " + std::to_string(usable) + " usable photo(s)";
     if (!bad.empty()) {
         line += "  (no clear face found in: ";
-        for (size_t i = 0; i < bad.size() && i < _BAD_LISTED; ++i)
+        for (size_t i = 0; i < bad.size() && i < BAD_LISTED; ++i)
             line += (i ? ", " : "") + bad[i];
-        if (bad.size() > _BAD_LISTED) line += "…";
+        if (bad.size() > BAD_LISTED) line += "…";
         line += ")";
     }
     return line;
@@ -104,20 +99,21 @@ std::string _summary(const std::string& name, int usable, const std::vector<std:
 
 }  // namespace
 
+bool is_image_ext(const std::string& ext) {
+    const std::string low = _lower(ext);
+    return std::find(IMAGE_EXT.begin(), IMAGE_EXT.end(), low) != IMAGE_EXT.end();
+}
+
 json parse_embedding_cache(const std::string& text) {
-    try {
-        json j = parse_json(text);
-        if (j.is_object()) return j;
-    } catch (const std::exception&) {
-    }
-    return json::object();
+    std::optional<json> j = parse_json_guarded(text);
+    return j && j->is_object() ? std::move(*j) : json::object();
 }
 
 std::optional<cv::Mat> cached_embedding(const json& v) {
-    if (!v.is_array() || v.size() != static_cast<size_t>(_EMBED_SIZE)) return std::nullopt;
-    cv::Mat row(1, _EMBED_SIZE, CV_32F);
+    if (!v.is_array() || v.size() != static_cast<size_t>(EMBED_SIZE)) return std::nullopt;
+    cv::Mat row(1, EMBED_SIZE, CV_32F);
     double norm2 = 0.0;
-    for (int i = 0; i < _EMBED_SIZE; ++i) {
+    for (int i = 0; i < EMBED_SIZE; ++i) {
         const json& x = v[static_cast<size_t>(i)];
         if (!x.is_number()) return std::nullopt;
         const double d = x.get<double>();
@@ -144,10 +140,6 @@ std::optional<cv::Mat> read_image(const fs::path& path) {
     }
 }
 
-std::vector<std::string> list_people() {
-    return list_people(folders().people_dir);
-}
-
 std::vector<std::string> list_people(const fs::path& people_dir) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -166,7 +158,7 @@ int usable_face(const cv::Mat& faces) {
     const int i = largest_face(faces);
     if (i < 0) return -1;
     const float* r = faces.ptr<float>(i);
-    return std::min(r[2], r[3]) >= _MIN_PHOTO_FACE ? i : -1;
+    return std::min(r[2], r[3]) >= MIN_PHOTO_FACE ? i : -1;
 }
 
 std::optional<std::string> person_name_error(const std::string& name) {
@@ -179,10 +171,6 @@ std::optional<std::string> person_name_error(const std::string& name) {
     return std::nullopt;
 }
 
-cv::Mat load_person(Models& models, const std::string& name, bool verbose) {
-    return load_person(models, folders().people_dir, name, verbose);
-}
-
 cv::Mat load_person(Models& models, const fs::path& people_dir, const std::string& name,
                     bool verbose) {
     // The name comes from job files and the command line; it must never
@@ -193,7 +181,7 @@ cv::Mat load_person(Models& models, const fs::path& people_dir, const std::strin
     if (!fs::is_directory(folder, ec))
         stop_with("No folder for '" + name + "' in " + people_dir.string());
 
-    const fs::path cache_file = folder / _CACHE_NAME;
+    const fs::path cache_file = folder / CACHE_NAME;
     const json old = _read_cache(cache_file);
     std::unordered_map<std::string, const json*> old_values;
     for (auto it = old.begin(); it != old.end(); ++it)
@@ -245,14 +233,10 @@ cv::Mat load_person(Models& models, const fs::path& people_dir, const std::strin
     }
 
     if (verbose) log(_summary(name, static_cast<int>(rows.size()), bad));
-    if (rows.empty()) return cv::Mat(0, _EMBED_SIZE, CV_32F);
+    if (rows.empty()) return cv::Mat(0, EMBED_SIZE, CV_32F);
     cv::Mat out;
     cv::vconcat(rows, out);
     return out;
-}
-
-Gallery build_gallery(Models& models, const std::vector<std::string>& keep) {
-    return build_gallery(models, folders().people_dir, keep);
 }
 
 Gallery build_gallery(Models& models, const fs::path& people_dir,
@@ -273,7 +257,7 @@ Gallery build_gallery(Models& models, const fs::path& people_dir,
     }
     if (keep.empty()) log("No one selected to keep — every face will be mosaicked.");
     if (parts.empty())
-        g.gallery = cv::Mat(0, _EMBED_SIZE, CV_32F);
+        g.gallery = cv::Mat(0, EMBED_SIZE, CV_32F);
     else
         cv::vconcat(parts, g.gallery);
     return g;

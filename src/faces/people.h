@@ -1,6 +1,7 @@
 // The people library: person folders, embedding caches, the Gallery.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <opencv2/core.hpp>
@@ -13,6 +14,13 @@
 namespace qlcore {
 
 class Models;
+
+// Photo extensions, lower case with the dot.
+inline constexpr std::array<const char*, 7> IMAGE_EXT = {".bmp", ".heic", ".heif", ".jpeg",
+                                                         ".jpg", ".png",  ".webp"};
+
+// True when `ext` (with the dot, any case) is a photo extension.
+bool is_image_ext(const std::string& ext);
 
 struct Gallery {
     std::vector<std::string> names;  // kept people with usable photos
@@ -30,12 +38,10 @@ std::optional<cv::Mat> cached_embedding(const json& value);
 // BGR picture, or nothing (".heic"/".heif" always nothing).
 std::optional<cv::Mat> read_image(const std::filesystem::path& path);
 
-// Person folder names, sorted by code point. people_dir defaults to PEOPLE_DIR.
-std::vector<std::string> list_people();
+// Person folder names, sorted by code point.
 std::vector<std::string> list_people(const std::filesystem::path& people_dir);
 
 // n x 128 CV_32F usable embeddings in photo order; rewrites the cache.
-cv::Mat load_person(Models& models, const std::string& name, bool verbose = true);
 cv::Mat load_person(Models& models, const std::filesystem::path& people_dir,
                     const std::string& name, bool verbose = true);
 
@@ -46,7 +52,6 @@ int usable_face(const cv::Mat& faces);
 // "..", a hidden name or a path separator), or nothing when it can.
 std::optional<std::string> person_name_error(const std::string& name);
 
-Gallery build_gallery(Models& models, const std::vector<std::string>& keep);
 Gallery build_gallery(Models& models, const std::filesystem::path& people_dir,
                       const std::vector<std::string>& keep);
 

@@ -8,14 +8,14 @@ namespace qlcore {
 
 namespace {
 
-constexpr int _DIVISOR = 32;
-constexpr int _STRIDES[3] = {8, 16, 32};
-const std::vector<std::string> _OUTPUT_NAMES = {"cls_8",   "cls_16", "cls_32", "obj_8",
-                                                "obj_16",  "obj_32", "bbox_8", "bbox_16",
-                                                "bbox_32", "kps_8",  "kps_16", "kps_32"};
+constexpr int DIVISOR = 32;
+constexpr int STRIDES[3] = {8, 16, 32};
+const std::vector<std::string> OUTPUT_NAMES = {"cls_8",   "cls_16", "cls_32", "obj_8",
+                                               "obj_16",  "obj_32", "bbox_8", "bbox_16",
+                                               "bbox_32", "kps_8",  "kps_16", "kps_32"};
 
 int _padded(int side) {
-    return ((side - 1) / _DIVISOR + 1) * _DIVISOR;
+    return ((side - 1) / DIVISOR + 1) * DIVISOR;
 }
 
 float _clamp01(float v) {
@@ -50,7 +50,7 @@ cv::Mat YuNetDetector::make_blob(const cv::Mat& image) const {
 std::vector<cv::Mat> YuNetDetector::forward(const cv::Mat& blob) {
     std::vector<cv::Mat> outputs;
     net_.setInput(blob);
-    net_.forward(outputs, _OUTPUT_NAMES);
+    net_.forward(outputs, OUTPUT_NAMES);
     return outputs;
 }
 
@@ -70,7 +70,7 @@ cv::Mat decode_yunet(const std::vector<cv::Mat>& outputs, cv::Size padded, float
     cv::Mat face(1, 15, CV_32F);
     float* f = face.ptr<float>(0);
     for (int i = 0; i < 3; ++i) {
-        const int stride = _STRIDES[i];
+        const int stride = STRIDES[i];
         const int cols = padded.width / stride;
         const int rows = padded.height / stride;
         const size_t cells = static_cast<size_t>(rows) * cols;

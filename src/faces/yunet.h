@@ -20,13 +20,6 @@ class YuNetDetector {
                   float score_threshold, float nms_threshold, int top_k);
 
     void set_input_size(cv::Size input_size);
-    cv::Size input_size() const { return {input_w_, input_h_}; }
-    void set_score_threshold(float t) { score_threshold_ = t; }
-    float score_threshold() const { return score_threshold_; }
-    void set_nms_threshold(float t) { nms_threshold_ = t; }
-    float nms_threshold() const { return nms_threshold_; }
-    void set_top_k(int k) { top_k_ = k; }
-    int top_k() const { return top_k_; }
 
     // Finds the faces of a BGR picture of exactly the input size. `faces`
     // becomes N x 15 CV_32F (empty when none). Returns 0 for an empty

@@ -42,28 +42,28 @@ size_t _positive(int n) {
 
 }  // namespace
 
-// --- _Pipe ----------------------------------------------------------------------
+// --- Pipe ----------------------------------------------------------------------
 
 // Stdin is /dev/null rather than the terminal: the child runs in its own
 // process group, and an ffmpeg reading the terminal there would be stopped.
-_Pipe::_Pipe(const Args& cmd, size_t nbytes, bool keep_errors)
+Pipe::Pipe(const Args& cmd, size_t nbytes, bool keep_errors)
     : proc_(std::make_unique<Child>(
           cmd, ChildOptions{Stdio::Null, Stdio::Pipe, keep_errors ? Stdio::Pipe : Stdio::Inherit})),
       nbytes_(nbytes),
       keep_errors_(keep_errors) {}
 
-_Pipe::~_Pipe() {
+Pipe::~Pipe() {
     close();
 }
 
-bool _Pipe::_read(void* dst) {
+bool Pipe::_read(void* dst) {
     // A zero-byte frame would "arrive" forever.
     if (ended_ || nbytes_ == 0) return false;
     if (!proc_->read_exact(dst, nbytes_)) ended_ = true;
     return !ended_;
 }
 
-void _Pipe::close() {
+void Pipe::close() {
     ended_ = true;
     if (!proc_) return;
     // Closing our end first lets a child blocked on a full pipe fail its
@@ -83,9 +83,9 @@ void _Pipe::close() {
 
 // --- FFReader -------------------------------------------------------------------
 
-FFReader::FFReader(const std::string& path, FrameSize size, const ClipInfo& /*info*/, int every)
-    : _Pipe(bgr_reader_command(ffmpeg_bin(), hwaccel_args(), path, size.w, size.h, every),
-            _positive(size.w) * _positive(size.h) * 3),
+FFReader::FFReader(const std::string& path, FrameSize size, int every)
+    : Pipe(bgr_reader_command(ffmpeg_bin(), hwaccel_args(), path, size.w, size.h, every),
+           _positive(size.w) * _positive(size.h) * 3),
       w(size.w),
       h(size.h) {}
 
@@ -98,10 +98,10 @@ bool FFReader::read(cv::Mat& out) {
 // --- YUVReader ------------------------------------------------------------------
 
 YUVReader::YUVReader(const std::string& path, FrameSize size, const ClipInfo& info)
-    : _Pipe(yuv_reader_command(ffmpeg_bin(), hwaccel_args(), path,
-                               _is_deep(info) ? "yuv420p10le" : "yuv420p"),
-            size.w > 0 && size.h > 0 ? _yuv_samples(size) * (_is_deep(info) ? 2 : 1) : 0,
-            /*keep_errors=*/true),
+    : Pipe(yuv_reader_command(ffmpeg_bin(), hwaccel_args(), path,
+                              _is_deep(info) ? "yuv420p10le" : "yuv420p"),
+           size.w > 0 && size.h > 0 ? _yuv_samples(size) * (_is_deep(info) ? 2 : 1) : 0,
+           /*keep_errors=*/true),
       w(size.w),
       h(size.h),
       deep(_is_deep(info)),

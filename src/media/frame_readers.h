@@ -12,14 +12,15 @@
 
 namespace qlcore {
 
-class _Pipe {
-public:
+// The child and the byte count of one frame, shared by the two readers.
+class Pipe {
+  public:
     // With keep_errors, ffmpeg's error output is kept for errors() instead of
     // going to the console.
-    _Pipe(const Args& cmd, size_t nbytes, bool keep_errors = false);
-    ~_Pipe();  // closes: the child never outlives its reader
-    _Pipe(const _Pipe&) = delete;
-    _Pipe& operator=(const _Pipe&) = delete;
+    Pipe(const Args& cmd, size_t nbytes, bool keep_errors = false);
+    ~Pipe();  // closes: the child never outlives its reader
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
 
     // Exactly nbytes into dst; false at the end (a partial tail is dropped)
     // and on every later call.
@@ -30,7 +31,7 @@ public:
     // What ffmpeg complained about (kept errors only; complete after close).
     const std::string& errors() const { return errors_; }
 
-private:
+  private:
     std::unique_ptr<Child> proc_;
     size_t nbytes_;
     bool ended_ = false;
@@ -39,9 +40,9 @@ private:
 };
 
 // BGR pictures scaled by ffmpeg, optionally every k-th frame only.
-class FFReader : public _Pipe {
-public:
-    FFReader(const std::string& path, FrameSize size, const ClipInfo& info, int every = 1);
+class FFReader : public Pipe {
+  public:
+    FFReader(const std::string& path, FrameSize size, int every = 1);
     // Fills `out` (h x w, CV_8UC3), reusing its memory when it has the right
     // shape and nobody else holds it.
     // False at the end of the clip.
@@ -60,8 +61,8 @@ struct YuvFrame {
 
 // Keeps ffmpeg's errors, so the render can tell a damaged stream from a
 // short clip.
-class YUVReader : public _Pipe {
-public:
+class YUVReader : public Pipe {
+  public:
     YUVReader(const std::string& path, FrameSize size, const ClipInfo& info);
     // Fills `frame`, reusing its buffer when it has the right size and nobody
     // else holds it (a kept earlier frame is never overwritten).

@@ -24,7 +24,8 @@ struct FrameSize {
     bool operator==(const FrameSize&) const = default;
 };
 
-// ffprobe's JSON report, else ffmpeg's input banner.
+// ffprobe's JSON report (probe_json.cpp), else ffmpeg's input banner
+// (banner.cpp).
 ClipInfo probe(const std::string& path);
 
 // Fills `info` from ffprobe's JSON text; throws on anything malformed,
@@ -33,12 +34,6 @@ void parse_probe_json(const std::string& text, ClipInfo& info);
 
 // Fills `info` from ffmpeg's banner text.
 void parse_banner(const std::string& err, ClipInfo& info);
-
-std::optional<std::string> snap_rate(const std::optional<std::string>& avg,
-                                     const std::optional<std::string>& raw);
-
-// A rate text ("30000/1001", "29.97") as a double; 0.0 when unreadable.
-double _rate_value(const std::optional<std::string>& r);
 
 // Size of the first decoded picture; MediaError "could not decode the first
 // frame" when there is none.

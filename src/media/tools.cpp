@@ -1,8 +1,8 @@
 #include "media/tools.h"
 
-#include "app/settings.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 
 namespace qlcore {
 namespace {
@@ -21,7 +21,8 @@ std::optional<std::string> _find_tool(const std::string& name) {
 
 std::optional<std::string> bundled_ffmpeg() {
     try {
-        fs::path cand = folders().app_dir / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
+        fs::path cand =
+            self_exe_path().parent_path() / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
         std::error_code ec;
         if (fs::is_regular_file(cand, ec)) return cand.string();
     } catch (...) {

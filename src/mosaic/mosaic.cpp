@@ -4,13 +4,12 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-#include "app/settings.h"
 #include "platform/numbers.h"
 
 namespace qlcore {
 namespace {
 
-constexpr double _FACE_ASPECT = 0.75;
+constexpr double FACE_ASPECT = 0.75;
 
 // Whole part toward zero, kept inside int range; a NaN (which the min/max
 // clamps below already replace) counts as 0.
@@ -34,7 +33,7 @@ int _half(int v) {
 // The geometry is computed in double: the box's single-precision values are
 // widened first and every product with the double constants stays double.
 MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
-    const double x = box[0], y = box[1], w = box[2], h = box[3];
+    const double x = box.x, y = box.y, w = box.w, h = box.h;
     const double cx = x + w / 2;
     const double cy = y + h / 2 - BOX_SHIFT_UP * h;
     const double nw = w * BOX_SCALE_W;
@@ -48,7 +47,7 @@ MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
     // gets a narrower box (and the smoothed path a narrower mean) than the face
     // really is, and a mosaic that fine still reads as a face. A frontal face
     // is about three quarters as wide as high, so the height stands in then.
-    double per_block = std::max(w, _FACE_ASPECT * h) / BLOCKS_ACROSS;
+    double per_block = std::max(w, FACE_ASPECT * h) / BLOCKS_ACROSS;
     int block = std::isfinite(per_block)
                     ? static_cast<int>(round_half_even(std::clamp(per_block, -1e9, 1e9)))
                     : 4;
@@ -56,7 +55,7 @@ MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
     return r;
 }
 
-void _pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block) {
+void pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block) {
     // Kept inside the plane whatever the caller passes: a stray rectangle must
     // never write outside the frame buffer.
     x0 = std::max(x0, 0);
@@ -78,10 +77,10 @@ void _pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block) {
 
 void mosaic_yuv(cv::Mat& y, cv::Mat& u, cv::Mat& v, const BoxF& box, int W, int H) {
     const MosaicRect r = mosaic_rect(box, W, H);
-    _pixelate(y, r.x0, r.y0, r.x1, r.y1, r.block);
+    pixelate(y, r.x0, r.y0, r.x1, r.y1, r.block);
     const int cb = std::max(2, r.block / 2);
-    _pixelate(u, _half(r.x0), _half(r.y0), _half(r.x1), _half(r.y1), cb);
-    _pixelate(v, _half(r.x0), _half(r.y0), _half(r.x1), _half(r.y1), cb);
+    pixelate(u, _half(r.x0), _half(r.y0), _half(r.x1), _half(r.y1), cb);
+    pixelate(v, _half(r.x0), _half(r.y0), _half(r.x1), _half(r.y1), cb);
 }
 
 }  // namespace qlcore

@@ -3,9 +3,16 @@
 
 #include <opencv2/core.hpp>
 
-#include "tracking/box.h"
+#include "geometry/box.h"
 
 namespace qlcore {
+
+// The mosaic covers the face box scaled by these, moved up by a share of its
+// height, in about BLOCKS_ACROSS blocks across the face.
+inline constexpr double BOX_SCALE_W = 1.45;
+inline constexpr double BOX_SCALE_H = 1.65;
+inline constexpr double BOX_SHIFT_UP = 0.1;
+inline constexpr int BLOCKS_ACROSS = 6;
 
 // [x0, x1) x [y0, y1) in frame pixels, all even, plus the block size.
 struct MosaicRect {
@@ -16,7 +23,7 @@ struct MosaicRect {
 MosaicRect mosaic_rect(const BoxF& box, int W, int H);
 
 // Pixelates the rectangle of `plane` in place (8- or 16-bit samples).
-void _pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block);
+void pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block);
 
 // Mosaics one box into a planar YUV 4:2:0 frame in place.
 void mosaic_yuv(cv::Mat& y, cv::Mat& u, cv::Mat& v, const BoxF& box, int W, int H);

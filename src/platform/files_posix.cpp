@@ -14,14 +14,30 @@
 
 #include "platform/files.h"
 
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#endif
+
 namespace qlcore {
+namespace {
+
+// The modification time of a stat result; the field has another name on macOS.
+const struct timespec& _mtime_of(const struct stat& st) {
+#if defined(__APPLE__)
+    return st.st_mtimespec;
+#else
+    return st.st_mtim;
+#endif
+}
+
+}  // namespace
 
 FileStatus file_status(const fs::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0)
         throw fs::filesystem_error("cannot read the status of the file", p,
                                    std::error_code(errno, std::generic_category()));
-    return {static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<uint64_t>(st.st_size)};
+    return {static_cast<int64_t>(_mtime_of(st).tv_sec), static_cast<uint64_t>(st.st_size)};
 }
 
 double mtime_precise(const fs::path& p) {
@@ -29,7 +45,8 @@ double mtime_precise(const fs::path& p) {
     if (::stat(p.c_str(), &st) != 0)
         throw fs::filesystem_error("cannot read the status of the file", p,
                                    std::error_code(errno, std::generic_category()));
-    return static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec * 1e-9;
+    const struct timespec& t = _mtime_of(st);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
 std::string read_file(const fs::path& p) {
@@ -102,8 +119,17 @@ std::optional<fs::path> find_on_path(const std::string& name) {
 
 fs::path self_exe_path() {
     std::error_code ec;
+#if defined(__APPLE__)
+    uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);  // asks for the size it needs
+    std::string buf(size, '\0');
+    if (_NSGetExecutablePath(buf.data(), &size) != 0) return {};
+    fs::path p = fs::canonical(fs::path(buf.c_str()), ec);
+    if (!ec) return p;
+#else
     fs::path p = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) return fs::weakly_canonical(p);
+#endif
     return {};
 }
 

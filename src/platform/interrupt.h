@@ -16,7 +16,4 @@ int interrupt_signal();
 // Throws Interrupted when a signal arrived.
 void check_interrupted();
 
-// For tests: forget a recorded signal.
-void clear_interrupt();
-
 }  // namespace qlcore

@@ -38,8 +38,4 @@ void check_interrupted() {
     if (g_signal != 0) throw Interrupted{g_signal};
 }
 
-void clear_interrupt() {
-    g_signal = 0;
-}
-
 }  // namespace qlcore

@@ -3,7 +3,9 @@
 // the basic plane) and writes doubles in the shortest form that reads back.
 #pragma once
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 namespace qlcore {
@@ -22,5 +24,14 @@ std::string dump_compact(const json& j);
 // Parses text; throws json::parse_error. Nesting is limited so hostile
 // input cannot exhaust the stack.
 json parse_json(const std::string& text);
+
+// For files that only speed things up or record choices: text that is not
+// JSON, or a file that is missing or unreadable, gives nothing.
+std::optional<json> parse_json_guarded(const std::string& text);
+std::optional<json> read_json_file(const std::filesystem::path& path);
+
+// Structural equality of JSON values: objects by their members whatever
+// their order, arrays item by item, numbers by value (1920 == 1920.0).
+bool same_json(const json& a, const json& b);
 
 }  // namespace qlcore

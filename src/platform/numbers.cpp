@@ -10,8 +10,8 @@
 namespace qlcore {
 
 int64_t round_half_even(double x) {
-    // nearbyint follows the current rounding mode, which is to-nearest-even
-    // unless someone changed it; std::remainder-based code avoids relying on it.
+    // std::round sends halves away from zero; exact halves are sent to the
+    // even neighbour here, whatever the current rounding mode.
     double r = std::round(x);
     if (std::fabs(x - std::trunc(x)) == 0.5) r = 2.0 * std::round(x / 2.0);
     return static_cast<int64_t>(r);

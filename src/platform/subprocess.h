@@ -1,8 +1,6 @@
 // Child processes started from an argument vector, never through a shell.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -60,10 +58,10 @@ class Child {
     int wait();
 
     bool running() const { return pid_ > 0 && !reaped_; }
-    pid_t pid() const { return pid_; }
+    int pid() const { return pid_; }  // the process id, -1 before a start
 
   private:
-    pid_t pid_ = -1;
+    int pid_ = -1;
     bool reaped_ = false;
     int status_ = -1;
     // Our ends of the pipes; -1 when not piped or already closed.

@@ -16,6 +16,10 @@
 extern char** environ;
 
 namespace qlcore {
+
+// The header keeps process ids as int, so it needs no system header.
+static_assert(sizeof(pid_t) == sizeof(int), "process ids must fit the Child's int");
+
 namespace {
 
 void _close_fd(int& fd) {
@@ -24,10 +28,20 @@ void _close_fd(int& fd) {
 }
 
 // A pipe whose both ends are close-on-exec; dup2 in the child clears the flag
-// on the copy it makes, so only the intended end reaches the child.
+// on the copy it makes, so only the intended end reaches the child. Plain
+// pipe() and fcntl, as macOS has no pipe2; the program starts its children
+// from one thread, so no other spawn can slip in between.
 void _make_pipe(int fds[2]) {
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    if (::pipe(fds) != 0)
         throw MediaError(std::string("cannot create a pipe: ") + std::strerror(errno));
+    for (int i = 0; i < 2; ++i) {
+        if (::fcntl(fds[i], F_SETFD, FD_CLOEXEC) != 0) {
+            const int e = errno;
+            _close_fd(fds[0]);
+            _close_fd(fds[1]);
+            throw MediaError(std::string("cannot create a pipe: ") + std::strerror(e));
+        }
+    }
 }
 
 // Reads what is available into `out`; false at the end of the stream.
@@ -49,7 +63,7 @@ bool _drain_once(int fd, std::string& out) {
 }
 
 // How much early stderr text is kept: its tail, where the last error is.
-constexpr size_t _ERR_KEEP = 1 << 20;
+constexpr size_t ERR_KEEP = 1 << 20;
 
 std::string _read_to_end(int& fd) {
     std::string out;
@@ -109,7 +123,9 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
         for (const auto& a : argv)
             cargv.push_back(const_cast<char*>(a.c_str()));
         cargv.push_back(nullptr);
-        int rc = ::posix_spawn(&pid_, argv[0].c_str(), &fa, &attr, cargv.data(), environ);
+        pid_t pid = -1;
+        int rc = ::posix_spawn(&pid, argv[0].c_str(), &fa, &attr, cargv.data(), environ);
+        pid_ = static_cast<int>(pid);
         if (rc != 0) {
             pid_ = -1;
             throw MediaError("cannot start " + argv[0] + ": " + std::strerror(rc));
@@ -150,7 +166,7 @@ void Child::_await(int fd, short events) {
         }
         if (n == 2 && fds[1].revents != 0) {
             if (!_drain_once(err_fd_, err_early_)) _close_fd(err_fd_);
-            if (err_early_.size() > _ERR_KEEP) err_early_.erase(0, err_early_.size() - _ERR_KEEP);
+            if (err_early_.size() > ERR_KEEP) err_early_.erase(0, err_early_.size() - ERR_KEEP);
         }
         if (fds[0].revents != 0) return;
     }

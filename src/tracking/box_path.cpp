@@ -4,8 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/settings.h"
-
 namespace qlcore {
 
 namespace {
@@ -13,20 +11,20 @@ namespace {
 // Box arithmetic is per component in single precision; double operands are
 // rounded to single first so every platform gets the same boxes.
 BoxF _plus(const BoxF& a, const BoxF& b) {
-    return {a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3] + b[3]};
+    return {a.x + b.x, a.y + b.y, a.w + b.w, a.h + b.h};
 }
 BoxF _minus(const BoxF& a, const BoxF& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2], a[3] - b[3]};
+    return {a.x - b.x, a.y - b.y, a.w - b.w, a.h - b.h};
 }
 BoxF _times(const BoxF& a, float k) {
-    return {a[0] * k, a[1] * k, a[2] * k, a[3] * k};
+    return {a.x * k, a.y * k, a.w * k, a.h * k};
 }
 BoxF _divided(const BoxF& a, float k) {
-    return {a[0] / k, a[1] / k, a[2] / k, a[3] / k};
+    return {a.x / k, a.y / k, a.w / k, a.h / k};
 }
 
 // Smoothed boxes of the detection span, indexed by frame - origin.
-struct _Span {
+struct Span {
     int64_t origin;
     std::vector<BoxF> boxes;
     const BoxF& at(int64_t f) const { return boxes[static_cast<size_t>(f - origin)]; }
@@ -34,11 +32,11 @@ struct _Span {
 
 // Per-frame motion of x and y between the first and last of the consecutive
 // frames f0 ... f1; the padding keeps the end box's size.
-BoxF velocity(const _Span& sm, int64_t f0, int64_t f1) {
+BoxF velocity(const Span& sm, int64_t f0, int64_t f1) {
     if (f1 <= f0) return {0.0f, 0.0f, 0.0f, 0.0f};
     BoxF v = _divided(_minus(sm.at(f1), sm.at(f0)), static_cast<float>(f1 - f0));
-    v[2] = 0.0f;
-    v[3] = 0.0f;
+    v.w = 0.0f;
+    v.h = 0.0f;
     return v;
 }
 
@@ -92,8 +90,8 @@ BoxPath track_boxes(const Track& track, int64_t n_frames) {
     // Gaps between detections become straight-line blends of their two boxes.
     std::vector<BoxF> dense(len);
     auto to_f = [](const Box& b) {
-        return BoxF{static_cast<float>(b[0]), static_cast<float>(b[1]), static_cast<float>(b[2]),
-                    static_cast<float>(b[3])};
+        return BoxF{static_cast<float>(b.x), static_cast<float>(b.y), static_cast<float>(b.w),
+                    static_cast<float>(b.h)};
     };
     for (size_t k = 0; k < fr.size(); ++k) {
         BoxF a = to_f(track.boxes[k]);
@@ -109,7 +107,7 @@ BoxPath track_boxes(const Track& track, int64_t n_frames) {
 
     // Moving average over the unsmoothed boxes; the window shrinks at the ends
     // rather than being padded.
-    _Span sm{first, std::vector<BoxF>(len)};
+    Span sm{first, std::vector<BoxF>(len)};
     const auto n = static_cast<int64_t>(len);
     for (int64_t i = 0; i < n; ++i) {
         BoxF sum{0.0f, 0.0f, 0.0f, 0.0f};

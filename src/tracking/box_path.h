@@ -6,10 +6,16 @@
 #include <utility>
 #include <vector>
 
-#include "tracking/box.h"
+#include "geometry/box.h"
 #include "tracking/tracker.h"
 
 namespace qlcore {
+
+// Padding in frames before and after a track seen at least four times, and
+// the half-width of the moving average over its boxes.
+inline constexpr int PAD_START = 6;
+inline constexpr int PAD_END = 10;
+inline constexpr int SMOOTH = 2;
 
 // Frame -> box over consecutive frames. Entries come in this order: the
 // detection span ascending, then the lead-in ascending, then the lead-out

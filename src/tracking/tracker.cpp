@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/settings.h"
-
 namespace qlcore {
 
 void Track::add(int64_t fi, const Box& box, double score) {
@@ -17,18 +15,18 @@ void Track::add(int64_t fi, const Box& box, double score) {
 }
 
 double iou(const Box& a, const Box& b) {
-    double ax2 = a[0] + a[2], ay2 = a[1] + a[3];
-    double bx2 = b[0] + b[2], by2 = b[1] + b[3];
-    double iw = std::max(0.0, std::min(ax2, bx2) - std::max(a[0], b[0]));
-    double ih = std::max(0.0, std::min(ay2, by2) - std::max(a[1], b[1]));
+    double ax2 = a.x + a.w, ay2 = a.y + a.h;
+    double bx2 = b.x + b.w, by2 = b.y + b.h;
+    double iw = std::max(0.0, std::min(ax2, bx2) - std::max(a.x, b.x));
+    double ih = std::max(0.0, std::min(ay2, by2) - std::max(a.y, b.y));
     double inter = iw * ih;
-    double u = a[2] * a[3] + b[2] * b[3] - inter;
+    double u = a.w * a.h + b.w * b.h - inter;
     return u > 0 ? inter / u : 0.0;
 }
 
 namespace {
 
-struct _Pair {
+struct Candidate {
     double score;
     size_t di;
     size_t ti;
@@ -38,13 +36,12 @@ struct _Pair {
 std::optional<double> _pair_score(const Box& b, const Track& t, int64_t fi) {
     const Box& tb = t.boxes.back();
     double ov = iou(b, tb);
-    double bs = std::sqrt(b[2] * b[3]);
-    double ts = std::sqrt(tb[2] * tb[3]);
+    double bs = std::sqrt(b.w * b.h);
+    double ts = std::sqrt(tb.w * tb.h);
     double ratio = ts > 0 ? bs / ts : 0.0;
     // Written so that NaN fails the gate too.
     if (!(0.5 <= ratio && ratio <= 2.0)) return std::nullopt;
-    double d = std::hypot((b[0] + b[2] / 2) - (tb[0] + tb[2] / 2),
-                          (b[1] + b[3] / 2) - (tb[1] + tb[3] / 2));
+    double d = std::hypot((b.x + b.w / 2) - (tb.x + tb.w / 2), (b.y + b.h / 2) - (tb.y + tb.h / 2));
     auto gap = static_cast<double>(fi - t.last);
     double reach = std::max(bs, ts) * (0.6 + 0.08 * gap);
     if (!(ov > 0.15 || d < reach)) return std::nullopt;
@@ -67,14 +64,14 @@ std::vector<Track*> Tracker::update(int64_t fi, const std::vector<Box>& boxes,
 
     std::erase_if(active, [&](const Track* t) { return fi - t->last > MAX_GAP; });
 
-    std::vector<_Pair> pairs;
+    std::vector<Candidate> pairs;
     pairs.reserve(boxes.size() * active.size());
     for (size_t di = 0; di < boxes.size(); ++di)
         for (size_t ti = 0; ti < active.size(); ++ti)
             if (auto s = _pair_score(boxes[di], *active[ti], fi)) pairs.push_back({*s, di, ti});
 
     // Ties go to the larger detection index, then the larger track index.
-    std::sort(pairs.begin(), pairs.end(), [](const _Pair& a, const _Pair& b) {
+    std::sort(pairs.begin(), pairs.end(), [](const Candidate& a, const Candidate& b) {
         if (a.score != b.score) return a.score > b.score;
         if (a.di != b.di) return a.di > b.di;
         return a.ti > b.ti;
@@ -83,7 +80,7 @@ std::vector<Track*> Tracker::update(int64_t fi, const std::vector<Box>& boxes,
     // Indices refer to the active list as it stood before new tracks join it.
     std::vector<Track*> result(boxes.size(), nullptr);
     std::vector<bool> track_used(active.size(), false);
-    for (const _Pair& p : pairs) {
+    for (const Candidate& p : pairs) {
         if (result[p.di] || track_used[p.ti]) continue;
         track_used[p.ti] = true;
         result[p.di] = active[p.ti];

@@ -6,9 +6,12 @@
 #include <optional>
 #include <vector>
 
-#include "tracking/box.h"
+#include "geometry/box.h"
 
 namespace qlcore {
+
+// A track not seen for more than this many frames takes no more detections.
+inline constexpr int MAX_GAP = 20;
 
 // One recognition: frame, best similarity against the Gallery, owner index.
 struct Sample {
@@ -40,7 +43,7 @@ struct Track {
 double iou(const Box& a, const Box& b);
 
 class Tracker {
-public:
+  public:
     // Every track created, in creation order (position == id). A deque keeps
     // references stable while tracks are appended.
     std::deque<Track> tracks;

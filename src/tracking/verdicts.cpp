@@ -5,7 +5,6 @@
 #include <map>
 #include <stdexcept>
 
-#include "app/settings.h"
 #include "platform/numbers.h"
 
 namespace qlcore {
@@ -49,7 +48,7 @@ Decision decide(const Track& track, const std::vector<std::string>& names, doubl
     double low = keep_threshold - REVIEW_BAND;
     double high = keep_threshold + REVIEW_BAND;
     if (first_voted.empty()) {
-        if (med >= low) d.review = "mosaic-borderline";
+        if (med >= low) d.review = Review::MosaicBorderline;
         return d;
     }
 
@@ -67,10 +66,10 @@ Decision decide(const Track& track, const std::vector<std::string>& names, doubl
                                     std::to_string(names.size()) + " names");
         d.keep = true;
         d.person = names[static_cast<size_t>(pi)];
-        if (med < high || frac < 0.8) d.review = "kept-borderline";
+        if (med < high || frac < 0.8) d.review = Review::KeptBorderline;
         return d;
     }
-    if (med >= low) d.review = "mosaic-borderline";
+    if (med >= low) d.review = Review::MosaicBorderline;
     return d;
 }
 
@@ -85,16 +84,16 @@ bool is_lookalike(const Track& track, double long_side) {
     if (track.checks.empty()) return false;
     double widest = 0.0;
     for (const Box& b : track.boxes)
-        widest = std::max(widest, b[2]);
+        widest = std::max(widest, b.w);
     bool big = widest >= LOOKALIKE_MIN_FRAC * long_side;
     if (!big && track.frames.size() > static_cast<size_t>(LOOKALIKE_SHORT)) return false;
     if (_max_or(track.scores, 0.0) >= VERIFY_SKIP) return false;
     return _max_or(track.checks, 0.0) < VERIFY_PASS;
 }
 
-std::optional<std::string> ignored(const Track& track, double long_side) {
-    if (is_flash(track)) return "flash";
-    if (is_lookalike(track, long_side)) return "lookalike";
+std::optional<IgnoreReason> ignored(const Track& track, double long_side) {
+    if (is_flash(track)) return IgnoreReason::Flash;
+    if (is_lookalike(track, long_side)) return IgnoreReason::Lookalike;
     return std::nullopt;
 }
 

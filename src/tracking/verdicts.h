@@ -9,12 +9,31 @@
 
 namespace qlcore {
 
+// Doubles are stored exactly as written (0.363, not 0.36).
+inline constexpr double WEAK_SCORE = 0.6;
+inline constexpr int WEAK_MIN_FRAMES = 5;
+inline constexpr double FLASH_SCORE = 0.85;
+inline constexpr double REVIEW_BAND = 0.07;
+inline constexpr double LOOKALIKE_MIN_FRAC = 0.06;
+inline constexpr int LOOKALIKE_SHORT = 3;
+// Detections scoring this or more are certain faces; a re-check of this or
+// more passes a track. The search rations its re-checks by the same two.
+inline constexpr double VERIFY_SKIP = 0.89;
+inline constexpr double VERIFY_PASS = 0.62;
+
+// Why a verdict wants a second look: a face left visible on thin evidence,
+// or one mosaicked that looked a bit like a kept person.
+enum class Review { KeptBorderline, MosaicBorderline };
+
+// Why a track is no face worth a verdict.
+enum class IgnoreReason { Flash, Lookalike };
+
 // The verdict of one live track; fields in report order.
 struct Decision {
     bool keep = false;
     std::optional<std::string> person;
     std::optional<double> median;  // rounded to 3 decimals
-    std::optional<std::string> review;  // "kept-borderline" / "mosaic-borderline"
+    std::optional<Review> review;
     int n_samples = 0;
 };
 
@@ -24,7 +43,7 @@ Decision decide(const Track& track, const std::vector<std::string>& names, doubl
 bool is_flash(const Track& track);
 bool is_lookalike(const Track& track, double long_side);
 
-// "flash", "lookalike", or nothing for a live track.
-std::optional<std::string> ignored(const Track& track, double long_side);
+// Flash, look-alike, or nothing for a live track.
+std::optional<IgnoreReason> ignored(const Track& track, double long_side);
 
 }  // namespace qlcore

@@ -77,7 +77,7 @@ TEST_F(AnalyseClip, OneFaceBecomesOneTrackWithRationedSamples) {
     const FrameSize size{480, 270};
 
     // The Gallery: an unrelated row, then the face of the clip's first frame.
-    FFReader first(clip.string(), size, info);
+    FFReader first(clip.string(), size);
     cv::Mat frame;
     ASSERT_TRUE(first.read(frame));
     first.close();

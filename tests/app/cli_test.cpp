@@ -5,8 +5,10 @@
 #include <cstdlib>
 
 #include "app/commands.h"
-#include "app/settings.h"
+#include "app/folders.h"
 #include "app/startup.h"
+#include "faces/people.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using namespace qlcore;

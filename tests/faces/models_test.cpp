@@ -5,11 +5,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/settings.h"
 #include "faces/yunet.h"
 #include "platform/failure.h"
 #include "support/test_install.h"
 #include "support/test_support.h"
+#include "tracking/verdicts.h"
 
 using qlcore::FatalStop;
 using qlcore::Models;

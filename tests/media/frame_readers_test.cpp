@@ -94,7 +94,7 @@ ClipInfo deep_info() {
 }  // namespace
 
 TEST(Pipe, DeliversWholeFramesAndDropsAPartialTail) {
-    _Pipe pipe({"/usr/bin/printf", "abcdefghij"}, 4);
+    Pipe pipe({"/usr/bin/printf", "abcdefghij"}, 4);
     char buf[4];
     ASSERT_TRUE(pipe._read(buf));
     EXPECT_EQ(bytes(buf, 4), "abcd");
@@ -108,7 +108,7 @@ TEST(Pipe, DeliversWholeFramesAndDropsAPartialTail) {
 
 TEST(Pipe, CloseReapsAChildThatIsStillWriting) {
     {
-        _Pipe pipe({"/usr/bin/yes"}, 1 << 16);
+        Pipe pipe({"/usr/bin/yes"}, 1 << 16);
         std::vector<char> buf(pipe.nbytes());
         ASSERT_TRUE(pipe._read(buf.data()));
         pipe.close();
@@ -118,7 +118,7 @@ TEST(Pipe, CloseReapsAChildThatIsStillWriting) {
     }
     {
         // The caller never reads at all.
-        _Pipe pipe({"/usr/bin/sleep", "60"}, 8);
+        Pipe pipe({"/usr/bin/sleep", "60"}, 8);
         pipe.close();
         EXPECT_EQ(child_count(), 0);
     }
@@ -126,7 +126,7 @@ TEST(Pipe, CloseReapsAChildThatIsStillWriting) {
 
 TEST(Pipe, AnErrorInTheCallersLoopStillEndsTheChild) {
     try {
-        _Pipe pipe({"/usr/bin/yes"}, 4096);
+        Pipe pipe({"/usr/bin/yes"}, 4096);
         std::vector<char> buf(pipe.nbytes());
         while (pipe._read(buf.data()))
             throw std::runtime_error("caller failed");
@@ -138,7 +138,7 @@ TEST(Pipe, AnErrorInTheCallersLoopStillEndsTheChild) {
 TEST_F(ReaderClips, EveryThirdFrameIsSourceFramesZeroThreeSixNine) {
     std::vector<cv::Mat> all;
     {
-        FFReader reader(clip("ten.mkv").string(), {64, 48}, ClipInfo{});
+        FFReader reader(clip("ten.mkv").string(), {64, 48});
         cv::Mat img;
         while (reader.read(img))
             all.push_back(img.clone());
@@ -148,7 +148,7 @@ TEST_F(ReaderClips, EveryThirdFrameIsSourceFramesZeroThreeSixNine) {
     for (size_t i = 1; i < all.size(); ++i)
         ASSERT_GT(cv::norm(all[i], all[i - 1], cv::NORM_L1), 0) << "frames must differ";
 
-    FFReader reader(clip("ten.mkv").string(), {64, 48}, ClipInfo{}, 3);
+    FFReader reader(clip("ten.mkv").string(), {64, 48}, 3);
     std::vector<cv::Mat> thinned;
     cv::Mat img;
     while (reader.read(img))
@@ -160,7 +160,7 @@ TEST_F(ReaderClips, EveryThirdFrameIsSourceFramesZeroThreeSixNine) {
 }
 
 TEST_F(ReaderClips, BgrPicturesComeAtTheRequestedSize) {
-    FFReader reader(clip("ten.mkv").string(), {32, 20}, ClipInfo{});
+    FFReader reader(clip("ten.mkv").string(), {32, 20});
     EXPECT_EQ(reader.nbytes(), 32u * 20 * 3);
     cv::Mat img;
     ASSERT_TRUE(reader.read(img));
@@ -267,7 +267,7 @@ TEST_F(ReaderClips, ReusesTheCallersBufferUnlessItIsShared) {
 }
 
 TEST_F(ReaderClips, ReadingAfterTheEndKeepsReturningNothing) {
-    FFReader reader(clip("odd.mkv").string(), {16, 16}, ClipInfo{});
+    FFReader reader(clip("odd.mkv").string(), {16, 16});
     cv::Mat img;
     int n = 0;
     while (reader.read(img))

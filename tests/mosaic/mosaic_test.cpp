@@ -97,13 +97,13 @@ TEST(MosaicRect, BoxesOutsideThePictureGiveEmptyRectangles) {
 TEST(Pixelate, WorkedExampleCellCounts) {
     cv::Mat y = ramp(1080, 1920, CV_8U);
     cv::Mat before = y.clone();
-    _pixelate(y, 86, 166, 172, 298, 10);
+    pixelate(y, 86, 166, 172, 298, 10);
     EXPECT_EQ(runs(y(cv::Rect(86, 166, 86, 132)), true), 9);
     EXPECT_EQ(runs(y(cv::Rect(86, 166, 86, 132)), false), 14);
     expect_only_inside(before, y, cv::Rect(86, 166, 86, 132));
 
     cv::Mat u = ramp(540, 960, CV_8U, 3);
-    _pixelate(u, 43, 83, 86, 149, 5);
+    pixelate(u, 43, 83, 86, 149, 5);
     EXPECT_EQ(runs(u(cv::Rect(43, 83, 43, 66)), true), 9);
     EXPECT_EQ(runs(u(cv::Rect(43, 83, 43, 66)), false), 14);
 }
@@ -111,7 +111,7 @@ TEST(Pixelate, WorkedExampleCellCounts) {
 TEST(Pixelate, SmallBoxCells) {
     // (6, 2)-(28, 28) with block 4: 22 x 26 pixels, 6 x 7 cells.
     cv::Mat y = ramp(100, 100, CV_8U);
-    _pixelate(y, 6, 2, 28, 28, 4);
+    pixelate(y, 6, 2, 28, 28, 4);
     EXPECT_EQ(runs(y(cv::Rect(6, 2, 22, 26)), true), 6);
     EXPECT_EQ(runs(y(cv::Rect(6, 2, 22, 26)), false), 7);
 }
@@ -121,7 +121,7 @@ TEST(Pixelate, ARegionWithinOneBlockBecomesItsMeanColour) {
     cv::randu(plane, 0, 256);
     cv::Rect r(20, 20, 20, 20);
     cv::Scalar mean = cv::mean(plane(r));
-    _pixelate(plane, 20, 20, 40, 40, 32);
+    pixelate(plane, 20, 20, 40, 40, 32);
     cv::Mat roi = plane(r);
     double lo = 0, hi = 0;
     for (int ch = 0; ch < 3; ++ch) {
@@ -136,7 +136,7 @@ TEST(Pixelate, ARegionWithinOneBlockBecomesItsMeanColour) {
 TEST(Pixelate, SixteenBitSamplesKeepTheirFormat) {
     cv::Mat plane(64, 64, CV_16U, cv::Scalar(0));
     plane(cv::Rect(0, 0, 64, 32)).setTo(1000);  // top half bright, beyond 8 bits
-    _pixelate(plane, 0, 0, 64, 64, 64);
+    pixelate(plane, 0, 0, 64, 64, 64);
     EXPECT_EQ(plane.type(), CV_16U);
     EXPECT_EQ(plane.at<uint16_t>(0, 0), 500);
     EXPECT_EQ(plane.at<uint16_t>(63, 63), 500);
@@ -145,13 +145,13 @@ TEST(Pixelate, SixteenBitSamplesKeepTheirFormat) {
 TEST(Pixelate, ThinOrOutsideRectanglesAreLeftAlone) {
     cv::Mat plane = ramp(50, 50, CV_8U);
     cv::Mat before = plane.clone();
-    _pixelate(plane, 10, 10, 11, 40, 4);  // one column wide
-    _pixelate(plane, 10, 10, 40, 11, 4);  // one row high
-    _pixelate(plane, 0, 0, -2, -2, 6);
-    _pixelate(plane, 60, 10, 50, 20, 4);  // inverted
+    pixelate(plane, 10, 10, 11, 40, 4);  // one column wide
+    pixelate(plane, 10, 10, 40, 11, 4);  // one row high
+    pixelate(plane, 0, 0, -2, -2, 6);
+    pixelate(plane, 60, 10, 50, 20, 4);  // inverted
     EXPECT_TRUE(same(plane, before));
     // A rectangle reaching beyond the plane is cut to it, never written past.
-    _pixelate(plane, 40, 40, 80, 80, 4);
+    pixelate(plane, 40, 40, 80, 80, 4);
     expect_only_inside(before, plane, cv::Rect(40, 40, 10, 10));
 }
 

@@ -18,11 +18,11 @@ namespace {
 
 // Where each photo's face is, as a crop of 8:9 around it with the face in
 // the middle; the face fills about half the crop's width.
-struct _Crop {
+struct Crop {
     const char* photo;
     int w, h, x, y;
 };
-constexpr _Crop _CROPS[] = {
+constexpr Crop CROPS[] = {
     {"obama-720p.jpg", 320, 360, 504, 0},
     {"biden.jpg", 560, 630, 287, 52},
 };
@@ -40,21 +40,21 @@ double _rate(const std::string& rate) {
            qlcore::parse_double(rate.substr(slash + 1)).value_or(1.0);
 }
 
-struct _Patch {
+struct Patch {
     int w, h;
 };
 
 // The head-and-shoulders patch: two thirds of the frame's height.
-_Patch _patch(const FaceClipSpec& s) {
+Patch _patch(const FaceClipSpec& s) {
     int h = (s.height * 2 / 3) / 2 * 2;
     int w = (h * 8 / 9) / 2 * 2;
     return {w, h};
 }
 
 // Filter turning input `in` (a looped photo) into the patch `label`.
-std::string _patch_filter(int in, const std::string& photo, _Patch p, const std::string& label) {
+std::string _patch_filter(int in, const std::string& photo, Patch p, const std::string& label) {
     std::string f = "[" + std::to_string(in) + ":v]";
-    for (const _Crop& c : _CROPS)
+    for (const Crop& c : CROPS)
         if (photo == c.photo)
             f += "crop=" + std::to_string(c.w) + ":" + std::to_string(c.h) + ":" +
                  std::to_string(c.x) + ":" + std::to_string(c.y) + ",";
@@ -96,7 +96,7 @@ fs::path _compose(const fs::path& out, const FaceClipSpec& s,
 
 fs::path make_moving_face_clip(const fs::path& out, const FaceClipSpec& s,
                                const std::string& photo) {
-    const _Patch p = _patch(s);
+    const Patch p = _patch(s);
     const int x0 = s.width / 12, x1 = s.width - p.w - s.width / 12;
     const int last = std::max(1, s.frames - 1);
     const std::string graph = _patch_filter(1, photo, p, "f") + ";[0:v][f]overlay=eval=frame:x='" +
@@ -107,7 +107,7 @@ fs::path make_moving_face_clip(const fs::path& out, const FaceClipSpec& s,
 
 fs::path make_two_people_clip(const fs::path& out, const FaceClipSpec& s, const std::string& left,
                               const std::string& right) {
-    const _Patch p = _patch(s);
+    const Patch p = _patch(s);
     const std::string lx = std::to_string(s.width / 4 - p.w / 2);
     const std::string rx = std::to_string(3 * s.width / 4 - p.w / 2);
     const std::string graph = _patch_filter(1, left, p, "a") + ";" +
@@ -121,7 +121,7 @@ fs::path make_two_people_clip(const fs::path& out, const FaceClipSpec& s, const 
 
 fs::path make_passing_face_clip(const fs::path& out, const FaceClipSpec& s,
                                 const std::string& photo) {
-    const _Patch p = _patch(s);
+    const Patch p = _patch(s);
     const int x0 = -p.w - 4, x1 = s.width + 4;
     const int last = std::max(1, s.frames - 1);
     const std::string graph = _patch_filter(1, photo, p, "f") + ";[0:v][f]overlay=eval=frame:x='" +

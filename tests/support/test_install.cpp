@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/settings.h"
+#include "faces/models.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
@@ -21,18 +21,18 @@ namespace {
 
 // Holds an exclusive lock on a file for as long as it lives, so only one test
 // process at a time builds the installation.
-class _FileLock {
+class FileLock {
   public:
-    explicit _FileLock(const fs::path& p)
+    explicit FileLock(const fs::path& p)
         : fd_(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         if (fd_ < 0) throw std::runtime_error("cannot open lock file " + p.string());
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) throw std::runtime_error("cannot lock " + p.string());
         }
     }
-    ~_FileLock() { ::close(fd_); }
-    _FileLock(const _FileLock&) = delete;
-    _FileLock& operator=(const _FileLock&) = delete;
+    ~FileLock() { ::close(fd_); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
 
   private:
     int fd_;
@@ -78,7 +78,7 @@ void _make_install(const fs::path& dir) {
 
 fs::path _ensure_install() {
     const fs::path root = _build_dir() / "test-install";
-    _FileLock lock(_build_dir() / "test-install.lock");
+    FileLock lock(_build_dir() / "test-install.lock");
     const std::string stamp = _stamp();
     const bool ready =
         fs::exists(root / "qlcore") && fs::exists(root / "models" / qlcore::REC_MODEL_NAME) &&

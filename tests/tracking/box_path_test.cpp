@@ -28,7 +28,7 @@ std::vector<int64_t> keys(const BoxPath& p) {
 }
 
 float x_at(const BoxPath& p, int64_t f) {
-    return p.at(f).value()[0];
+    return p.at(f).value().x;
 }
 
 TEST(TrackBoxes, FillsSmoothsAndPadsTwoDetections) {
@@ -80,10 +80,10 @@ TEST(TrackBoxes, InterpolatesGapsLinearly) {
     for (int64_t j = 2; j <= 18; ++j) {
         BoxF b = p.at(10 + j).value();
         auto t = static_cast<float>(j) / 20.0f;
-        EXPECT_NEAR(b[0], 20 * t, 1e-4);
-        EXPECT_NEAR(b[1], 40 * t, 1e-4);
-        EXPECT_NEAR(b[2], 20 + 20 * t, 1e-4);
-        EXPECT_NEAR(b[3], 20 + 40 * t, 1e-4);
+        EXPECT_NEAR(b.x, 20 * t, 1e-4);
+        EXPECT_NEAR(b.y, 40 * t, 1e-4);
+        EXPECT_NEAR(b.w, 20 + 20 * t, 1e-4);
+        EXPECT_NEAR(b.h, 20 + 40 * t, 1e-4);
     }
 }
 
@@ -122,13 +122,13 @@ TEST(TrackBoxes, PaddingMovesWithEachEndAndKeepsItsSize) {
     BoxF head = p.at(10).value(), tail = p.at(29).value();
     for (int64_t f = 4; f < 10; ++f)
         EXPECT_EQ(p.at(f), head) << f;
-    EXPECT_GT(tail[0], 0.0f);
+    EXPECT_GT(tail.x, 0.0f);
     for (int64_t f = 30; f <= 39; ++f) {
         BoxF b = p.at(f).value();
-        EXPECT_GT(b[0], p.at(f - 1).value()[0]);
-        EXPECT_EQ(b[1], tail[1]);
-        EXPECT_EQ(b[2], tail[2]);
-        EXPECT_EQ(b[3], tail[3]);
+        EXPECT_GT(b.x, p.at(f - 1).value().x);
+        EXPECT_EQ(b.y, tail.y);
+        EXPECT_EQ(b.w, tail.w);
+        EXPECT_EQ(b.h, tail.h);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "geometry/tuning.h"
 
 namespace qlcore {
 namespace {
@@ -46,7 +46,7 @@ TEST(Decide, KeepsOnEnoughAgreeingSamples) {
     EXPECT_TRUE(d.keep);
     EXPECT_EQ(d.person, "ada");
     EXPECT_EQ(d.median, 0.4);
-    EXPECT_EQ(d.review, "kept-borderline");  // median below 0.433
+    EXPECT_EQ(d.review, Review::KeptBorderline);  // median below 0.433
 
     d = decide(with_samples(10, {{0.50, 1}, {0.50, 1}}), NAMES, THR);
     EXPECT_TRUE(d.keep);
@@ -58,37 +58,37 @@ TEST(Decide, KeepsOnEnoughAgreeingSamples) {
     d = decide(with_samples(15, {{0.50, 1}, {0.50, 1}}), NAMES, THR);
     EXPECT_FALSE(d.keep);
     EXPECT_EQ(d.person, std::nullopt);
-    EXPECT_EQ(d.review, "mosaic-borderline");
+    EXPECT_EQ(d.review, Review::MosaicBorderline);
 }
 
 TEST(Decide, VoteShareDecidesAndNamesTheLeader) {
     // Split votes: nobody reaches 60 %.
     Decision d = decide(with_samples(20, {{0.4, 1}, {0.4, 0}, {0.4, 0}, {0.4, 1}}), NAMES, THR);
     EXPECT_FALSE(d.keep);
-    EXPECT_EQ(d.review, "mosaic-borderline");
+    EXPECT_EQ(d.review, Review::MosaicBorderline);
     // 3 of 5 is exactly 0.6: kept, for the person with most votes, not the
     // first to vote; below 0.8 it is borderline.
     d = decide(with_samples(20, {{0.5, 0}, {0.5, 1}, {0.5, 1}, {0.5, 1}, {0.1, 0}}), NAMES, THR);
     EXPECT_TRUE(d.keep);
     EXPECT_EQ(d.person, "bo");
-    EXPECT_EQ(d.review, "kept-borderline");
+    EXPECT_EQ(d.review, Review::KeptBorderline);
 }
 
 TEST(Decide, MedianIsTakenInSinglePrecision) {
     // 0.363 votes, and its single-precision value lies above the double.
     Decision d = decide(with_samples(10, {{0.363, 0}, {0.363, 0}, {0.363, 0}}), NAMES, THR);
     EXPECT_TRUE(d.keep);
-    EXPECT_EQ(d.review, "kept-borderline");
+    EXPECT_EQ(d.review, Review::KeptBorderline);
     // Single-precision 0.433 lies just below the double 0.433.
     d = decide(with_samples(10, {{0.433, 0}, {0.433, 0}, {0.433, 0}}), NAMES, THR);
     EXPECT_TRUE(d.keep);
     EXPECT_EQ(d.median, 0.433);
-    EXPECT_EQ(d.review, "kept-borderline");
+    EXPECT_EQ(d.review, Review::KeptBorderline);
     // Two neighbouring floats around 0.3035: their single-precision mean is
     // the lower one (0.303), the double mean would round to 0.304.
     d = decide(with_samples(10, {{0.3035000264644623, 0}, {0.3034999966621399, 1}}), NAMES, THR);
     EXPECT_EQ(d.median, 0.303);
-    EXPECT_EQ(d.review, "mosaic-borderline");
+    EXPECT_EQ(d.review, Review::MosaicBorderline);
 }
 
 TEST(Decide, MosaicBorderlineBandWithoutVotes) {
@@ -97,7 +97,7 @@ TEST(Decide, MosaicBorderlineBandWithoutVotes) {
     EXPECT_EQ(d.review, std::nullopt);
     d = decide(with_samples(20, {{0.30, 0}, {0.30, 0}, {0.25, 1}}), NAMES, THR);
     EXPECT_EQ(d.median, 0.3);
-    EXPECT_EQ(d.review, "mosaic-borderline");
+    EXPECT_EQ(d.review, Review::MosaicBorderline);
 }
 
 TEST(Decide, UsesTheRunsThreshold) {
@@ -105,7 +105,7 @@ TEST(Decide, UsesTheRunsThreshold) {
     EXPECT_TRUE(decide(t, NAMES, THR).keep);
     Decision d = decide(t, NAMES, 0.5);
     EXPECT_FALSE(d.keep);
-    EXPECT_EQ(d.review, "mosaic-borderline");  // 0.45 >= 0.5 - 0.07
+    EXPECT_EQ(d.review, Review::MosaicBorderline);  // 0.45 >= 0.5 - 0.07
 }
 
 TEST(Decide, RefusesToKeepAPersonOutsideTheNames) {
@@ -137,8 +137,8 @@ TEST(IsLookalike, BigOrShortTracksThatNeverPassedARecheck) {
 }
 
 TEST(Ignored, FlashIsReportedBeforeLookalike) {
-    EXPECT_EQ(ignored(detections(1, 200, 0.5, {0.1}), 1920), "flash");
-    EXPECT_EQ(ignored(detections(2, 200, 0.7, {0.1}), 1920), "lookalike");
+    EXPECT_EQ(ignored(detections(1, 200, 0.5, {0.1}), 1920), IgnoreReason::Flash);
+    EXPECT_EQ(ignored(detections(2, 200, 0.7, {0.1}), 1920), IgnoreReason::Lookalike);
     EXPECT_EQ(ignored(detections(2, 200, 0.7, {0.7}), 1920), std::nullopt);
 }
 

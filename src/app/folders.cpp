@@ -1,8 +1,6 @@
-#include "app/settings.h"
+#include "app/folders.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "faces/models.h"
 #include "platform/files.h"
 
 namespace qlcore {
@@ -26,13 +24,6 @@ Folders resolve_folders() {
 const Folders& folders() {
     static const Folders f = resolve_folders();
     return f;
-}
-
-bool is_image_ext(const std::string& ext) {
-    std::string low = ext;
-    std::transform(low.begin(), low.end(), low.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return std::find(IMAGE_EXT.begin(), IMAGE_EXT.end(), low) != IMAGE_EXT.end();
 }
 
 }  // namespace qlcore

@@ -1,0 +1,20 @@
+// Whether a clip was already done by an earlier run.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/json_text.h"
+
+namespace qlcore {
+
+// The earlier report when it still stands for this clip: video and report
+// present, video not older than the source, same people, engine and marks,
+// and the fields the batch runner reads intact. Never throws.
+std::optional<json> earlier_report(const std::filesystem::path& src,
+                                   const std::filesystem::path& done,
+                                   const std::vector<std::string>& names, const json& overrides);
+
+}  // namespace qlcore

@@ -1,0 +1,232 @@
+// The search's rationing rules, run over a fake frame source and a fake
+// detector so every score, re-check value and similarity is chosen here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <deque>
+#include <map>
+
+#include "analysis/analyse.h"
+
+using namespace qlcore;
+
+namespace {
+
+// `n` blank pictures; remembers whether the search closed it.
+class FakeFrames : public FrameSource {
+  public:
+    explicit FakeFrames(int n) : left_(n) {}
+    bool read(cv::Mat& frame) override {
+        if (left_ <= 0) return false;
+        --left_;
+        frame = cv::Mat::zeros(100, 100, CV_8UC3);
+        return true;
+    }
+    void close() override { closed = true; }
+    bool closed = false;
+
+  private:
+    int left_;
+};
+
+// One face per searched frame from a script; re-checks answer from a queue
+// (0.0 once it is empty); every embedding is the same unit vector.
+class FakeDetector : public FaceDetector {
+  public:
+    struct Face {
+        float w = 60.f, h = 60.f, score = 0.5f;
+    };
+    std::vector<Face> faces;  // the face of the k-th searched frame
+    std::deque<double> verify_values;
+    int verified = 0;
+    int embedded = 0;
+
+    cv::Mat detect(const cv::Mat&, int) override {
+        cv::Mat rows(0, 15, CV_32F);
+        if (calls_ < faces.size()) {
+            const Face& f = faces[calls_];
+            std::array<float, 15> r{};
+            r[0] = 10.f;
+            r[1] = 10.f;
+            r[2] = f.w;
+            r[3] = f.h;
+            r[14] = f.score;
+            rows.push_back(cv::Mat(1, 15, CV_32F, r.data()).clone());
+        }
+        ++calls_;
+        return rows;
+    }
+    double verify(const cv::Mat&, const cv::Mat&) override {
+        ++verified;
+        if (verify_values.empty()) return 0.0;
+        double v = verify_values.front();
+        verify_values.pop_front();
+        return v;
+    }
+    cv::Mat embed(const cv::Mat&, const cv::Mat&) override {
+        ++embedded;
+        cv::Mat v = cv::Mat::zeros(1, 128, CV_32F);
+        v.at<float>(0) = 1.f;
+        return v;
+    }
+
+  private:
+    size_t calls_ = 0;
+};
+
+// Search pixels are frame pixels; faces 10 or more wide deserve a re-check.
+SearchGeometry plain_geometry() {
+    SearchGeometry g;
+    g.dw = g.dh = 100;
+    g.verify_w = 10.0;
+    return g;
+}
+
+FakeDetector scored(std::vector<float> scores) {
+    FakeDetector d;
+    for (float s : scores)
+        d.faces.push_back({60.f, 60.f, s});
+    return d;
+}
+
+SearchResult run(FakeDetector& det, int n_frames, const cv::Mat& gallery = cv::Mat(0, 128, CV_32F),
+                 const std::vector<int32_t>& owners = {}, int every = 1, int64_t total = 0,
+                 std::string* said = nullptr) {
+    FakeFrames frames(n_frames);
+    testing::internal::CaptureStdout();
+    SearchResult r = search_frames(frames, det, plain_geometry(), every, total, gallery, owners);
+    std::string out = testing::internal::GetCapturedStdout();
+    if (said) *said = out;
+    EXPECT_TRUE(frames.closed);
+    return r;
+}
+
+}  // namespace
+
+TEST(SearchRecheck, NeedsAStrictlyHigherScoreThanTheLastOneChecked) {
+    FakeDetector det = scored({0.50f, 0.45f, 0.55f, 0.55f});
+    det.verify_values = {0.2, 0.2, 0.2, 0.2};
+    SearchResult r = run(det, 4);
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_EQ(r.tracks[0].checks, (std::vector<double>{0.2, 0.2}));  // frames 0 and 2
+    EXPECT_DOUBLE_EQ(r.tracks[0].best_checked, static_cast<double>(0.55f));
+    EXPECT_EQ(det.verified, 2);
+}
+
+TEST(SearchRecheck, StopsAtTheBudgetOfSix) {
+    FakeDetector det = scored({0.50f, 0.51f, 0.52f, 0.53f, 0.54f, 0.55f, 0.56f, 0.57f, 0.58f});
+    SearchResult r = run(det, 9);
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_EQ(r.tracks[0].checks.size(), static_cast<size_t>(VERIFY_BUDGET));
+    EXPECT_EQ(det.verified, 6);
+}
+
+TEST(SearchRecheck, NeverAgainOnceOneReached062) {
+    FakeDetector det = scored({0.50f, 0.60f, 0.70f, 0.80f});
+    det.verify_values = {0.3, 0.62, 0.9};
+    SearchResult r = run(det, 4);
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_EQ(r.tracks[0].checks, (std::vector<double>{0.3, 0.62}));
+
+    FakeDetector first = scored({0.50f, 0.60f, 0.70f});
+    first.verify_values = {0.7};
+    r = run(first, 3);
+    EXPECT_EQ(r.tracks[0].checks, (std::vector<double>{0.7}));
+}
+
+TEST(SearchRecheck, ScoresOf089AreCertainButNot0889) {
+    // Scores come as floats, and the float nearest 0.89 lies below it; the
+    // first float at or above 0.89 is the smallest certain score.
+    const float at_skip = std::nextafter(0.89f, 1.f);
+    ASSERT_GE(static_cast<double>(at_skip), VERIFY_SKIP);
+    FakeDetector sure = scored({at_skip, 0.95f});
+    SearchResult r = run(sure, 2);
+    EXPECT_TRUE(r.tracks[0].checks.empty());
+    EXPECT_EQ(sure.verified, 0);
+
+    FakeDetector almost = scored({0.889f});
+    almost.verify_values = {0.12345};
+    r = run(almost, 1);
+    EXPECT_EQ(r.tracks[0].checks, (std::vector<double>{0.123}));  // three places
+}
+
+TEST(SearchRecheck, FacesNarrowerThanTheVerifyWidthAreNotChecked) {
+    FakeDetector det;
+    det.faces = {{9.f, 60.f, 0.5f}, {10.f, 60.f, 0.6f}};
+    SearchResult r = run(det, 2);
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_EQ(r.tracks[0].checks.size(), 1u);
+    EXPECT_DOUBLE_EQ(r.tracks[0].best_checked, static_cast<double>(0.6f));
+}
+
+TEST(SearchRecognition, A35By60FaceIsNeverRecognised) {
+    cv::Mat gallery = cv::Mat::zeros(1, 128, CV_32F);
+    gallery.at<float>(0) = 1.f;
+    FakeDetector det;
+    det.faces.assign(20, {35.f, 60.f, 0.95f});
+    SearchResult r = run(det, 20, gallery, {0});
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_TRUE(r.tracks[0].samples.empty());
+    EXPECT_EQ(r.tracks[0].n_rec, 0);
+    EXPECT_EQ(det.embedded, 0);
+
+    FakeDetector big;
+    big.faces.assign(3, {36.f, 36.f, 0.95f});
+    r = run(big, 3, gallery, {0});
+    EXPECT_EQ(r.tracks[0].samples.size(), 3u);
+}
+
+TEST(SearchRecognition, AnEqualSimilarityGoesToTheEarlierGalleryRow) {
+    cv::Mat gallery = cv::Mat::zeros(3, 128, CV_32F);
+    gallery.at<float>(0, 1) = 1.f;  // unlike the face
+    gallery.at<float>(1, 0) = 1.f;  // two rows just like it
+    gallery.at<float>(2, 0) = 1.f;
+    FakeDetector det = scored({0.95f});
+    SearchResult r = run(det, 1, gallery, {7, 4, 9});
+    ASSERT_EQ(r.tracks[0].samples.size(), 1u);
+    EXPECT_EQ(r.tracks[0].samples[0].person, 4);
+    EXPECT_EQ(r.tracks[0].samples[0].sim, 1.0);
+}
+
+TEST(SearchRecognition, TwelveSamplesThenOnlyAtMultiplesOfSix) {
+    cv::Mat gallery = cv::Mat::zeros(1, 128, CV_32F);
+    gallery.at<float>(0) = 1.f;
+    FakeDetector det;
+    det.faces.assign(100, {40.f, 40.f, 0.95f});
+    SearchResult r = run(det, 100, gallery, {0});
+    std::vector<int64_t> sampled;
+    for (const Sample& s : r.tracks[0].samples)
+        sampled.push_back(s.frame);
+    std::vector<int64_t> want = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    for (int64_t f = 12; f < 100; f += 6)
+        want.push_back(f);
+    EXPECT_EQ(sampled, want);
+    EXPECT_EQ(r.tracks[0].n_rec, static_cast<int>(want.size()));
+}
+
+TEST(SearchProgress, UnknownTotalCountsFramesUntilTheLastLine) {
+    FakeDetector det;  // no faces at all
+    std::string said;
+    SearchResult r = run(det, 12, cv::Mat(0, 128, CV_32F), {}, 2, 0, &said);
+    // Every fifth searched frame shows fi + 1 (fi = 8 and 18), then the end.
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\r'), 3) << said;
+    const size_t first = said.find("\r  finding faces: 9 frames (");
+    const size_t second = said.find("\r  finding faces: 19 frames (");
+    const size_t last = said.find("\r  finding faces: 100.0%  (23/23 frames");
+    EXPECT_NE(first, std::string::npos) << said;
+    EXPECT_NE(second, std::string::npos) << said;
+    EXPECT_NE(last, std::string::npos) << said;
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, last);
+    EXPECT_EQ(said.back(), '\n');
+    EXPECT_EQ(r.n_frames, 23);
+    EXPECT_TRUE(r.tracks.empty());
+
+    // A known total is a lower bound only.
+    FakeDetector none;
+    r = run(none, 3, cv::Mat(0, 128, CV_32F), {}, 1, 10, &said);
+    EXPECT_EQ(r.n_frames, 10);
+    EXPECT_NE(said.find("(10/10 frames"), std::string::npos) << said;
+}

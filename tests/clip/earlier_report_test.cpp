@@ -1,0 +1,154 @@
+#include "clip/earlier_report.h"
+
+#include "clip/output_paths.h"
+#include "clip/overrides.h"
+#include "clip/report.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "platform/files.h"
+#include "support/test_support.h"
+
+using namespace qlcore;
+using qltest::ScopedTempDir;
+
+namespace {
+
+// A path over consecutive frames [start, end] with the given box width.
+BoxPath _path(int64_t start, int64_t end, float w = 50.0f) {
+    BoxPath p;
+    for (int64_t f = start; f <= end; ++f)
+        p.entries.push_back({f, BoxF{10.0f, 20.0f, w, w}});
+    p.start = start;
+    p.end = end;
+    return p;
+}
+
+JudgedTrack _flagged(int id, BoxPath path, Review review, bool keep) {
+    JudgedTrack t{id, std::move(path), {}};
+    t.decision.keep = keep;
+    t.decision.person = keep ? std::optional<std::string>("Anna") : std::nullopt;
+    t.decision.median = 0.35;
+    t.decision.review = review;
+    t.decision.n_samples = 9;
+    return t;
+}
+
+json _marks(std::vector<int64_t> frames) {
+    return json{{"keep", frames}};
+}
+
+void _set_mtime(const fs::path& p, fs::file_time_type t) {
+    fs::last_write_time(p, t);
+}
+
+struct SkipFixture : ::testing::Test {
+    ScopedTempDir dir;
+    fs::path src = dir / "A001.mov";
+    fs::path done = dir / "Quillet" / "A001_mosaic.mov";
+    json report;
+
+    void SetUp() override {
+        fs::create_directories(done.parent_path());
+        write_file_atomic(src, "source");
+        write_file_atomic(done, "video");
+        _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(10));
+        Assembly a;
+        a.markers.push_back(*marker_entry(_flagged(1, _path(0, 9), Review::KeptBorderline, true)));
+        report = build_report(src.string(), done.string(), 10, {"Ben", "Anna"}, _marks({4}), a);
+        write(report_text(report));
+    }
+    void write(const std::string& text) { write_file_atomic(report_path(done), text); }
+    std::optional<json> earlier(std::vector<std::string> names = {"Anna", "Ben"},
+                                json overrides = _marks({4})) {
+        return earlier_report(src, done, names, overrides);
+    }
+};
+
+}  // namespace
+
+TEST_F(SkipFixture, UpToDateReportIsReturnedUnchanged) {
+    auto got = earlier();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(dump_compact(*got), dump_compact(report));
+    EXPECT_TRUE(earlier({"Ben", "Anna"})) << "order of the people does not matter";
+    _set_mtime(src, fs::last_write_time(done));
+    EXPECT_TRUE(earlier()) << "same time counts as up to date";
+}
+
+TEST_F(SkipFixture, ChangesThatRedoTheClip) {
+    EXPECT_FALSE(earlier({"Anna"}));
+    EXPECT_FALSE(earlier({"Anna", "Ben", "Cleo"}));
+    EXPECT_FALSE(earlier({"Anna", "Ben"}, json::object())) << "other marks";
+    EXPECT_FALSE(earlier({"Anna", "Ben"}, _marks({4, 5})));
+
+    _set_mtime(src, fs::last_write_time(done) + std::chrono::seconds(1));
+    EXPECT_FALSE(earlier()) << "source newer than its video";
+    _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(10));
+
+    json old = report;
+    old["engine"] = 4;
+    write(report_text(old));
+    EXPECT_FALSE(earlier());
+
+    write(report_text(report));
+    fs::remove(done);
+    EXPECT_FALSE(earlier()) << "video deleted";
+}
+
+TEST_F(SkipFixture, MissingKeysMeanEmpty) {
+    json r = report;
+    r.erase("keep");
+    r.erase("overrides");
+    write(report_text(r));
+    EXPECT_TRUE(earlier({}, json::object()));
+    EXPECT_FALSE(earlier({"Anna"}, json::object()));
+}
+
+TEST_F(SkipFixture, BrokenReportIsIgnoredNeverFatal) {
+    auto with = [&](auto change) {
+        json r = report;
+        change(r);
+        return report_text(r);
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"broken JSON", "{\"source\":"},
+        {"not an object", "[1]"},
+        {"keep with numbers", with([](json& r) {
+             r["keep"] = {1, 2};
+         })},
+        {"keep mixed", with([](json& r) {
+             r["keep"] = {"Anna", 2};
+         })},
+        {"keep a text", with([](json& r) { r["keep"] = "AnnaBen"; })},
+        {"no engine", with([](json& r) { r.erase("engine"); })},
+        {"engine text", with([](json& r) { r["engine"] = "5"; })},
+        {"overrides a list", with([](json& r) { r["overrides"] = {4}; })},
+        {"no markers", with([](json& r) { r.erase("markers"); })},
+        {"marker frame text", with([](json& r) { r["markers"][0]["frame"] = "0"; })},
+        {"marker without note", with([](json& r) { r["markers"][0].erase("note"); })},
+        {"source a number", with([](json& r) { r["source"] = 1; })},
+    };
+    for (const auto& [what, text] : cases) {
+        write(text);
+        EXPECT_FALSE(earlier()) << what;
+    }
+    fs::remove(report_path(done));
+    fs::create_directory(report_path(done));
+    EXPECT_FALSE(earlier()) << "a folder in the report's place";
+}
+
+TEST(Report, EngineFiveStillMatchesAsWholeDouble) {
+    ScopedTempDir dir;
+    fs::path src = dir / "a.mov", done = dir / "a_mosaic.mov";
+    write_file_atomic(src, "s");
+    write_file_atomic(done, "v");
+    _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(5));
+    json r = build_report(src.string(), done.string(), 1, {}, json::object(), Assembly{});
+    r["engine"] = 5.0;
+    write_file_atomic(report_path(done), report_text(r));
+    EXPECT_TRUE(earlier_report(src, done, {}, json::object()));
+}
