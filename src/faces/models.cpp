@@ -33,13 +33,16 @@ constexpr double _VERIFY_CENTRE_TOL = 0.4;
 constexpr double _VERIFY_MIN_FACE = 4.0;
 constexpr int _VERIFY_MIN_SIDE = 8;
 constexpr double _EMBED_GUARD = 1e-9;
+// The .deb leaves the models out, so the stop names the command that adds them.
+constexpr const char* _INSTALL_HINT =
+    "Install them with: qlcore-fetch-models (in a source checkout: scripts/fetch-models)";
 
 void _require_models(const fs::path& det_model, const fs::path& rec_model) {
     for (const auto& p : {det_model, rec_model}) {
         std::error_code ec;
         if (!fs::exists(p, ec))
             stop_with("Model files missing in " + p.parent_path().string() +
-                      ". Re-run the installer.");
+                      ". Re-run the installer.\n" + _INSTALL_HINT);
     }
 }
 
