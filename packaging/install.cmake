@@ -30,6 +30,10 @@ install(FILES ${_links}/qlcore ${_links}/qlcore-fetch-models DESTINATION ${CMAKE
 set(CPACK_PACKAGE_NAME qlcore)
 set(CPACK_PACKAGE_CONTACT "qlcore developers <qlcore@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "qlcore finds and tracks every face in a video clip and writes a new video with the faces "
+    "mosaicked, leaving the enrolled people you name visible. The face models are not part of "
+    "the package; run qlcore-fetch-models after installing it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
