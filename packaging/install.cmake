@@ -12,6 +12,8 @@ include(GNUInstallDirs)
 set(QLCORE_INSTALL_APPDIR "lib/qlcore" CACHE STRING
     "Folder of the program and its models, relative to the install prefix")
 
+# Installing (and cpack) needs the program only, not the tests: build it first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS qlcore RUNTIME DESTINATION ${QLCORE_INSTALL_APPDIR})
 install(DIRECTORY DESTINATION ${QLCORE_INSTALL_APPDIR}/models)
 install(PROGRAMS ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fetch-models
