@@ -4,11 +4,12 @@
 #include <iostream>
 
 #include "app/commands.h"
+#include "qlcore_version.h"
 
 namespace qlcore {
 
 const char* version_text() {
-    return "qlcore 1.0.0";
+    return "qlcore " QLCORE_VERSION;
 }
 
 namespace {

@@ -32,13 +32,16 @@ constexpr double VERIFY_CENTRE_TOL = 0.4;
 constexpr double VERIFY_MIN_FACE = 4.0;
 constexpr int VERIFY_MIN_SIDE = 8;
 constexpr double EMBED_GUARD = 1e-9;
+// The .deb leaves the models out, so the stop names the command that adds them.
+constexpr const char* INSTALL_HINT =
+    "Install them with: qlcore-fetch-models (in a source checkout: scripts/fetch-models)";
 
 void _require_models(const fs::path& det_model, const fs::path& rec_model) {
     for (const auto& p : {det_model, rec_model}) {
         std::error_code ec;
         if (!fs::exists(p, ec))
             stop_with("Model files missing in " + p.parent_path().string() +
-                      ". Re-run the installer.");
+                      ". Re-run the installer.\n" + INSTALL_HINT);
     }
 }
 

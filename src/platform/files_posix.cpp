@@ -61,8 +61,10 @@ std::string read_file(const fs::path& p) {
 fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = p.parent_path();
-    std::string name = "." + p.filename().string() + suffix + "." + std::to_string(::getpid()) +
-                       "-" + std::to_string(counter++);
+    // Appended, not "." + name: g++ 12 at -O3 warns falsely (-Wrestrict) on that.
+    std::string name(1, '.');
+    name += p.filename().string();
+    name += suffix + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     return dir.empty() ? fs::path(name) : dir / name;
 }
 
@@ -106,7 +108,7 @@ std::optional<fs::path> find_on_path(const std::string& name) {
         size_t end = all.find(':', start);
         if (end == std::string::npos) end = all.size();
         std::string dir = all.substr(start, end - start);
-        if (dir.empty()) dir = ".";
+        if (dir.empty()) dir.push_back('.');  // not = ".": a false -Wrestrict at -O3
         fs::path cand = fs::path(dir) / name;
         struct stat st {};
         if (::stat(cand.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&

@@ -72,7 +72,8 @@ TEST_F(FaceCommands, MissingModelsStopWithTheInstallerMessage) {
                                 bare / "qlcore");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Model files missing in " + (fs::canonical(bare.path()) / "models").string() +
-                         ". Re-run the installer.\n");
+                         ". Re-run the installer.\nInstall them with: qlcore-fetch-models "
+                         "(in a source checkout: scripts/fetch-models)\n");
 
     fs::path clip = still_clip("clip.mp4", 5);
     r = qltest::run_qlcore({"enroll", "Cy", "--from-video", clip.string()},

@@ -50,10 +50,12 @@ std::string stop_message(const fs::path& det, const fs::path& rec) {
 TEST(ModelsFiles, MissingModelStopsNamingTheFolderDetectorFirst) {
     qltest::ScopedTempDir a, b;
     const fs::path det = qltest::test_detector_model();
+    const std::string hint =
+        "\nInstall them with: qlcore-fetch-models (in a source checkout: scripts/fetch-models)";
     EXPECT_EQ(stop_message(a / "det.onnx", b / "rec.onnx"),
-              "Model files missing in " + a.path().string() + ". Re-run the installer.");
+              "Model files missing in " + a.path().string() + ". Re-run the installer." + hint);
     EXPECT_EQ(stop_message(det, b / "rec.onnx"),
-              "Model files missing in " + b.path().string() + ". Re-run the installer.");
+              "Model files missing in " + b.path().string() + ". Re-run the installer." + hint);
 }
 
 TEST_F(ModelsTest, SmallFrameIsSearchedUnchanged) {
