@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "app/batch.h"
+#include "app/clip_task.h"
 #include "app/commands.h"
 #include "app/job.h"
 #include "app/startup.h"
@@ -28,6 +29,7 @@ int cmd_process(const CliArgs& args) {
 
     Models models;
     Gallery gallery = build_gallery(models, plan.keep);
+    if (args.clip) return process_clip_task(plan, models, gallery, *args.clip);
 
     std::vector<std::string> lines;
     std::vector<std::string> failures;
@@ -47,12 +49,7 @@ int cmd_process(const CliArgs& args) {
         }
         // Only std::exception: a fatal stop or an interrupt ends the whole run.
         try {
-            std::optional<fs::path> out_dir;
-            if (!folder.empty())
-                out_dir = fs::path(folder);
-            else if (plan.out_dir)
-                out_dir = fs::path(*plan.out_dir);
-            json report = process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning);
+            json report = process_entry(plan, models, gallery, clip, folder);
             std::vector<std::string> all = lines;
             for (auto& l : result_lines(report))
                 all.push_back(std::move(l));
