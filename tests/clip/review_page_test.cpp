@@ -82,7 +82,7 @@ std::vector<ReviewCard> _sample_cards() {
 
     ReviewCard flash = _card(2, CardVerdict::ignored_flash, 57, 57);
     flash.best_score = 0.41;
-    _pictures("two_people.jpg", BoxF{500, 300, 60, 60}, false, flash);
+    _pictures("two_people.jpg", BoxF{420, 40, 70, 70}, false, flash);
     cards.push_back(flash);
 
     ReviewCard mosaicked = _card(3, CardVerdict::mosaicked, 10, 300);
@@ -97,7 +97,7 @@ std::vector<ReviewCard> _sample_cards() {
 
     ReviewCard look = _card(5, CardVerdict::ignored_nonface, 300, 302);
     look.best_score = 0.66;
-    _pictures("obama-720p.jpg", BoxF{80, 400, 90, 90}, false, look);
+    _pictures("obama-720p.jpg", BoxF{600, 560, 100, 90}, false, look);
     cards.push_back(look);
 
     ReviewCard hidden = _card(6, CardVerdict::hidden_by_you, 310, 330);
@@ -403,7 +403,7 @@ TEST(ReviewPage, RendersInHeadlessChromium) {
     EXPECT_EQ(n, static_cast<long>(cards.size()));
 
     const fs::path png = dir / "page.png";
-    RunResult shot = run({"--screenshot=" + png.string(), "--window-size=1200,900"});
+    RunResult shot = run({"--screenshot=" + png.string(), "--window-size=1200,1340"});
     ASSERT_EQ(shot.status, 0) << shot.err;
     cv::Mat img = cv::imread(png.string());
     ASSERT_FALSE(img.empty()) << shot.err;
@@ -411,9 +411,18 @@ TEST(ReviewPage, RendersInHeadlessChromium) {
     cv::meanStdDev(img, mean, dev);
     EXPECT_GT(dev[0] + dev[1] + dev[2], 30.0);
     if (auto keep = get_env("QLCORE_REVIEW_SCREENSHOT")) {
-        // Smaller for the README: half size, palette-free PNG.
-        cv::Mat half;
-        cv::resize(img, half, img.size() / 2, 0, 0, cv::INTER_AREA);
-        cv::imwrite(*keep, half, {cv::IMWRITE_PNG_COMPRESSION, 9});
+        // For the README: two thirds of the size, 192 colours.
+        cv::Mat small;
+        cv::resize(img, small, cv::Size(img.cols * 2 / 3, img.rows * 2 / 3), 0, 0, cv::INTER_AREA);
+        const fs::path full = dir / "small.png";
+        cv::imwrite(full.string(), small);
+        auto ffmpeg = find_on_path("ffmpeg");
+        ASSERT_TRUE(ffmpeg);
+        RunResult pal =
+            run_capture({ffmpeg->string(), "-loglevel", "error", "-y", "-i", full.string(), "-vf",
+                         "split[a][b];[a]palettegen=max_colors=192:stats_mode=full[p];[b][p]"
+                         "paletteuse=dither=none",
+                         *keep});
+        EXPECT_EQ(pal.status, 0) << pal.err;
     }
 }
