@@ -40,6 +40,21 @@ void add_thumbnail(ThumbnailPlan& plan, int64_t frame, int track, const BoxF& bo
     plan[frame].push_back(ThumbRequest{track, box});
 }
 
+std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& track,
+                                           const BoxPath& path) {
+    if (track.frames.empty() || track.boxes.size() != track.frames.size()) return std::nullopt;
+    size_t best = 0;
+    for (size_t i = 1; i < track.scores.size() && i < track.frames.size(); ++i)
+        if (track.scores[i] > track.scores[best]) best = i;
+    const int64_t frame = track.frames[best];
+    const Box& d = track.boxes[best];
+    const BoxF box =
+        path.at(frame).value_or(BoxF{static_cast<float>(d[0]), static_cast<float>(d[1]),
+                                     static_cast<float>(d[2]), static_cast<float>(d[3])});
+    add_thumbnail(plan, frame, track.id, box);
+    return frame;
+}
+
 YuvColors yuv_colors(const std::optional<std::string>& color_space,
                      const std::optional<std::string>& color_range, int height) {
     YuvColors c;

@@ -12,6 +12,8 @@
 
 #include "mosaic/mosaic.h"
 #include "tracking/box.h"
+#include "tracking/box_path.h"
+#include "tracking/tracker.h"
 
 namespace qlcore {
 
@@ -27,6 +29,13 @@ struct ThumbRequest {
 using ThumbnailPlan = std::map<int64_t, std::vector<ThumbRequest>>;
 
 void add_thumbnail(ThumbnailPlan& plan, int64_t frame, int track, const BoxF& box);
+
+// Asks for `track` at its best-scoring detection (the earliest of equal
+// scores), framed by its box path's box there, which is what gets pixelated,
+// or by the detection box when the path does not cover that frame. Returns
+// the frame, or nothing for a track without detections.
+std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& track,
+                                           const BoxPath& path);
 
 // Track id -> JPEG bytes.
 using ThumbnailSet = std::map<int, std::string>;

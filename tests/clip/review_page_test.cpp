@@ -365,6 +365,27 @@ TEST(Thumbnails, CaptureTakesTheSourceBeforeAndTheOutputAfterPixelation) {
     EXPECT_LT(cv::norm(ea), 0.6 * cv::norm(eb));
 }
 
+TEST(Thumbnails, PictureTheBestScoringDetectionWithItsPathBox) {
+    Track t(9);
+    t.add(3, Box{10, 10, 40, 40}, 0.7);
+    t.add(4, Box{12, 10, 40, 40}, 0.95);
+    t.add(5, Box{14, 10, 40, 40}, 0.95);  // a tie: the earlier frame wins
+    t.add(6, Box{16, 10, 40, 40}, 0.8);
+    BoxPath path;
+    path.entries = {{3, BoxF{1, 1, 50, 50}}, {4, BoxF{2, 2, 52, 52}}, {5, BoxF{3, 3, 54, 54}}};
+    path.start = 3;
+    path.end = 5;
+    ThumbnailPlan plan;
+    EXPECT_EQ(add_track_thumbnail(plan, t, path), 4);
+    ASSERT_EQ(plan[4].size(), 1u);
+    EXPECT_EQ(plan[4][0].track, 9);
+    EXPECT_EQ(plan[4][0].box, (BoxF{2, 2, 52, 52}));
+    // Without a path there, the detection box frames it.
+    EXPECT_EQ(add_track_thumbnail(plan, t, BoxPath{}), 4);
+    EXPECT_EQ(plan[4][1].box, (BoxF{12, 10, 40, 40}));
+    EXPECT_EQ(add_track_thumbnail(plan, Track(3), path), std::nullopt);
+}
+
 // The page in a real browser: every card is in the DOM and the picture is
 // not blank. QLCORE_REVIEW_SCREENSHOT names a file to keep the screenshot in.
 TEST(ReviewPage, RendersInHeadlessChromium) {
