@@ -243,7 +243,8 @@ std::string timecode_text(const std::optional<std::string>& start,
     if (std::sscanf(start->c_str(), "%d:%d:%d%c%d%c", &hh, &mm, &ss, &sep, &ff, &tail) != 5)
         return "";
     if (sep != ':' && sep != ';' && sep != '.' && sep != ',') return "";
-    if (hh < 0 || mm < 0 || mm > 59 || ss < 0 || ss > 59 || ff < 0 || ff >= fps) return "";
+    if (hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 || ss > 59 || ff < 0 || ff >= fps)
+        return "";
     const bool drop = (sep == ';' || sep == ',') && fps % 30 == 0;
     const int64_t d = drop ? fps / 15 : 0;  // labels dropped a minute: 2 at 30, 4 at 60
     const int64_t per_min = 60LL * fps - d;

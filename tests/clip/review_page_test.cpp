@@ -208,6 +208,7 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     h.source = "/tmp/<b>&\"x\"/a'b.mov";
     h.output = "/tmp/<script>alert(1)</script>/A001_mosaic.mov";
     h.kept_people = {"<script>alert(\"x\")</script> & 'co'"};
+    h.style = "{{live_cards}}";  // a placeholder in user text stays text
     ReviewCard c = _card(7, CardVerdict::kept, 0, 10);
     c.person = h.kept_people[0];
     c.marker = CardMarker{"Red\" onmouseover=\"x", "<img src=x onerror=alert(1)>"};
@@ -219,6 +220,8 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     EXPECT_NE(page.find("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; &#39;co&#39;"),
               std::string::npos);
     EXPECT_NE(page.find("/tmp/&lt;b&gt;&amp;&quot;x&quot;/a&#39;b.mov"), std::string::npos);
+    EXPECT_NE(page.find("<dd>{{live_cards}}</dd>"), std::string::npos);
+    EXPECT_EQ(_card_ids(page), std::vector<int>{7});
     // Nothing to fetch: no web address, no script, every picture inline.
     EXPECT_EQ(page.find("http://"), std::string::npos);
     EXPECT_EQ(page.find("https://"), std::string::npos);
@@ -286,6 +289,7 @@ TEST(Timecode, CountsFromTheClipsStart) {
     EXPECT_EQ(timecode_text("01:00:00:25", "25", 0), "");
     EXPECT_EQ(timecode_text("junk", "25", 0), "");
     EXPECT_EQ(timecode_text("01:00:00:00:00", "25", 0), "");
+    EXPECT_EQ(timecode_text("24:00:00:00", "25", 0), "");
 }
 
 TEST(Timecode, DropFrameSkipsTheSameLabelsAsTheEditor) {
