@@ -245,7 +245,7 @@ std::string timecode_text(const std::optional<std::string>& start,
     if (sep != ':' && sep != ';' && sep != '.' && sep != ',') return "";
     if (hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 || ss > 59 || ff < 0 || ff >= fps)
         return "";
-    const bool drop = (sep == ';' || sep == ',') && fps % 30 == 0;
+    const bool drop = (sep == ';' || sep == ',') && (fps == 30 || fps == 60);
     const int64_t d = drop ? fps / 15 : 0;  // labels dropped a minute: 2 at 30, 4 at 60
     const int64_t per_min = 60LL * fps - d;
     const int64_t per_10min = 600LL * fps - 9 * d;
