@@ -16,9 +16,9 @@ constexpr std::array<const char*, 4> _NAMES = {"mosaic", "coarse", "blur", "soli
 // the frame's side the height tells the face's real width.
 constexpr double _FACE_ASPECT = 0.75;
 constexpr int _MIN_COARSE_BLOCK = 6;
-// The blur runs on a copy shrunk until its sigma is about this many pixels:
-// a Gaussian at 1/f scale is close to one f times wider at full size, for a
-// fraction of the cost.
+// The blur runs on a copy shrunk by a whole factor until its sigma is about
+// this many pixels: a Gaussian at 1/f scale is close to one f times wider at
+// full size, for a fraction of the cost.
 constexpr double _SMALL_SIGMA = 2.5;
 
 // Whole part toward zero inside int range; NaN counts as 0.
@@ -49,14 +49,22 @@ bool _usable(const cv::Rect& r) {
     return r.width >= 2 && r.height >= 2;
 }
 
+// The region grown at its right and bottom to whole multiples of `n` pixels,
+// by repeating its last column and row: an area resize by a whole factor
+// takes OpenCV's fast path, several times quicker than a fractional one.
+cv::Mat _padded(const cv::Mat& roi, int n) {
+    cv::Mat out;
+    const int w = (roi.cols + n - 1) / n * n, h = (roi.rows + n - 1) / n * n;
+    cv::copyMakeBorder(roi, out, 0, h - roi.rows, 0, w - roi.cols, cv::BORDER_REPLICATE);
+    return out;
+}
+
 void _blocks(cv::Mat& plane, const cv::Rect& r, int block) {
     if (!_usable(r)) return;
-    cv::Mat roi = plane(r);
-    const cv::Size small(std::max(1, (r.width + block - 1) / block),
-                         std::max(1, (r.height + block - 1) / block));
-    cv::Mat cells;
-    cv::resize(roi, cells, small, 0, 0, cv::INTER_AREA);
-    cv::resize(cells, roi, roi.size(), 0, 0, cv::INTER_NEAREST);
+    cv::Mat roi = plane(r), padded = _padded(roi, block), cells;
+    cv::resize(padded, cells, {padded.cols / block, padded.rows / block}, 0, 0, cv::INTER_AREA);
+    cv::resize(cells, padded, padded.size(), 0, 0, cv::INTER_NEAREST);
+    padded(cv::Rect(0, 0, r.width, r.height)).copyTo(roi);
 }
 
 void _fill(cv::Mat& plane, const cv::Rect& r) {
@@ -72,56 +80,38 @@ struct Sides {
     bool left, top, right, bottom;
 };
 
-// 1 inside, rising over `n` pixels from each feathered end.
-cv::Mat _ramp(int len, int n, bool start, bool end) {
-    cv::Mat r(1, len, CV_32F, cv::Scalar(1.0));
-    for (int i = 0; i < n; ++i) {
-        const float a = static_cast<float>(i + 1) / static_cast<float>(n + 1);
-        if (start) r.at<float>(0, i) = a;
-        if (end) r.at<float>(0, len - 1 - i) = a;
-    }
-    return r;
-}
-
-// Blends `soft` into `roi` over the part `s` of the rectangle, weighted by
-// the feather mask there.
-void _blend(const cv::Mat& roi, cv::Mat& soft, const cv::Rect& s, const cv::Mat& rx,
-            const cv::Mat& ry) {
-    if (s.width <= 0 || s.height <= 0) return;
-    cv::Mat mask;
-    cv::min(cv::repeat(rx.colRange(s.x, s.x + s.width), s.height, 1),
-            cv::repeat(ry.colRange(s.y, s.y + s.height).t(), 1, s.width), mask);
-    cv::Mat o, b;
-    roi(s).convertTo(o, CV_32F);
-    soft(s).convertTo(b, CV_32F);
-    cv::Mat out = o + (b - o).mul(mask);
-    cv::Mat dst = soft(s);
-    out.convertTo(dst, soft.type());
-}
-
 void _blur(cv::Mat& plane, const cv::Rect& r, double sigma, int feather, Sides edge) {
     if (!_usable(r) || !(sigma > 0)) return;
     cv::Mat roi = plane(r);
-    const double f = std::max(1.0, sigma / _SMALL_SIGMA);
-    const cv::Size small(std::max(1, _whole(std::round(r.width / f))),
-                         std::max(1, _whole(std::round(r.height / f))));
-    cv::Mat shrunk, soft;
-    cv::resize(roi, shrunk, small, 0, 0, cv::INTER_AREA);
-    cv::GaussianBlur(shrunk, shrunk, cv::Size(0, 0), sigma * small.width / r.width,
-                     sigma * small.height / r.height, cv::BORDER_REPLICATE);
-    cv::resize(shrunk, soft, roi.size(), 0, 0, cv::INTER_LINEAR);
+    const int f = std::clamp(_whole(sigma / _SMALL_SIGMA), 1, std::min(r.width, r.height));
+    cv::Mat padded = _padded(roi, f), small;
+    cv::resize(padded, small, {padded.cols / f, padded.rows / f}, 0, 0, cv::INTER_AREA);
+    // In float with a kernel of our own: GaussianBlur's exact integer path
+    // costs several times more on these small images.
+    const double s = sigma / f;
+    const cv::Mat k = cv::getGaussianKernel(2 * _whole(std::ceil(3 * s)) + 1, s, CV_32F);
+    cv::Mat fl;
+    small.convertTo(fl, CV_32F);
+    cv::sepFilter2D(fl, fl, -1, k, k, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+    fl.convertTo(small, plane.type());
+    cv::resize(small, padded, padded.size(), 0, 0, cv::INTER_LINEAR);
+    cv::Mat soft = padded(cv::Rect(0, 0, r.width, r.height));
 
-    // Only the band along the edge is blended; inside it the blur is copied.
+    // The n outermost rows and columns mix in more of the original the nearer
+    // they are to the edge; a corner gets the product of both weights.
     const int n = std::clamp(feather, 0, std::min(r.width, r.height) / 2);
-    const int l = edge.left ? 0 : n, t = edge.top ? 0 : n;
-    const int ri = edge.right ? 0 : n, b = edge.bottom ? 0 : n;
-    const cv::Mat rx = _ramp(r.width, n, !edge.left, !edge.right);
-    const cv::Mat ry = _ramp(r.height, n, !edge.top, !edge.bottom);
-    const int mid = r.height - t - b;
-    _blend(roi, soft, cv::Rect(0, 0, r.width, t), rx, ry);
-    _blend(roi, soft, cv::Rect(0, r.height - b, r.width, b), rx, ry);
-    _blend(roi, soft, cv::Rect(0, t, l, mid), rx, ry);
-    _blend(roi, soft, cv::Rect(r.width - ri, t, ri, mid), rx, ry);
+    auto mix = [&](cv::Mat out, const cv::Mat& orig, int i) {
+        const double a = static_cast<double>(i + 1) / (n + 1);
+        cv::addWeighted(out, a, orig, 1 - a, 0, out);
+    };
+    for (int i = 0; i < n; ++i) {
+        if (!edge.top) mix(soft.row(i), roi.row(i), i);
+        if (!edge.bottom) mix(soft.row(r.height - 1 - i), roi.row(r.height - 1 - i), i);
+    }
+    for (int i = 0; i < n; ++i) {
+        if (!edge.left) mix(soft.col(i), roi.col(i), i);
+        if (!edge.right) mix(soft.col(r.width - 1 - i), roi.col(r.width - 1 - i), i);
+    }
     soft.copyTo(roi);
 }
 
