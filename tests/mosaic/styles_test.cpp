@@ -53,6 +53,19 @@ void expect_only_inside(const Frame& a, const Frame& b, const MosaicRect& r) {
     EXPECT_EQ(changed_outside(a.v, b.v, chroma(r)), 0);
 }
 
+// 16-bit values rising along rows and columns: every cell of a mosaic has
+// its own mean.
+cv::Mat ramp(int rows, int cols) {
+    cv::Mat across(1, cols, CV_32F), down(rows, 1, CV_32F);
+    for (int i = 0; i < cols; ++i)
+        across.at<float>(0, i) = static_cast<float>(i);
+    for (int i = 0; i < rows; ++i)
+        down.at<float>(i, 0) = static_cast<float>(7 * i);
+    cv::Mat out;
+    cv::Mat(cv::repeat(across, rows, 1) + cv::repeat(down, 1, cols)).convertTo(out, CV_16U);
+    return out;
+}
+
 bool same(const cv::Mat& a, const cv::Mat& b) {
     return cv::norm(a, b, cv::NORM_INF) == 0;
 }
@@ -123,15 +136,10 @@ TEST(CoverRect, CoarseBlocksAreFewAndNeverSmall) {
 }
 
 TEST(HideYuv, CoarseCellsCoverTheRectangle) {
-    // A luma ramp, rising along rows and columns, gives every cell its own
-    // mean, so runs of equal values along a line count the cells.
+    // On ramps the runs of equal values along a line count the cells.
     Frame f(640, 360, CV_16U);
-    cv::Mat cols(1, f.w, CV_32F), rows(f.h, 1, CV_32F);
-    for (int i = 0; i < f.w; ++i)
-        cols.at<float>(0, i) = static_cast<float>(i);
-    for (int i = 0; i < f.h; ++i)
-        rows.at<float>(i, 0) = static_cast<float>(7 * i);
-    cv::Mat(cv::repeat(cols, f.h, 1) + cv::repeat(rows, 1, f.w)).convertTo(f.y, CV_16U);
+    f.y = ramp(f.h, f.w);
+    f.u = ramp(f.h / 2, f.w / 2);
     const Frame before = f.copy();
     const BoxF box{200, 120, 58, 72};
     const MosaicRect r = cover_rect(box, f.w, f.h);
@@ -146,6 +154,8 @@ TEST(HideYuv, CoarseCellsCoverTheRectangle) {
     const cv::Mat roi = f.y(luma(r));
     EXPECT_EQ(runs(roi.row(roi.rows / 2)), (roi.cols + r.block - 1) / r.block);
     EXPECT_EQ(runs(roi.col(roi.cols / 2).t()), (roi.rows + r.block - 1) / r.block);
+    const cv::Mat croi = f.u(chroma(r));
+    EXPECT_EQ(runs(croi.row(croi.rows / 2)), (croi.cols + r.block / 2 - 1) / (r.block / 2));
     EXPECT_GE(r.block * 4, 58);
 }
 
