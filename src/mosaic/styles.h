@@ -26,11 +26,12 @@ struct StyleFigures {
     // The head rectangle, as multiples of the box's size, its centre raised
     // by `shift_up` box heights.
     double scale_w = 1.6, scale_h = 1.9, shift_up = 0.2;
-    // coarse: blocks across the face width (the block never under 6 px).
-    double coarse_across = 4;
+    // coarse: blocks across the face width, rounded up to even pixels and
+    // never under 6.
+    double coarse_across = 3;
     // blur: Gaussian sigma as a share of the face width; the feather in luma
     // pixels (half that on the chroma planes).
-    double blur_sigma = 0.2;
+    double blur_sigma = 0.5;
     int feather = 4;
 };
 

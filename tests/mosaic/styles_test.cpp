@@ -93,7 +93,7 @@ TEST(HideStyle, MosaicIsExactlyMosaicYuv) {
 }
 
 TEST(CoverRect, TakesInTheHeadWithinOneBoxHeight) {
-    EXPECT_EQ(cover_rect({100, 200, 60, 80}, 1920, 1080), (MosaicRect{82, 148, 178, 300, 16}));
+    EXPECT_EQ(cover_rect({100, 200, 60, 80}, 1920, 1080), (MosaicRect{82, 148, 178, 300, 20}));
     // Inside the frame the box is covered, and the rectangle reaches no more
     // than one box height beyond it.
     for (float w : {30.f, 58.f, 120.f}) {
@@ -124,11 +124,12 @@ TEST(CoverRect, EvenAndInsideOddFrames) {
 }
 
 TEST(CoverRect, CoarseBlocksAreFewAndNeverSmall) {
-    // At most 4 blocks across the face width, never under 6 px; a face cut
+    // Three blocks across the face width, never under 6 px; a face cut
     // by the frame's side is judged by its height.
-    const std::pair<BoxF, int> cases[] = {{{500, 500, 4, 4}, 6},      {{500, 500, 24, 24}, 6},
-                                          {{500, 500, 30, 30}, 8},    {{500, 500, 58, 70}, 16},
-                                          {{500, 500, 200, 200}, 50}, {{0, 500, 20, 80}, 16}};
+    const std::pair<BoxF, int> cases[] = {{{500, 500, 4, 4}, 6},    {{500, 500, 18, 18}, 6},
+                                          {{500, 500, 24, 24}, 8},  {{500, 500, 30, 30}, 10},
+                                          {{500, 500, 58, 70}, 20}, {{500, 500, 200, 200}, 68},
+                                          {{0, 500, 20, 80}, 20}};
     for (auto [box, block] : cases)
         EXPECT_EQ(cover_rect(box, 1920, 1080).block, block) << box[2];
     const float nan = std::nanf("");
