@@ -167,9 +167,9 @@ def styles_section(rows):
         "The same faces hidden with `hide_yuv` in each style, with the program's figures: "
         "`mosaic` is the program's mosaic; `coarse`, `blur` and `solid` cover the head rectangle "
         "(`cover_rect`: 1.6 × the box width, 1.9 × its height, centre raised by 0.2 box heights); "
-        "`coarse` has at most 4 blocks across the face width (never under 6 px), `blur` a Gaussian "
-        "of sigma 0.2 × the face width feathered over 4 pixels, `solid` the region's mean on each "
-        "plane. Each cell: faces still found / faces hidden.",
+        "`coarse` has 3 blocks across the face width (rounded up to even pixels, never under 6), "
+        "`blur` a Gaussian of sigma 0.5 × the face width feathered over 4 pixels, `solid` the "
+        "region's mean on each plane. Each cell: faces still found / faces hidden.",
         "",
         "![One face in each style: mosaic, coarse, blur, solid](docs/styles.png)",
         "",
