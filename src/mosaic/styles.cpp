@@ -163,7 +163,11 @@ void hide_yuv(cv::Mat& y, cv::Mat& u, cv::Mat& v, const BoxF& box, int W, int H,
             _blocks(v, rv, r.block / 2);
             break;
         case HideStyle::blur: {
-            const double sigma = f.blur_sigma * _face_width(box);
+            // A box without a usable width is judged by its rectangle, as
+            // the other styles are, rather than left sharp.
+            double face = _face_width(box);
+            if (!std::isfinite(face)) face = (r.x1 - r.x0) / f.scale_w;
+            const double sigma = f.blur_sigma * face;
             // x1 and y1 are even, so on an odd-sized frame the border is one
             // pixel further on.
             const Sides edge{r.x0 == 0, r.y0 == 0, r.x1 >= W - 1, r.y1 >= H - 1};

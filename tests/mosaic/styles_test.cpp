@@ -226,8 +226,9 @@ TEST(HideYuv, BlurReachesTheFrameBorder) {
 }
 
 TEST(HideYuv, BoxesAtOrBeyondTheEdgesStayInsideThePlanes) {
-    const BoxF boxes[] = {{-500, -500, 40, 40}, {700, 100, 60, 60},  {-30, -40, 60, 80},
-                          {600, 330, 90, 90},   {320, 180, 0.5f, 1}, {320, 180, 3, 2}};
+    const BoxF boxes[] = {{-500, -500, 40, 40},     {700, 100, 60, 60},  {-30, -40, 60, 80},
+                          {600, 330, 90, 90},       {320, 180, 0.5f, 1}, {320, 180, 3, 2},
+                          {-900, -900, 3000, 3000}, {320, 100, 2, 240}};
     for (int type : {CV_8U, CV_16U})
         for (HideStyle s : COVERING)
             for (BoxF box : boxes) {
@@ -241,5 +242,18 @@ TEST(HideYuv, BoxesAtOrBeyondTheEdgesStayInsideThePlanes) {
         f.hide({-500, -500, 40, 40}, s);
         f.hide({900, 100, 60, 60}, s);
         EXPECT_TRUE(same(before.y, f.y) && same(before.u, f.u) && same(before.v, f.v));
+    }
+}
+
+TEST(HideYuv, ABoxWithoutNumbersIsStillHidden) {
+    // As with the mosaic, the rectangle of a NaN box is the whole frame.
+    const float nan = std::nanf("");
+    for (HideStyle s : COVERING) {
+        Frame f(640, 360, CV_8U), before = f.copy();
+        f.hide({nan, nan, nan, nan}, s);
+        cv::Scalar m0, s0, m1, s1;
+        cv::meanStdDev(before.y(cv::Rect(0, 0, 640, 360)), m0, s0);
+        cv::meanStdDev(f.y(cv::Rect(0, 0, 640, 360)), m1, s1);
+        EXPECT_LT(s1[0], s0[0] / 4) << hide_style_name(s);
     }
 }
