@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <string>
 
 #include "faces/models.h"
@@ -26,6 +27,13 @@ struct Hider {
     qlcore::StyleFigures figures;
 };
 
+// 4, 3.5, 0.2: as short as the figure allows.
+std::string _figure(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
 std::vector<Hider> _hiders() {
     using qlcore::HideStyle;
     std::vector<Hider> h;
@@ -37,7 +45,7 @@ std::vector<Hider> _hiders() {
     for (double a : {4.0, 3.5}) {
         qlcore::StyleFigures f;
         f.coarse_across = a;
-        h.push_back({"coarse, " + qlcore::shortest(a) + " across", 0, HideStyle::coarse, f});
+        h.push_back({"coarse, " + _figure(a) + " across", 0, HideStyle::coarse, f});
     }
     {
         qlcore::StyleFigures f;
@@ -49,7 +57,7 @@ std::vector<Hider> _hiders() {
     for (double s : {0.2, 0.3, 0.4, 0.6}) {
         qlcore::StyleFigures f;
         f.blur_sigma = s;
-        h.push_back({"blur, sigma " + qlcore::shortest(s) + " w", 0, HideStyle::blur, f});
+        h.push_back({"blur, sigma " + _figure(s) + " w", 0, HideStyle::blur, f});
     }
     return h;
 }
