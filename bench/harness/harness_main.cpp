@@ -3,6 +3,7 @@
 //
 //   qlharness --work DIR --out results.json [--only a,b] [--no-speed]
 //   qlharness --preview SCENE FRAME out.png     (one composed frame, for a look)
+//   qlharness --strip out.png                   (one face in every hiding style)
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -136,6 +137,11 @@ int preview(const std::string& name, int f, const std::string& out) {
     return 2;
 }
 
+int strip(const std::string& out) {
+    const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
+    return cv::imwrite(out, style_strip(sprites, 0, 96)) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,6 +152,7 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--preview" && i + 3 < argc)
             return preview(argv[i + 1], std::stoi(argv[i + 2]), argv[i + 3]);
+        if (a == "--strip" && i + 1 < argc) return strip(argv[i + 1]);
         if (a == "--work" && i + 1 < argc)
             work = argv[++i];
         else if (a == "--out" && i + 1 < argc)
@@ -191,7 +198,7 @@ int main(int argc, char** argv) {
             qlcore::write_file_atomic(out, qlcore::dump_indented(doc));
         }
         if (only.empty() || only.count("strength")) {
-            say("mosaic strength");
+            say("mosaic and hiding style strength");
             json doc = json::object({{"scenes", scenes}});
             doc["mosaic_strength"] = mosaic_strength(sprites, models);
             doc["seconds"] = qlcore::round_places(now() - t0, 1);

@@ -142,7 +142,41 @@ def strength_section(rows):
         out.append(f"| {r['width']} px | {r['found_unpixelated']} / {n} | " +
                    " | ".join(f"{r['found_after'][c]} / {n}" for c in counts) + " |")
     out.append("")
-    return out
+    return out + styles_section(rows)
+
+
+def styles_section(rows):
+    if "found_after_style" not in rows[0]:
+        return []
+    styles = list(rows[0]["found_after_style"].keys())
+    figures = list(rows[0]["found_after_figures"].keys())
+
+    def table(keys, head):
+        lines = ["| face width | found before | " + " | ".join(head(k) for k in keys) + " |",
+                 "|---" * (2 + len(keys)) + "|"]
+        for r in rows:
+            n = r["faces"]
+            cells = {**r["found_after_style"], **r["found_after_figures"]}
+            lines.append(f"| {r['width']} px | {r['found_unpixelated']} / {n} | " +
+                         " | ".join(f"{cells[k]} / {n}" for k in keys) + " |")
+        return lines + [""]
+
+    return [
+        "## Hiding styles against the detector",
+        "",
+        "The same faces hidden with `hide_yuv` in each style, with the program's figures: "
+        "`mosaic` is the program's mosaic; `coarse`, `blur` and `solid` cover the head rectangle "
+        "(`cover_rect`: 1.6 × the box width, 1.9 × its height, centre raised by 0.2 box heights); "
+        "`coarse` has 3 blocks across the face width (rounded up to even pixels, never under 6), "
+        "`blur` a Gaussian of sigma 0.5 × the face width feathered over 4 pixels, `solid` the "
+        "region's mean on each plane. Each cell: faces still found / faces hidden.",
+        "",
+        "![One face in each style: mosaic, coarse, blur, solid](docs/styles.png)",
+        "",
+    ] + table(styles, lambda k: f"`{k}`") + [
+        "The other figures the styles' defaults were chosen among (everything else as above):",
+        "",
+    ] + table(figures, lambda k: k)
 
 
 def speed_section(scenes):
