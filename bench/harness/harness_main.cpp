@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <set>
@@ -115,7 +115,8 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
                                  {"seconds", qlcore::round_places(m.seconds, 2)},
                                  {"peak_kib_program", m.self_kib}});
     const double search_s = search_seconds(dir / "process.log");
-    r["process"]["search_seconds"] = search_s < 0 ? json(nullptr) : json(qlcore::round_places(search_s, 2));
+    r["process"]["search_seconds"] =
+        search_s < 0 ? json(nullptr) : json(qlcore::round_places(search_s, 2));
     if (m.status != 0) {
         r["error"] = tail(dir / "process.log", 8);
         return r;
@@ -242,8 +243,8 @@ int main(int argc, char** argv) {
             if (!only.empty() && !only.count(s.name)) continue;
             say("scene " + s.name + " (" + std::to_string(s.w) + "x" + std::to_string(s.h) + ", " +
                 std::to_string(s.frames) + " frames)");
-            scenes.push_back(run_scene(s, sprites, work, program, models,
-                                       speed && SPEED.count(s.name), extra));
+            scenes.push_back(
+                run_scene(s, sprites, work, program, models, speed && SPEED.count(s.name), extra));
             // Written after every scene, so a long run can be looked at early.
             json doc = json::object({{"scenes", scenes},
                                      {"mode", mode},

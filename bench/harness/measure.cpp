@@ -312,8 +312,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
             // Mostly off every face: a mosaic on something else.
             const auto [hits, all] = on_face[p.track.id];
             if (2 * hits < all) ++n_false;
-        }
-        else if (p.state == "keep")
+        } else if (p.state == "keep")
             ++n_kept;
         else
             ++n_ignored;

@@ -122,8 +122,7 @@ void _spoil(const Look& l, double width, cv::Point2f centre, cv::Mat* img, cv::M
     if (l.tilt != 0.0) {
         const cv::Mat m = cv::getRotationMatrix2D(centre, l.tilt, 1.0);
         cv::warpAffine(alpha, alpha, m, alpha.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
-        if (img)
-            cv::warpAffine(*img, *img, m, img->size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        if (img) cv::warpAffine(*img, *img, m, img->size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     }
     const int len = static_cast<int>(std::lround(l.motion * width));
     if (len > 1) {
@@ -158,8 +157,7 @@ void _hand(double w, const cv::Scalar& bgr, cv::Mat* img, cv::Mat& alpha) {
     for (int i = 0; i < 4; ++i)
         cv::ellipse(mask, at(fx[i], -0.25 - fl[i]), size(0.1, fl[i]), 4.0 * (i - 1.5), 0, 360, 255,
                     cv::FILLED, cv::LINE_AA);
-    cv::ellipse(mask, at(-0.58, 0.2), size(0.12, 0.32), -40, 0, 360, 255, cv::FILLED,
-                cv::LINE_AA);
+    cv::ellipse(mask, at(-0.58, 0.2), size(0.12, 0.32), -40, 0, 360, 255, cv::FILLED, cv::LINE_AA);
     mask.convertTo(alpha, CV_32F, 1.0 / 255);
     const int k = std::max(3, static_cast<int>(w / 8)) | 1;
     cv::GaussianBlur(alpha, alpha, {k, k}, 0);
@@ -169,10 +167,9 @@ void _hand(double w, const cv::Scalar& bgr, cv::Mat* img, cv::Mat& alpha) {
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             const double shade = 1.1 - 0.3 * (double(y) / H) - 0.15 * (double(x) / W);
-            img->at<cv::Vec3b>(y, x) =
-                cv::Vec3b(cv::saturate_cast<uchar>(bgr[0] * shade),
-                          cv::saturate_cast<uchar>(bgr[1] * shade),
-                          cv::saturate_cast<uchar>(bgr[2] * shade));
+            img->at<cv::Vec3b>(y, x) = cv::Vec3b(cv::saturate_cast<uchar>(bgr[0] * shade),
+                                                 cv::saturate_cast<uchar>(bgr[1] * shade),
+                                                 cv::saturate_cast<uchar>(bgr[2] * shade));
         }
     cv::GaussianBlur(*img, *img, {0, 0}, std::max(0.5, 0.03 * w));
 }
@@ -447,8 +444,6 @@ std::vector<Scene> speed_scenes() {
     return {fhd, uhd8};
 }
 
-}  // namespace bench
-
 std::vector<Scene> hard_scenes() {
     std::vector<Scene> list;
 
@@ -552,3 +547,5 @@ std::vector<Scene> hard_scenes() {
     list.push_back(hd);
     return list;
 }
+
+}  // namespace bench

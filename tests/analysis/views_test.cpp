@@ -71,8 +71,10 @@ TEST(SearchViews, EachOptionOnlyWhereItAddsPixels) {
         EXPECT_EQ(v[i].scale, 1.0);
         EXPECT_LE(std::max(v[i].tile.width, v[i].tile.height), 1280);
         covered(v[i].tile) += 1;
-        if (i > 1 && v[i].tile.y == v[i - 1].tile.y)  // neighbours in a row overlap by a quarter
+        if (i > 1 && v[i].tile.y == v[i - 1].tile.y) {
+            // Neighbours in a row overlap by a quarter of the tile side.
             EXPECT_GE(v[i - 1].tile.br().x - v[i].tile.x, 320);
+        }
     }
     EXPECT_EQ(cv::countNonZero(covered), 3840 * 2160);
 
@@ -101,13 +103,16 @@ TEST(SearchViews, DetectionsComeBackToFramePixels) {
     const cv::Mat in_pic = row(1280 - 2 * 140, 100, 80, 96, 0.9f);
     // The picture's left eye is the subject's right eye mirrored.
     float* p = const_cast<float*>(in_pic.ptr<float>(0));
-    for (int k = 4; k < 14; k += 2) p[k] = 1280 - 2 * t[k];
+    for (int k = 4; k < 14; k += 2)
+        p[k] = 1280 - 2 * t[k];
     std::swap(p[4], p[6]);
     std::swap(p[10], p[12]);
-    for (int k = 5; k < 14; k += 2) p[k] = 2 * t[k];
+    for (int k = 5; k < 14; k += 2)
+        p[k] = 2 * t[k];
     const cv::Mat back = rows_to_frame(in_pic, v);
     ASSERT_EQ(back.rows, 1);
-    for (int k = 0; k < 15; ++k) EXPECT_NEAR(back.at<float>(0, k), t[k], 1e-3) << k;
+    for (int k = 0; k < 15; ++k)
+        EXPECT_NEAR(back.at<float>(0, k), t[k], 1e-3) << k;
 
     // Found in a tile at full resolution.
     View tile;
@@ -128,8 +133,8 @@ TEST(SearchViews, MergeKeepsTheBestOfOverlappingRowsInAFixedOrder) {
     a.push_back(row(400, 100, 50, 60, 0.5f));
     const cv::Mat b = row(104, 102, 50, 60, 0.9f);  // the first face again, better scored
     cv::Mat c = row(400, 100, 50, 60, 0.5f);        // the second again, a tie
-    c.ptr<float>(0)[4] = -1.0f;                      // told apart by a landmark
-    c.push_back(row(700, 300, 30, 30, 0.45f));       // only in the last view
+    c.ptr<float>(0)[4] = -1.0f;                     // told apart by a landmark
+    c.push_back(row(700, 300, 30, 30, 0.45f));      // only in the last view
 
     const cv::Mat m = merge_rows({a, b, c}, VIEW_MERGE_IOU);
     ASSERT_EQ(m.rows, 3);
