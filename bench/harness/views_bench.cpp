@@ -247,6 +247,27 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Totals over every scene, with the time on the 1080p and the 4K clip.
+    const auto ratio = [&](double iou, size_t c, const std::string& scene) {
+        const double u = tallies[iou][0][scene].seconds;
+        return u > 0 ? tallies[iou][c][scene].seconds / u : 0.0;
+    };
+    for (double iou : ious) {
+        std::printf("\n### All scenes, merge IoU %.2f\n\n", iou);
+        std::printf(
+            "| view set | faces found / scored | found only by weak | false detections | "
+            "weak candidates (true) | time vs usual, 1080p | time vs usual, 4K |\n");
+        std::printf("|---|---|---|---|---|---|---|\n");
+        for (size_t c = 0; c < sets.size(); ++c) {
+            Tally all;
+            for (const Scene& s : scenes)
+                all.add(tallies[iou][c][s.name]);
+            std::printf("| %s | %d / %d | %d | %d | %d (%d) | %.2f | %.2f |\n",
+                        sets[c].name.c_str(), all.found, all.faces, all.weak_only, all.false_dets,
+                        all.weak, all.weak_true, ratio(iou, c, "mixed_fhd"),
+                        ratio(iou, c, "tiny_uhd"));
+        }
+    }
     for (double iou : ious) {
         std::printf("\n### Merge IoU %.2f\n\n", iou);
         std::printf(
