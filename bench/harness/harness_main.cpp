@@ -164,8 +164,6 @@ int preview(const std::string& name, int f, const std::string& out) {
     return 2;
 }
 
-}  // namespace
-
 const char* USAGE =
     "usage: qlharness --work DIR --out FILE [--scenes a,b] [--no-speed]\n"
     "                 [--mode default|fast|thorough] [--arg OPTION]...\n"
@@ -188,6 +186,8 @@ std::set<std::string> expand(const std::set<std::string>& list) {
     }
     return out;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     fs::path work, out;
