@@ -52,7 +52,16 @@ cv::Mat rows_to_frame(const cv::Mat& rows, const View& view);
 // Ties keep the earlier row, so the result depends only on the input order.
 cv::Mat merge_rows(const std::vector<cv::Mat>& rows_by_view, double iou);
 
-// The overlap chosen by measurement (bench/harness/views_bench.cpp).
+// Chosen by measurement (bench/harness/views_bench.cpp, BENCHMARKS.md): the
+// most faces found for at most 5 times the usual search time at 1080p.
 inline constexpr double VIEW_MERGE_IOU = 0.3;
+inline ViewOptions thorough_view_options() {
+    ViewOptions o;
+    o.zoom = 2.0;
+    o.zoom_side = 2880;
+    o.full = true;
+    o.mirror = true;
+    return o;
+}
 
 }  // namespace qlcore
