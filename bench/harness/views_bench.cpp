@@ -91,6 +91,7 @@ std::vector<Candidate> candidates() {
     add("usual + full", 1, 0, true, 0, false);
     add("usual + full tiles 1280", 1, 0, true, 1280, false);
     add("usual + full + mirror", 1, 0, true, 0, true);
+    add("usual + 2x (<= 2880) + full", 2, 2880, true, 0, false);
     add("usual + 2x (<= 2880) + full + mirror", 2, 2880, true, 0, true);
     add("usual + 2x (<= 2880) + full tiles 1280 + mirror", 2, 2880, true, 1280, true);
     return c;

@@ -60,7 +60,8 @@ inline ViewOptions thorough_view_options() {
     o.zoom = 2.0;
     o.zoom_side = 2880;
     o.full = true;
-    o.mirror = true;
+    // The mirror found no face the zoom did not; it stays an option.
+    o.mirror = false;
     return o;
 }
 
