@@ -1,12 +1,15 @@
 // qlharness: generates the benchmark clips, runs `qlcore process` on each
 // through the test installation, and writes every figure as JSON.
 //
-//   qlharness --work DIR --out results.json [--only a,b] [--no-speed]
+//   qlharness --work DIR --out results.json [--scenes a,b] [--no-speed]
+//             [--mode default|fast|thorough] [--arg OPTION]...
 //   qlharness --preview SCENE FRAME out.png     (one composed frame, for a look)
+//   qlharness --strip out.png                   (one face in every hiding style)
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <set>
@@ -55,8 +58,26 @@ std::string tail(const fs::path& log, size_t n) {
     return out;
 }
 
+// Seconds of the search pass, from the last progress line the program wrote
+// ("finding faces: ... (N/N frames, F fps"), or -1 when there is none.
+double search_seconds(const fs::path& log) {
+    std::ifstream in(log);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.rfind("finding faces:");
+    if (at == std::string::npos) return -1.0;
+    long long i = 0, n = 0;
+    double fps = 0.0;
+    const size_t open = text.find('(', at);
+    if (open == std::string::npos ||
+        std::sscanf(text.c_str() + open, "(%lld/%lld frames, %lf fps", &i, &n, &fps) != 3 ||
+        fps <= 0.0)
+        return -1.0;
+    return i / fps;
+}
+
 json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& work,
-               const fs::path& program, qlcore::Models& models, bool speed) {
+               const fs::path& program, qlcore::Models& models, bool speed,
+               const std::vector<std::string>& extra) {
     const fs::path dir = work / s.name;
     fs::remove_all(dir);
     fs::create_directories(dir / "home" / "people");
@@ -80,8 +101,8 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     write_job(dir / "job", clip, out_dir, keep, "prores");
     const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
                                           "OPENCV_LOG_LEVEL=ERROR"};
-    const std::vector<std::string> argv = {program.string(), "process", "--job",
-                                           (dir / "job").string()};
+    std::vector<std::string> argv = {program.string(), "process", "--job", (dir / "job").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
     const Measured m = run_measured(argv, env, dir / "process.log");
     say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
 
@@ -94,6 +115,9 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     r["process"] = json::object({{"status", m.status},
                                  {"seconds", qlcore::round_places(m.seconds, 2)},
                                  {"peak_kib_program", m.self_kib}});
+    const double search_s = search_seconds(dir / "process.log");
+    r["process"]["search_seconds"] =
+        search_s < 0 ? json(nullptr) : json(qlcore::round_places(search_s, 2));
     if (m.status != 0) {
         r["error"] = tail(dir / "process.log", 8);
         return r;
@@ -119,13 +143,18 @@ int preview(const std::string& name, int f, const std::string& out) {
     std::vector<Scene> all = quality_scenes();
     for (Scene& s : speed_scenes())
         all.push_back(s);
+    for (Scene& s : hard_scenes())
+        all.push_back(s);
     for (const Scene& s : all) {
         if (s.name != name) continue;
         std::vector<Truth> truth;
         cv::Mat frame = compose(s, sprites, make_canvas(s), f, truth);
         for (const Truth& t : truth) {
             cv::rectangle(frame, cv::Rect(t.box),
-                          t.kept ? cv::Scalar(0, 255, 0) : cv::Scalar(0, 0, 255), 2);
+                          t.lure   ? cv::Scalar(255, 0, 0)
+                          : t.kept ? cv::Scalar(0, 255, 0)
+                                   : cv::Scalar(0, 0, 255),
+                          2);
             std::printf("actor %d kept %d box %.1f %.1f %.1f %.1f visible %.2f\n", t.actor, t.kept,
                         t.box.x, t.box.y, t.box.width, t.box.height, t.visible);
         }
@@ -136,37 +165,74 @@ int preview(const std::string& name, int f, const std::string& out) {
     return 2;
 }
 
+int strip(const std::string& out) {
+    const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
+    return cv::imwrite(out, style_strip(sprites, 0, 96)) ? 0 : 1;
+}
+
+const char* USAGE =
+    "usage: qlharness --work DIR --out FILE [--scenes a,b] [--no-speed]\n"
+    "                 [--mode default|fast|thorough] [--arg OPTION]...\n"
+    "       qlharness --strip out.png\n"
+    "  --scenes: scene names or the groups existing, hard, speed, strength, all\n"
+    "  --arg: passed on to `qlcore process` (repeat for more)\n";
+
+// Scene names of the named groups; other names stand for themselves.
+std::set<std::string> expand(const std::set<std::string>& list) {
+    std::set<std::string> out;
+    const auto add = [&](const std::vector<Scene>& scenes) {
+        for (const Scene& s : scenes)
+            out.insert(s.name);
+    };
+    for (const std::string& item : list) {
+        if (item == "existing" || item == "all") add(quality_scenes());
+        if (item == "hard" || item == "all") add(hard_scenes());
+        if (item == "speed" || item == "all") add(speed_scenes());
+        if (item == "all" || (item != "existing" && item != "hard" && item != "speed"))
+            out.insert(item == "all" ? "strength" : item);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     fs::path work, out;
     std::set<std::string> only;
     bool speed = true;
+    std::string mode = "default";
+    std::vector<std::string> extra;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--preview" && i + 3 < argc)
             return preview(argv[i + 1], std::stoi(argv[i + 2]), argv[i + 3]);
+        if (a == "--strip" && i + 1 < argc) return strip(argv[i + 1]);
         if (a == "--work" && i + 1 < argc)
             work = argv[++i];
         else if (a == "--out" && i + 1 < argc)
             out = argv[++i];
         else if (a == "--no-speed")
             speed = false;
-        else if (a == "--only" && i + 1 < argc) {
+        else if (a == "--mode" && i + 1 < argc) {
+            mode = argv[++i];
+            if (mode != "default") extra.push_back("--" + mode);
+        } else if (a == "--arg" && i + 1 < argc)
+            extra.push_back(argv[++i]);
+        else if ((a == "--only" || a == "--scenes") && i + 1 < argc) {
             std::stringstream list(argv[++i]);
             std::string item;
             while (std::getline(list, item, ','))
                 only.insert(item);
         } else {
-            std::fprintf(stderr,
-                         "usage: qlharness --work DIR --out FILE [--only a,b] [--no-speed]\n");
+            std::fputs(USAGE, stderr);
             return 2;
         }
     }
     if (work.empty() || out.empty()) {
-        std::fprintf(stderr, "usage: qlharness --work DIR --out FILE [--only a,b] [--no-speed]\n");
+        std::fputs(USAGE, stderr);
         return 2;
     }
+    only = expand(only);
     try {
         fs::create_directories(work);
         const fs::path program = qltest::test_install_program();
@@ -177,6 +243,8 @@ int main(int argc, char** argv) {
         std::vector<Scene> all = quality_scenes();
         for (Scene& s : speed_scenes())
             all.push_back(s);
+        for (Scene& s : hard_scenes())
+            all.push_back(s);
         json scenes = json::array();
         const double t0 = now();
         for (const Scene& s : all) {
@@ -184,15 +252,16 @@ int main(int argc, char** argv) {
             say("scene " + s.name + " (" + std::to_string(s.w) + "x" + std::to_string(s.h) + ", " +
                 std::to_string(s.frames) + " frames)");
             scenes.push_back(
-                run_scene(s, sprites, work, program, models, speed && SPEED.count(s.name)));
+                run_scene(s, sprites, work, program, models, speed && SPEED.count(s.name), extra));
             // Written after every scene, so a long run can be looked at early.
-            json doc = json::object(
-                {{"scenes", scenes}, {"seconds", qlcore::round_places(now() - t0, 1)}});
+            json doc = json::object({{"scenes", scenes},
+                                     {"mode", mode},
+                                     {"seconds", qlcore::round_places(now() - t0, 1)}});
             qlcore::write_file_atomic(out, qlcore::dump_indented(doc));
         }
         if (only.empty() || only.count("strength")) {
-            say("mosaic strength");
-            json doc = json::object({{"scenes", scenes}});
+            say("mosaic and hiding style strength");
+            json doc = json::object({{"scenes", scenes}, {"mode", mode}});
             doc["mosaic_strength"] = mosaic_strength(sprites, models);
             doc["seconds"] = qlcore::round_places(now() - t0, 1);
             qlcore::write_file_atomic(out, qlcore::dump_indented(doc));

@@ -32,6 +32,13 @@ constexpr double PIXELATED_DIFF = 1.6;
 constexpr double COVERED = 0.5;
 // A face is on screen when this share of its box is in the frame and seen.
 constexpr double ON_SCREEN = 0.5;
+// A face-frame is exposed when less than this share of the face's visible box
+// is pixelated; faces with less than SCORED of their box in view are left
+// out (a sliver at the edge is no face to recognise).
+constexpr double EXPOSED = 0.9;
+constexpr double SCORED = 0.25;
+// A lure counts as mosaicked in a frame when this share of it is pixelated.
+constexpr double LURE_HIT = 0.25;
 
 // Frames as 8-bit grey pictures, every decoded frame once.
 class GrayReader : public qlcore::Pipe {
@@ -91,11 +98,14 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
             p.track.checks.push_back(c.get<double>());
         for (const json& r : j.at("r"))
             p.track.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
-        if (auto why = qlcore::ignored(p.track, long_side))
-            p.state =
-                *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
+        // The report lists the tracks the program showed or hid, whatever
+        // mode judged them; the rest were ignored.
+        if (kept.count(p.track.id))
+            p.state = kept[p.track.id] ? "keep" : "mosaic";
+        else if (auto why = qlcore::ignored(p.track, long_side))
+            p.state = *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
         else
-            p.state = kept.count(p.track.id) && kept[p.track.id] ? "keep" : "mosaic";
+            p.state = "ignored";
         out.push_back(std::move(p));
     }
     return out;
@@ -176,6 +186,9 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     std::map<int, std::vector<int>> detected;               // actor -> frames found in source
     json leaks = json::array();
     std::vector<int> kept_lost;  // frames where a kept face no longer shows as a face
+    int scored = 0, exposed = 0, lure_frames = 0, lure_hit = 0;
+    std::map<std::string, int> exposed_by_face;
+    std::map<int, std::pair<int, int>> on_face;  // program track -> (detections on a face, all)
     cv::Mat frame, a, b, diff, mask, owner;
     std::vector<Truth> truth;
     int f = 0;
@@ -204,10 +217,26 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
             out_plan_diff.push_back(cv::mean(avg, ~planned)[0]);
         }
 
+        for (const Detection& d : found[f]) {
+            bool hit = false;
+            for (const Truth& t : truth)
+                hit = hit || (!t.lure && face_at(d.box, t.box));
+            on_face[d.track].first += hit;
+            ++on_face[d.track].second;
+        }
+
         cv::Mat faces = cv::Mat::zeros(s.h, s.w, CV_8U);
         for (const Truth& t : truth) {
             const cv::Rect r = cv::Rect(t.box) & whole;
             if (r.empty()) continue;
+            if (t.lure) {
+                const cv::Mat vis = owner(r) == t.actor;
+                const int n_vis = cv::countNonZero(vis);
+                if (n_vis == 0) continue;
+                ++lure_frames;
+                if (cv::countNonZero(mask(r) & vis) >= LURE_HIT * n_vis) ++lure_hit;
+                continue;
+            }
             faces(r).setTo(255);
             const Detection* src = _find(found[f], t.box);
             const Detection* out = _find(now, t.box);
@@ -231,6 +260,13 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
             if (n_vis > 0) {
                 cov = cv::countNonZero(mask(r) & vis) / double(n_vis);
                 pcov = cv::countNonZero(planned(r) & vis) / double(n_vis);
+            }
+            if (t.visible >= SCORED && n_vis > 0) {
+                ++scored;
+                if (cov < EXPOSED) {
+                    ++exposed;
+                    ++exposed_by_face[sprites.at(s.actors[t.actor].sprite).photo];
+                }
             }
             if (t.visible >= ON_SCREEN) {
                 coverage.push_back(cov);
@@ -269,11 +305,14 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     for (const auto& [actor, list] : detected)
         for (size_t i = 1; i < list.size(); ++i)
             longest_gap = std::max(longest_gap, list[i] - list[i - 1] - 1);
-    int n_mosaic = 0, n_kept = 0, n_ignored = 0;
+    int n_mosaic = 0, n_kept = 0, n_ignored = 0, n_false = 0;
     for (const ProgramTrack& p : tracks) {
-        if (p.state == "mosaic")
+        if (p.state == "mosaic") {
             ++n_mosaic;
-        else if (p.state == "keep")
+            // Mostly off every face: a mosaic on something else.
+            const auto [hits, all] = on_face[p.track.id];
+            if (2 * hits < all) ++n_false;
+        } else if (p.state == "keep")
             ++n_kept;
         else
             ++n_ignored;
@@ -307,6 +346,12 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     r["tracks"] = json::object({{"mosaic", n_mosaic}, {"keep", n_kept}, {"ignored", n_ignored}});
     r["diff_in_plan"] = _round(_mean(in_plan_diff), 2);
     r["diff_outside_plan"] = _round(_mean(out_plan_diff), 2);
+    r["scored_face_frames"] = scored;
+    r["exposed_face_frames"] = exposed;
+    r["exposed_by_face"] = exposed_by_face;
+    r["false_mosaic_tracks"] = n_false;
+    r["lure_frames"] = lure_frames;
+    r["lure_mosaic_frames"] = lure_hit;
     r["leaks"] = std::move(leaks);
     return r;
 }

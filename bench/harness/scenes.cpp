@@ -115,6 +115,65 @@ void _blend(cv::Mat* dst, const cv::Mat& src, const cv::Mat& alpha, int x, int y
     }
 }
 
+// Spoils a placed face as its look asks. `centre` is the face centre in
+// sprite pixels; `img` is left out when only the ground truth is wanted, but
+// the alpha changes the same way either way.
+void _spoil(const Look& l, double width, cv::Point2f centre, cv::Mat* img, cv::Mat& alpha) {
+    if (l.tilt != 0.0) {
+        const cv::Mat m = cv::getRotationMatrix2D(centre, l.tilt, 1.0);
+        cv::warpAffine(alpha, alpha, m, alpha.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+        if (img) cv::warpAffine(*img, *img, m, img->size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    }
+    const int len = static_cast<int>(std::lround(l.motion * width));
+    if (len > 1) {
+        const cv::Mat k = cv::Mat::ones(1, len, CV_32F) / len;
+        cv::filter2D(alpha, alpha, -1, k, {-1, -1}, 0, cv::BORDER_CONSTANT);
+        if (img) cv::filter2D(*img, *img, -1, k, {-1, -1}, 0, cv::BORDER_REPLICATE);
+    }
+    if (!img) return;
+    if (l.gain != 1.0 || l.contrast != 1.0) {
+        const cv::Scalar mean = cv::mean(*img, alpha > 0.5f);
+        cv::Mat f;
+        img->convertTo(f, CV_32FC3);
+        f = ((f - mean) * l.contrast + mean) * l.gain;
+        f.convertTo(*img, CV_8UC3);
+    }
+    if (l.defocus > 0.0) cv::GaussianBlur(*img, *img, {0, 0}, l.defocus * width);
+}
+
+// An open hand `w` pixels across the palm, centred in its picture: palm,
+// four fingers and a thumb, shaded and soft-edged.
+void _hand(double w, const cv::Scalar& bgr, cv::Mat* img, cv::Mat& alpha) {
+    const int W = std::max(8, static_cast<int>(2 * w)), H = std::max(8, static_cast<int>(2.4 * w));
+    cv::Mat mask = cv::Mat::zeros(H, W, CV_8U);
+    const auto at = [&](double x, double y) {
+        return cv::Point(static_cast<int>(W / 2 + x * w), static_cast<int>(H / 2 + y * w));
+    };
+    const auto size = [&](double a, double b) {
+        return cv::Size(std::max(1, static_cast<int>(a * w)), std::max(1, static_cast<int>(b * w)));
+    };
+    cv::ellipse(mask, at(0, 0.25), size(0.5, 0.55), 0, 0, 360, 255, cv::FILLED, cv::LINE_AA);
+    const double fx[4] = {-0.36, -0.12, 0.12, 0.35}, fl[4] = {0.34, 0.42, 0.40, 0.30};
+    for (int i = 0; i < 4; ++i)
+        cv::ellipse(mask, at(fx[i], -0.25 - fl[i]), size(0.1, fl[i]), 4.0 * (i - 1.5), 0, 360, 255,
+                    cv::FILLED, cv::LINE_AA);
+    cv::ellipse(mask, at(-0.58, 0.2), size(0.12, 0.32), -40, 0, 360, 255, cv::FILLED, cv::LINE_AA);
+    mask.convertTo(alpha, CV_32F, 1.0 / 255);
+    const int k = std::max(3, static_cast<int>(w / 8)) | 1;
+    cv::GaussianBlur(alpha, alpha, {k, k}, 0);
+    if (!img) return;
+    // Lit from the upper left, darker towards the wrist.
+    img->create(H, W, CV_8UC3);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const double shade = 1.1 - 0.3 * (double(y) / H) - 0.15 * (double(x) / W);
+            img->at<cv::Vec3b>(y, x) = cv::Vec3b(cv::saturate_cast<uchar>(bgr[0] * shade),
+                                                 cv::saturate_cast<uchar>(bgr[1] * shade),
+                                                 cv::saturate_cast<uchar>(bgr[2] * shade));
+        }
+    cv::GaussianBlur(*img, *img, {0, 0}, std::max(0.5, 0.03 * w));
+}
+
 Scene _moving(const std::string& name, double k, int frames, bool deep) {
     Scene s;
     s.name = name;
@@ -196,6 +255,19 @@ void _place(const Scene& s, const std::vector<Sprite>& sprites, int f, std::vect
     own.create(s.h, s.w, CV_8S);
     own.setTo(cv::Scalar(-1));
     truth.clear();
+    for (size_t i = 0; i < s.lures.size(); ++i) {
+        const Lure& l = s.lures[i];
+        const auto key = _at(Actor{0, false, l.keys}, f);
+        if (!key) continue;
+        cv::Mat img, alpha;
+        _hand(key->width, l.bgr, frame ? &img : nullptr, alpha);
+        const int x = static_cast<int>(std::lround(key->cx - alpha.cols / 2.0));
+        const int y = static_cast<int>(std::lround(key->cy - alpha.rows / 2.0));
+        const int id = LURE_ID + static_cast<int>(i);
+        _blend(frame, img, alpha, x, y, own, id);
+        const cv::Rect r = cv::boundingRect(alpha > 0.5f);
+        truth.push_back({id, false, cv::Rect2d(x + r.x, y + r.y, r.width, r.height), 0.0, true});
+    }
     for (size_t i = 0; i < s.actors.size(); ++i) {
         const Actor& a = s.actors[i];
         const auto key = _at(a, f);
@@ -213,6 +285,9 @@ void _place(const Scene& s, const std::vector<Sprite>& sprites, int f, std::vect
             cv::resize(sp.bgr, img, {nw, nh}, 0, 0,
                        scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
         cv::resize(sp.alpha, alpha, {nw, nh}, 0, 0, cv::INTER_LINEAR);
+        const cv::Point2f centre(static_cast<float>(sx * (sp.face.x + sp.face.width / 2)),
+                                 static_cast<float>(sy * (sp.face.y + sp.face.height / 2)));
+        _spoil(a.look, key->width, centre, frame ? &img : nullptr, alpha);
         _blend(frame, img, alpha, x, y, own, static_cast<int>(i));
         truth.push_back({static_cast<int>(i), a.kept,
                          cv::Rect2d(x + sx * sp.face.x, y + sy * sp.face.y, sx * sp.face.width,
@@ -367,6 +442,113 @@ std::vector<Scene> speed_scenes() {
     Scene uhd8 = _moving("uhd8", 3.0, 50, false);
     uhd8.what = "two faces moving and changing size, 3840x2160 8-bit";
     return {fhd, uhd8};
+}
+
+std::vector<Scene> hard_scenes() {
+    std::vector<Scene> list;
+
+    // An audience in poor light: dark, flat faces of 45-60 px at 640x360.
+    Scene dim;
+    dim.name = "dim";
+    dim.what = "four dark, low-contrast faces 45-60 px wide, two out of focus, 640x360";
+    dim.w = 640;
+    dim.h = 360;
+    dim.frames = 75;
+    dim.actors = {
+        {0, false, {{0, 110, 110, 60}, {74, 150, 120, 60}}, {0.25, 0.35}},
+        {1, false, {{0, 300, 230, 50}, {74, 270, 220, 52}}, {0.18, 0.3}},
+        {4, false, {{0, 520, 130, 45}, {74, 500, 150, 45}}, {0.22, 0.3, 0.05}},
+        {3, false, {{0, 420, 280, 55}, {74, 440, 270, 55}}, {0.15, 0.3, 0.04}},
+    };
+    dim.seed = 21;
+    list.push_back(dim);
+
+    Scene bl;
+    bl.name = "blur";
+    bl.what = "two strongly defocused and two motion-blurred faces, 90-110 px";
+    bl.frames = 60;
+    bl.actors = {
+        {0, false, {{0, 250, 220, 110}, {59, 300, 230, 110}}, {1, 1, 0.09}},
+        {1, false, {{0, 900, 200, 100}, {59, 860, 220, 100}}, {1, 1, 0.14}},
+        {2, false, {{0, 180, 520, 100}, {59, 520, 520, 100}}, {1, 1, 0, 0.5}},
+        {3, false, {{0, 1150, 520, 90}, {59, 760, 500, 90}}, {1, 1, 0, 0.8}},
+    };
+    bl.seed = 22;
+    list.push_back(bl);
+
+    Scene ti;
+    ti.name = "tiny";
+    ti.what = "six faces 12-25 px wide, 640x360";
+    ti.w = 640;
+    ti.h = 360;
+    ti.frames = 60;
+    const double tw[6] = {12, 14, 17, 20, 22, 25};
+    for (int i = 0; i < 6; ++i) {
+        const double x = 110 + 210 * (i % 3), y = 110 + 140 * (i / 3);
+        ti.actors.push_back(
+            {i, false, {{0, x, y, tw[i]}, {59, x + (i % 2 ? 20.0 : -20.0), y + 8, tw[i]}}});
+    }
+    ti.seed = 23;
+    list.push_back(ti);
+
+    // Expensive to search and to render: a few frames only.
+    Scene tu;
+    tu.name = "tiny_uhd";
+    tu.what = "six faces 20-40 px wide, 3840x2160";
+    tu.w = 3840;
+    tu.h = 2160;
+    tu.frames = 16;
+    const double uw[6] = {20, 24, 28, 32, 36, 40};
+    for (int i = 0; i < 6; ++i) {
+        const double x = 640 + 1280 * (i % 3), y = 700 + 800 * (i / 3);
+        tu.actors.push_back({i, false, {{0, x, y, uw[i]}, {15, x + 30, y + 10, uw[i]}}});
+    }
+    tu.seed = 24;
+    list.push_back(tu);
+
+    // Each face slides from about a third to about two thirds in the frame.
+    Scene ed;
+    ed.name = "edges";
+    ed.what = "four faces cut by the left, right, top and bottom edges";
+    ed.frames = 80;
+    ed.actors = {
+        {0, false, {{0, -25, 250, 130}, {40, 20, 260, 130}, {79, -25, 250, 130}}},
+        {1, false, {{0, 1305, 470, 130}, {40, 1260, 460, 130}, {79, 1305, 470, 130}}},
+        {2, false, {{0, 640, -30, 120}, {40, 660, 15, 120}, {79, 640, -30, 120}}},
+        {3, false, {{0, 420, 745, 120}, {40, 430, 700, 120}, {79, 420, 745, 120}}},
+    };
+    ed.seed = 25;
+    list.push_back(ed);
+
+    Scene tl;
+    tl.name = "tilted";
+    tl.what = "six faces tilted 50, -65, 80, 95, -110 and 135 degrees, 100-120 px";
+    tl.frames = 60;
+    tl.actors = {
+        {0, false, {{0, 200, 200, 120}, {59, 240, 210, 120}}, {1, 1, 0, 0, 50}},
+        {1, false, {{0, 640, 200, 110}, {59, 610, 210, 110}}, {1, 1, 0, 0, -65}},
+        {2, false, {{0, 1080, 200, 100}, {59, 1100, 190, 100}}, {1, 1, 0, 0, 80}},
+        {3, false, {{0, 200, 530, 110}, {59, 240, 520, 110}}, {1, 1, 0, 0, 95}},
+        {4, false, {{0, 640, 530, 110}, {59, 660, 540, 110}}, {1, 1, 0, 0, -110}},
+        {5, false, {{0, 1080, 530, 100}, {59, 1050, 520, 100}}, {1, 1, 0, 0, 135}},
+    };
+    tl.seed = 26;
+    list.push_back(tl);
+
+    // Hands waved around a face: any mosaic on them is a false alarm.
+    Scene hd;
+    hd.name = "hands";
+    hd.what = "three skin-toned open hands (70-120 px) beside one face";
+    hd.frames = 60;
+    hd.actors = {{5, false, {{0, 640, 330, 110}, {59, 660, 340, 110}}}};
+    hd.lures = {
+        {{{0, 250, 300, 100}, {30, 330, 250, 100}, {59, 260, 320, 100}}, {110, 145, 200}},
+        {{{0, 1000, 260, 120}, {30, 1050, 330, 120}, {59, 980, 280, 120}}, {95, 125, 180}},
+        {{{0, 900, 580, 70}, {59, 1050, 560, 70}}, {130, 165, 215}},
+    };
+    hd.seed = 27;
+    list.push_back(hd);
+    return list;
 }
 
 }  // namespace bench

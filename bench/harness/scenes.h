@@ -30,12 +30,30 @@ struct Key {
     double cx, cy, width;
 };
 
+// How a face is spoiled for the hard scenes; the default draws it as it is.
+// Blur lengths are in face widths, so a look scales with the face.
+struct Look {
+    double gain = 1.0;      // brightness factor
+    double contrast = 1.0;  // contrast about the face's mean colour
+    double defocus = 0.0;   // Gaussian sigma
+    double motion = 0.0;    // length of a horizontal motion smear
+    double tilt = 0.0;      // in-plane rotation about the face centre, degrees
+};
+
 // A person in a scene. Between key frames the face moves linearly; before the
 // first and after the last key it is not in the picture.
 struct Actor {
     int sprite;
     bool kept = false;
     std::vector<Key> keys;
+    Look look = {};
+};
+
+// Something skin-toned and face-sized that is not a face: an open hand,
+// blurred. Key widths are the palm's width.
+struct Lure {
+    std::vector<Key> keys;
+    cv::Scalar bgr = {120, 150, 205};
 };
 
 // A calm panel in front of every face (a pillar the faces pass behind).
@@ -53,15 +71,20 @@ struct Scene {
     std::string rate = "25";
     std::vector<Actor> actors;  // later ones are drawn in front
     std::vector<Board> boards;
+    std::vector<Lure> lures;  // drawn behind the actors
     unsigned seed = 1;
 };
 
-// The ground truth of one face in one frame.
+// Owner ids of lures start here (actors use their index).
+inline constexpr int LURE_ID = 100;
+
+// The ground truth of one face (or lure) in one frame.
 struct Truth {
-    int actor;
+    int actor;  // actor index, or LURE_ID + lure index
     bool kept;
     cv::Rect2d box;  // the face box (may reach outside the frame)
     double visible;  // share of the box that is in the frame and not covered
+    bool lure = false;
 };
 
 // A calm background and a fixed fine grain laid over every frame. The grain
@@ -91,5 +114,8 @@ void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::pa
 // The scenes of the quality table and the speed clips.
 std::vector<Scene> quality_scenes();
 std::vector<Scene> speed_scenes();
+// Scenes that are hard for the default search: dim, blurred, tiny, cut by
+// the frame edges and tilted faces, and hands for false alarms.
+std::vector<Scene> hard_scenes();
 
 }  // namespace bench

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Writes BENCHMARKS.md from the harness's results and the machine's facts.
 
-    write_report.py RESULTS.json MACHINE.json OUT.md [EXTRA.txt ...]
+    write_report.py RESULTS.json MACHINE.json OUT.md [EXTRA.txt ...] [--compare OTHER.json]
 
 MACHINE.json holds what scripts/bench gathered (cpu, cores, date, commit,
 load averages); each EXTRA.txt is the printed output of one bench/*_bench
-program, quoted as it is.
+program, quoted as it is. OTHER.json is a harness run in another mode
+(`qlharness --mode thorough`), set beside this one in the exposure table.
 """
 
 import json
@@ -121,6 +122,53 @@ def quality_section(scenes):
     return out
 
 
+def exposure_section(scenes, other):
+    """Exposed face-frames and false mosaics per scene, in this run's mode and
+    (when given) another's."""
+    mode = other.get("mode", "other") if other else "thorough"
+    theirs = {s["scene"]: s for s in (other or {}).get("scenes", [])}
+    out = [
+        "## Exposed face-frames",
+        "",
+        "On every quality clip and on the clips made hard for the search (dim, blurred, tiny, cut by "
+        "the frame edges, tilted; hands for false alarms). A face-frame is **exposed** when less than "
+        "90 % of the visible part of a ground-truth face box is pixelated (same pixel measure as "
+        "above), over the face-frames in which at least a quarter of the box is on screen "
+        "(*scored*). *False mosaics*: mosaicked tracks whose detections are mostly on no face, and "
+        "frames in which at least a quarter of a hand is pixelated. *Search* is the search pass's "
+        "time from the program's own progress line; the ratio is the other mode's over the default's.",
+        "",
+        f"| clip | what | size | frames | scored face-frames | **exposed**, default | **exposed**, {mode} | "
+        f"false mosaics (tracks / hand frames), default | false mosaics, {mode} | search, default | "
+        f"search ratio, {mode} |",
+        "|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
+
+    def cells(s):
+        q = (s or {}).get("quality")
+        if not q or "exposed_face_frames" not in q:
+            return "", ""
+        hands = f"{q['lure_mosaic_frames']} of {q['lure_frames']}" if q["lure_frames"] else "—"
+        return f"**{q['exposed_face_frames']}**", f"{q['false_mosaic_tracks']} / {hands}"
+
+    for s in scenes:
+        q = s.get("quality")
+        if not q or "exposed_face_frames" not in q:
+            continue
+        mine, other_s = cells(s), cells(theirs.get(s["scene"]))
+        secs = s["process"].get("search_seconds")
+        ratio = ""
+        o = theirs.get(s["scene"])
+        if secs and o and o["process"].get("search_seconds"):
+            ratio = f"{o['process']['search_seconds'] / secs:.2f}"
+        out.append(
+            f"| {s['scene']} | {s['what']} | {s['size']} | {q['frames_measured']} | "
+            f"{q['scored_face_frames']} | {mine[0]} | {other_s[0]} | {mine[1]} | {other_s[1]} | "
+            f"{'' if secs is None else f'{secs:.1f} s'} | {ratio} |")
+    out.append("")
+    return out
+
+
 def strength_section(rows):
     if not rows:
         return []
@@ -142,7 +190,41 @@ def strength_section(rows):
         out.append(f"| {r['width']} px | {r['found_unpixelated']} / {n} | " +
                    " | ".join(f"{r['found_after'][c]} / {n}" for c in counts) + " |")
     out.append("")
-    return out
+    return out + styles_section(rows)
+
+
+def styles_section(rows):
+    if "found_after_style" not in rows[0]:
+        return []
+    styles = list(rows[0]["found_after_style"].keys())
+    figures = list(rows[0]["found_after_figures"].keys())
+
+    def table(keys, head):
+        lines = ["| face width | found before | " + " | ".join(head(k) for k in keys) + " |",
+                 "|---" * (2 + len(keys)) + "|"]
+        for r in rows:
+            n = r["faces"]
+            cells = {**r["found_after_style"], **r["found_after_figures"]}
+            lines.append(f"| {r['width']} px | {r['found_unpixelated']} / {n} | " +
+                         " | ".join(f"{cells[k]} / {n}" for k in keys) + " |")
+        return lines + [""]
+
+    return [
+        "## Hiding styles against the detector",
+        "",
+        "The same faces hidden with `hide_yuv` in each style, with the program's figures: "
+        "`mosaic` is the program's mosaic; `coarse`, `blur` and `solid` cover the head rectangle "
+        "(`cover_rect`: 1.6 × the box width, 1.9 × its height, centre raised by 0.2 box heights); "
+        "`coarse` has 3 blocks across the face width (rounded up to even pixels, never under 6), "
+        "`blur` a Gaussian of sigma 0.5 × the face width feathered over 4 pixels, `solid` the "
+        "region's mean on each plane. Each cell: faces still found / faces hidden.",
+        "",
+        "![One face in each style: mosaic, coarse, blur, solid](docs/styles.png)",
+        "",
+    ] + table(styles, lambda k: f"`{k}`") + [
+        "The other figures the styles' defaults were chosen among (everything else as above):",
+        "",
+    ] + table(figures, lambda k: k)
 
 
 def speed_section(scenes):
@@ -198,9 +280,15 @@ def clean_bench_output(text):
 
 
 def main():
-    results = json.load(open(sys.argv[1]))
-    machine = json.load(open(sys.argv[2]))
-    extras = sys.argv[4:]
+    args = sys.argv[1:]
+    other = None
+    if "--compare" in args:
+        i = args.index("--compare")
+        other = json.load(open(args[i + 1]))
+        del args[i:i + 2]
+    results = json.load(open(args[0]))
+    machine = json.load(open(args[1]))
+    extras = args[3:]
     scenes = results["scenes"]
     out = [
         "# Benchmarks",
@@ -218,6 +306,7 @@ def main():
         "",
     ]
     out += quality_section(scenes)
+    out += exposure_section(scenes, other)
     out += strength_section(results.get("mosaic_strength", []))
     out += speed_section(scenes)
     if extras:
@@ -226,7 +315,7 @@ def main():
             name = os.path.basename(path).rsplit(".", 1)[0]
             text = clean_bench_output(open(path, encoding="utf-8", errors="replace").read())
             out += [f"### {name}", "", "```", text, "```", ""]
-    with open(sys.argv[3], "w", encoding="utf-8") as f:
+    with open(args[2], "w", encoding="utf-8") as f:
         f.write("\n".join(out).rstrip() + "\n")
 
 

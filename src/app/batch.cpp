@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "app/batch.h"
+#include "app/clip_task.h"
 #include "app/commands.h"
 #include "app/folders.h"
 #include "app/job.h"
@@ -30,6 +31,8 @@ int cmd_process(const CliArgs& args) {
     const Folders& dirs = folders();
     Models models(dirs.det_model, dirs.rec_model);
     Gallery gallery = build_gallery(models, dirs.people_dir, plan.keep);
+    if (args.clip)
+        return process_clip_task(plan, models, gallery, *args.clip, dirs.home_dir);
 
     std::vector<std::string> lines;
     std::vector<std::string> failures;
@@ -49,13 +52,7 @@ int cmd_process(const CliArgs& args) {
         }
         // Only std::exception: a fatal stop or an interrupt ends the whole run.
         try {
-            std::optional<fs::path> out_dir;
-            if (!folder.empty())
-                out_dir = fs::path(folder);
-            else if (plan.out_dir)
-                out_dir = fs::path(*plan.out_dir);
-            json report = process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning,
-                                       dirs.home_dir);
+            json report = process_entry(plan, models, gallery, clip, folder, dirs.home_dir);
             std::vector<std::string> all = lines;
             for (auto& l : result_lines(report))
                 all.push_back(std::move(l));

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "app/clip_task.h"
 #include "app/commands.h"
 #include "qlcore_version.h"
 
@@ -42,6 +43,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
         ->capture_default_str();
     process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
     process->add_option("files", a.files);
+    process->add_option("--clip", a.clip, "process only this clip of the job (1-based)");
 
     CLI::App* enroll = app.add_subcommand("enroll", "collect face photos of a person from a clip");
     enroll->add_option("name", a.name)->required();
@@ -81,6 +83,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
     }
 
     if (process->parsed()) {
+        if (auto msg = clip_option_error(a))
+            return {std::nullopt, _usage_error(app, process, *msg)};
         a.cmd = "process";
         a.fn = cmd_process;
     } else if (enroll->parsed()) {

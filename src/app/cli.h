@@ -21,6 +21,7 @@ struct CliArgs {
     std::string codec = "prores";
     bool fast = false;
     std::vector<std::string> files;
+    std::optional<long long> clip;  // --clip: one clip of the job, 1-based
     // enroll
     std::string name;
     std::string from_video;

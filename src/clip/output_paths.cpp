@@ -18,7 +18,9 @@ bool _writable_folder(const fs::path& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) return false;
-    fs::path probe = dir / ".write-test";
+    // Private to this process: clips processed at once on several machines
+    // often share their output folder.
+    fs::path probe = sibling_temp_path(dir / ".write-test", "");
     {
         std::ofstream f(probe, std::ios::binary | std::ios::trunc);
         if (!f) return false;

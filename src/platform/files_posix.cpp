@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -59,21 +61,30 @@ std::string read_file(const fs::path& p) {
 }
 
 fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
+    // Writers on other machines may share the folder and the process id, so
+    // the tag also holds a random part drawn once per process.
+    static const uint64_t salt = [] {
+        std::random_device rd;
+        return (static_cast<uint64_t>(rd()) << 32) ^ rd();
+    }();
     static std::atomic<unsigned> counter{0};
+    char tag[40];
+    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(salt));
     fs::path dir = p.parent_path();
     // Appended, not "." + name: g++ 12 at -O3 warns falsely (-Wrestrict) on that.
     std::string name(1, '.');
     name += p.filename().string();
-    name += suffix + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    name += suffix + "." + std::to_string(::getpid()) + "-" + tag + "-" + std::to_string(counter++);
     return dir.empty() ? fs::path(name) : dir / name;
 }
 
 void write_file_atomic(const fs::path& p, const std::string& data) {
     fs::path tmp = sibling_temp_path(p, ".part");
-    ScopedRemove guard(tmp);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // O_EXCL: never write into a file someone else is writing.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
+    ScopedRemove guard(tmp);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t w = ::write(fd, data.data() + done, data.size() - done);
