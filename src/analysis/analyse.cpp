@@ -104,6 +104,7 @@ SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize si
     res.tracks.assign(std::make_move_iterator(tracker.tracks.begin()),
                       std::make_move_iterator(tracker.tracks.end()));
     res.n_frames = k > 0 ? n : 0;
+    res.n_read = k > 0 ? fi + 1 : 0;
     return res;
 }
 

@@ -49,6 +49,19 @@ std::string _decoder_error(const std::string& text) {
     return line;
 }
 
+// The packets the demuxer finds in the first video stream, or -1 when
+// ffprobe cannot say. A file cut short holds fewer than its index lists;
+// a healthy one whose decoder drops a frame holds them all.
+int64_t _packets_present(const std::string& path) {
+    const auto ffprobe = ffprobe_bin();
+    if (!ffprobe) return -1;
+    RunResult r = run_capture({*ffprobe, "-v", "error", "-select_streams", "v:0", "-count_packets",
+                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
+                               media_path(path)});
+    auto n = r.status == 0 ? parse_int(trim(r.out)) : std::nullopt;
+    return n ? *n : -1;
+}
+
 fs::path _beside(const fs::path& out, const std::string& suffix) {
     return out.parent_path() / (out.stem().string() + suffix);
 }
@@ -56,8 +69,8 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 }  // namespace
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
-                    const MosaicPlan& plan, int64_t n_frames, FrameSize size,
-                    const ClipInfo& info) {
+                    const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
+                    int64_t n_read) {
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
     const int W = size.w, H = size.h;
@@ -93,12 +106,19 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
         throw MediaError(std::string("encoder stopped: ") + ::strsignal(rc - 128));
     if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
     // A decoder that complained and stopped short of the frames the search
-    // counted read a damaged file: a shorter video would pass for finished.
+    // read met a damaged file: a shorter video would pass for finished. The
+    // container's count is no measure: a healthy file may overstate it.
     // Not a MediaError, as no other encoder would do better.
     const std::string& damage = reader.errors();
-    if (!damage.empty() && fi < n_frames)
+    int64_t expected = n_read < 0 ? n_frames : n_read;
+    // Short of the container's count too: only missing data is damage.
+    if (!damage.empty() && fi >= expected && fi < info.frames) {
+        const int64_t present = _packets_present(path);
+        if (present >= 0 && present < info.frames) expected = info.frames;
+    }
+    if (!damage.empty() && fi < expected)
         throw std::runtime_error("the video breaks off after frame " + std::to_string(fi) + " of " +
-                                 std::to_string(n_frames) + ": " + _decoder_error(damage));
+                                 std::to_string(expected) + ": " + _decoder_error(damage));
     if (!damage.empty()) std::cerr << damage << std::flush;
     progress("writing", fi, n_frames, t0);
     log("");
@@ -106,13 +126,14 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec) {
-    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, size));
+            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
+            int64_t n_read) {
+    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, size), n_read);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates) {
+            const std::vector<Args>& candidates, int64_t n_read) {
     const std::string ff = ffmpeg_bin();
     const fs::path outp(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
@@ -122,7 +143,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info);
+            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read);
             last_err.reset();
             break;
         } catch (const MediaError& e) {

@@ -90,6 +90,7 @@ TEST_F(AnalyseClip, OneFaceBecomesOneTrackWithRationedSamples) {
 
     SearchResult r = search(clip, info, size, gallery, {7, 3}, Tuning{});
     EXPECT_EQ(r.n_frames, 20);
+    EXPECT_EQ(r.n_read, 20);
     ASSERT_EQ(r.tracks.size(), 1u);
     const Track& t = r.tracks[0];
     ASSERT_EQ(t.frames.size(), 20u);
@@ -114,10 +115,18 @@ TEST_F(AnalyseClip, OneFaceBecomesOneTrackWithRationedSamples) {
     fast.det_every = 2;
     r = search(clip, ClipInfo{}, size, cv::Mat(0, 128, CV_32F), {}, fast);
     EXPECT_EQ(r.n_frames, 19);
+    EXPECT_EQ(r.n_read, 19);
     ASSERT_EQ(r.tracks.size(), 1u);
     EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 2, 4, 6, 8, 10, 12, 14, 16, 18}));
     EXPECT_TRUE(r.tracks[0].samples.empty());
     EXPECT_EQ(r.tracks[0].n_rec, 0);
+
+    // A container that counts more frames than the clip holds: n_frames
+    // follows it, n_read what was there.
+    info.frames = 23;
+    r = search(clip, info, size, cv::Mat(0, 128, CV_32F), {}, fast);
+    EXPECT_EQ(r.n_frames, 23);
+    EXPECT_EQ(r.n_read, 19);
 }
 
 TEST_F(AnalyseClip, AFileWithoutPicturesGivesNoFrames) {
@@ -129,6 +138,7 @@ TEST_F(AnalyseClip, AFileWithoutPicturesGivesNoFrames) {
     info.frames = 0;
     SearchResult r = search(sound, info, {320, 240}, cv::Mat(0, 128, CV_32F), {}, Tuning{});
     EXPECT_EQ(r.n_frames, 0);
+    EXPECT_EQ(r.n_read, 0);
     EXPECT_TRUE(r.tracks.empty());
     EXPECT_NE(said_.find("(1/1 frames"), std::string::npos) << said_;
 }
