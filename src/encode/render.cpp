@@ -62,6 +62,31 @@ int64_t _packets_present(const std::string& path) {
     return n ? *n : -1;
 }
 
+// The size the encoders are given: 4:2:0 and 4:2:2 encoders refuse odd
+// sizes, and the mosaic's even-aligned rectangles never reach an odd last
+// column or row, which is dropped.
+FrameSize _even_size(FrameSize size) {
+    return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
+}
+
+// `frame` without its odd last column and row, copied into `even` (whose
+// buffer is reused); `frame` itself when its size is even already.
+YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
+    const int W = size.w, H = size.h;
+    if (frame.y.cols == W && frame.y.rows == H) return frame;
+    if (even.buffer.empty()) {
+        const int ysz = W * H, csz = (W / 2) * (H / 2);
+        even.buffer.create(1, ysz + 2 * csz, frame.buffer.type());
+        even.y = even.buffer.colRange(0, ysz).reshape(1, H);
+        even.u = even.buffer.colRange(ysz, ysz + csz).reshape(1, H / 2);
+        even.v = even.buffer.colRange(ysz + csz, ysz + 2 * csz).reshape(1, H / 2);
+    }
+    frame.y(cv::Rect(0, 0, W, H)).copyTo(even.y);
+    frame.u(cv::Rect(0, 0, W / 2, H / 2)).copyTo(even.u);
+    frame.v(cv::Rect(0, 0, W / 2, H / 2)).copyTo(even.v);
+    return even;
+}
+
 fs::path _beside(const fs::path& out, const std::string& suffix) {
     return out.parent_path() / (out.stem().string() + suffix);
 }
@@ -73,7 +98,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
                     int64_t n_read) {
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
-    const int W = size.w, H = size.h;
+    const FrameSize even = _even_size(size);
+    const int W = even.w, H = even.h;
 
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
@@ -83,11 +109,12 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
     int64_t fi = 0;
     const double t0 = now_seconds();
-    YuvFrame frame;
+    YuvFrame decoded, cropped;
     // An error escaping this loop leaves both children to their owners'
     // destructors, which kill and reap them.
-    while (reader.read(frame)) {
+    while (reader.read(decoded)) {
         check_interrupted();
+        YuvFrame& frame = _even_frame(decoded, even, cropped);
         if (auto it = plan.find(fi); it != plan.end())
             for (const BoxF& box : it->second)
                 mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
@@ -128,7 +155,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
             int64_t n_read) {
-    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, size), n_read);
+    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, _even_size(size)),
+           n_read);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
@@ -139,6 +167,11 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
     // Removed on every way out, errors of any kind included.
     ScopedRemove video_guard(tmp_video);
+    const FrameSize even = _even_size(size);
+    if (even.w != size.w || even.h != size.h)
+        log("  \u26a0 odd frame size " + std::to_string(size.w) + "\u00d7" +
+            std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +
+            std::to_string(even.h));
 
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {

@@ -244,3 +244,37 @@ TEST(Render, ADroppedLastFrameIsNoBreakOffButACutSourceIs) {
         EXPECT_FALSE(fs::exists(dir / "cut_mosaic.mov"));
     }
 }
+
+// Every codec refuses odd sizes: the output drops the odd last column and
+// row (which the mosaic cannot reach either) and says so.
+TEST(Render, OddFrameSizesAreEncodedAtTheEvenSizeBelow) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.width = 161;
+    spec.height = 121;
+    spec.frames = 5;
+    spec.source = "testsrc";   // testsrc2 rounds sizes to even
+    spec.pix_fmt = "yuv444p";  // 4:2:0 sources cannot have odd sizes
+    const fs::path src = qltest::make_clip(dir / "odd.mov", spec);
+    const ClipInfo info = probe(src.string());
+    const FrameSize size = frame_size(src.string());
+    ASSERT_EQ(size.w, 161);
+    for (const std::string codec : {"prores", "h264", "hevc"}) {
+        const fs::path out = dir / (codec + "_mosaic.mov");
+        testing::internal::CaptureStdout();
+        try {
+            render(src.string(), out.string(), plan_for(5), 5, size, info, codec);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << codec << ": " << e.what();
+        }
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_NE(said.find("  \u26a0 odd frame size 161\u00d7121: the output is 160\u00d7120\n"),
+                  std::string::npos)
+            << codec << ": " << said;
+        EXPECT_EQ(said.find("not available here"), std::string::npos) << codec << ": " << said;
+        const json video = stream_of(out, "video");
+        EXPECT_EQ(video.value("width", 0), 160) << codec;
+        EXPECT_EQ(video.value("height", 0), 120) << codec;
+        EXPECT_EQ(qltest::count_frames(out), 5) << codec;
+    }
+}
