@@ -176,8 +176,16 @@ TEST(Startup, OpenCvLogLevelSetOnlyWhenUnset) {
 }
 
 TEST(Startup, PlatformFlagsOfThisBuild) {
-    EXPECT_FALSE(WINDOWS);
+#if defined(__APPLE__)
+    EXPECT_TRUE(MACOS);
+#else
     EXPECT_FALSE(MACOS);
+#endif
+#if defined(_WIN32)
+    EXPECT_TRUE(WINDOWS);
+#else
+    EXPECT_FALSE(WINDOWS);
+#endif
     keep_awake();  // a no-op here; must not fail
     EXPECT_EQ(KEEP_AWAKE_FLAGS, 2147483649UL);
 }
