@@ -24,8 +24,9 @@ std::optional<std::string> bundled_ffmpeg() {
         fs::path cand = folders().app_dir / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
         std::error_code ec;
         if (fs::is_regular_file(cand, ec)) return cand.string();
-    } catch (...) {
-        // Any failure of this last step only means "not found".
+    } catch (const std::exception&) {
+        // Any failure of this last step only means "not found"; a fatal stop
+        // or an interruption goes on to the caller.
     }
     return std::nullopt;
 }
