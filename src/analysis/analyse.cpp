@@ -134,6 +134,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
     res.tracks.assign(std::make_move_iterator(tracker.tracks.begin()),
                       std::make_move_iterator(tracker.tracks.end()));
     res.n_frames = k > 0 ? n : 0;
+    res.n_read = k > 0 ? fi + 1 : 0;
     return res;
 }
 

@@ -29,6 +29,9 @@ inline constexpr int REC_EVERY = 6;
 struct SearchResult {
     std::vector<Track> tracks;
     int64_t n_frames = 0;  // 0 when no frame could be read
+    // Frames the decoder delivered, up to the last one searched: unlike
+    // n_frames never more than the clip really holds.
+    int64_t n_read = 0;
 };
 
 // The search size and the factors derived from it.

@@ -8,7 +8,7 @@ namespace {
 
 // A report value as a results field: text as it stands, numbers as written.
 std::string _field(const json& v) {
-    return v.is_string() ? v.get<std::string>() : v.dump();
+    return v.is_string() ? v.get<std::string>() : dump_compact(v);
 }
 
 }  // namespace

@@ -32,24 +32,35 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
     app.set_version_flag("--version", version_text());
 
     CLI::App* process = app.add_subcommand("process", "mosaic faces in clips");
-    process->add_option("--job", a.job, "job folder written by the Resolve script");
+    process->add_option("--job", a.job, "job folder written by the Resolve script")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     process->add_option("--keep", a.keep, "person folder name to leave visible (repeatable)")
         ->allow_extra_args(false)
         ->take_all();
-    process->add_option("--out-dir", a.out_dir,
-                        "where to write results (default: Quillet/ next to each clip)");
+    process
+        ->add_option("--out-dir", a.out_dir,
+                     "where to write results (default: Quillet/ next to each clip)")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     process->add_option("--codec", a.codec)
         ->check(CLI::IsMember({"prores", "hevc", "h264"}))
-        ->capture_default_str();
+        ->capture_default_str()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
     process->add_option("files", a.files);
     process->add_option("--clip", a.clip, "process only this clip of the job (1-based)");
 
     CLI::App* enroll = app.add_subcommand("enroll", "collect face photos of a person from a clip");
     enroll->add_option("name", a.name)->required();
-    enroll->add_option("--from-video", a.from_video)->required();
-    enroll->add_option("--every", a.every, "seconds between samples")->capture_default_str();
-    enroll->add_option("--max", a.max)->capture_default_str();
+    // A single-value option given twice takes the last value, as argparse does.
+    enroll->add_option("--from-video", a.from_video)
+        ->required()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    enroll->add_option("--every", a.every, "seconds between samples")
+        ->capture_default_str()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    enroll->add_option("--max", a.max)
+        ->capture_default_str()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     CLI::App* people = app.add_subcommand("people", "list enrolled people");
 

@@ -121,10 +121,12 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
     return key;
 }
 
-json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames) {
+json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
+                   int64_t n_read) {
     json out = json::object();
     out["key"] = key;
     out["frames"] = n_frames;
+    out["read"] = n_read < 0 ? n_frames : n_read;
     json list = json::array();
     for (const Track& t : tracks) {
         json boxes = json::array();
@@ -151,9 +153,9 @@ json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_
 }
 
 void save_analysis(const std::filesystem::path& path, const json& key,
-                   const std::vector<Track>& tracks, int64_t n_frames) {
+                   const std::vector<Track>& tracks, int64_t n_frames, int64_t n_read) {
     try {
-        write_file_atomic(path, dump_compact(analysis_json(key, tracks, n_frames)));
+        write_file_atomic(path, dump_compact(analysis_json(key, tracks, n_frames, n_read)));
     } catch (const std::exception&) {
         // A cache that cannot be written only costs a search next time.
     }
@@ -170,6 +172,12 @@ std::optional<SearchResult> load_analysis(const std::filesystem::path& path, con
     const json *frames = _member(j, "frames"), *tracks = _member(j, "tracks");
     if (!frames || !tracks || !_read_int(*frames, result.n_frames) || result.n_frames < 0 ||
         !tracks->is_array())
+        return std::nullopt;
+    // Files written before "read" was kept lack it: searched again, as the
+    // render could not tell a damaged source from a short one without it.
+    const json* read = _member(j, "read");
+    if (!read || !_read_int(*read, result.n_read) || result.n_read < 0 ||
+        result.n_read > result.n_frames)
         return std::nullopt;
     const json* names = _member(key, "names");
     size_t n_names = names && names->is_array() ? names->size() : 0;

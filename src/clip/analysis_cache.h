@@ -31,12 +31,14 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
                   const cv::Mat& gallery, const Tuning& tuning);
 
 // The cache file's object for a search result (values rounded as stored).
-json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames);
+// n_read: the frames the search decoded; -1 for all n_frames.
+json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
+                   int64_t n_read = -1);
 
 // Writes the cache file atomically. Never fails: a cache that cannot be
 // written only means the next run searches again.
 void save_analysis(const std::filesystem::path& path, const json& key,
-                   const std::vector<Track>& tracks, int64_t n_frames);
+                   const std::vector<Track>& tracks, int64_t n_frames, int64_t n_read = -1);
 
 // The saved search when the file holds one made under `key`. A missing,
 // unreadable, outdated or malformed file gives nothing: it only ever

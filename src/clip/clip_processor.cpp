@@ -43,7 +43,7 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
         return std::move(*cached);
     }
     SearchResult found = analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
-    save_analysis(cache, key, found.tracks, found.n_frames);
+    save_analysis(cache, key, found.tracks, found.n_frames, found.n_read);
     return found;
 }
 
@@ -85,7 +85,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
     fs::path out = output_path(src, out_dir, home_dir);
-    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec);
+    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     json report =

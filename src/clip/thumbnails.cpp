@@ -49,8 +49,8 @@ std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& tra
     const int64_t frame = track.frames[best];
     const Box& d = track.boxes[best];
     const BoxF box =
-        path.at(frame).value_or(BoxF{static_cast<float>(d[0]), static_cast<float>(d[1]),
-                                     static_cast<float>(d[2]), static_cast<float>(d[3])});
+        path.at(frame).value_or(BoxF{static_cast<float>(d.x), static_cast<float>(d.y),
+                                     static_cast<float>(d.w), static_cast<float>(d.h)});
     add_thumbnail(plan, frame, track.id, box);
     return frame;
 }

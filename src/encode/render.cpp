@@ -49,6 +49,44 @@ std::string _decoder_error(const std::string& text) {
     return line;
 }
 
+// The packets the demuxer finds in the first video stream, or -1 when
+// ffprobe cannot say. A file cut short holds fewer than its index lists;
+// a healthy one whose decoder drops a frame holds them all.
+int64_t _packets_present(const std::string& path) {
+    const auto ffprobe = ffprobe_bin();
+    if (!ffprobe) return -1;
+    RunResult r = run_capture({*ffprobe, "-v", "error", "-select_streams", "v:0", "-count_packets",
+                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
+                               media_path(path)});
+    auto n = r.status == 0 ? parse_int(trim(r.out)) : std::nullopt;
+    return n ? *n : -1;
+}
+
+// The size the encoders are given: 4:2:0 and 4:2:2 encoders refuse odd
+// sizes, and the mosaic's even-aligned rectangles never reach an odd last
+// column or row, which is dropped.
+FrameSize _even_size(FrameSize size) {
+    return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
+}
+
+// `frame` without its odd last column and row, copied into `even` (whose
+// buffer is reused); `frame` itself when its size is even already.
+YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
+    const int W = size.w, H = size.h;
+    if (frame.y.cols == W && frame.y.rows == H) return frame;
+    if (even.buffer.empty()) {
+        const int ysz = W * H, csz = (W / 2) * (H / 2);
+        even.buffer.create(1, ysz + 2 * csz, frame.buffer.type());
+        even.y = even.buffer.colRange(0, ysz).reshape(1, H);
+        even.u = even.buffer.colRange(ysz, ysz + csz).reshape(1, H / 2);
+        even.v = even.buffer.colRange(ysz + csz, ysz + 2 * csz).reshape(1, H / 2);
+    }
+    frame.y(cv::Rect(0, 0, W, H)).copyTo(even.y);
+    frame.u(cv::Rect(0, 0, W / 2, H / 2)).copyTo(even.u);
+    frame.v(cv::Rect(0, 0, W / 2, H / 2)).copyTo(even.v);
+    return even;
+}
+
 fs::path _beside(const fs::path& out, const std::string& suffix) {
     return out.parent_path() / (out.stem().string() + suffix);
 }
@@ -56,11 +94,12 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 }  // namespace
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
-                    const MosaicPlan& plan, int64_t n_frames, FrameSize size,
-                    const ClipInfo& info) {
+                    const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
+                    int64_t n_read) {
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
-    const int W = size.w, H = size.h;
+    const FrameSize even = _even_size(size);
+    const int W = even.w, H = even.h;
 
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
@@ -70,11 +109,12 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
     int64_t fi = 0;
     const double t0 = now_seconds();
-    YuvFrame frame;
+    YuvFrame decoded, cropped;
     // An error escaping this loop leaves both children to their owners'
     // destructors, which kill and reap them.
-    while (reader.read(frame)) {
+    while (reader.read(decoded)) {
         check_interrupted();
+        YuvFrame& frame = _even_frame(decoded, even, cropped);
         if (auto it = plan.find(fi); it != plan.end())
             for (const BoxF& box : it->second)
                 mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
@@ -93,12 +133,19 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
         throw MediaError(std::string("encoder stopped: ") + ::strsignal(rc - 128));
     if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
     // A decoder that complained and stopped short of the frames the search
-    // counted read a damaged file: a shorter video would pass for finished.
+    // read met a damaged file: a shorter video would pass for finished. The
+    // container's count is no measure: a healthy file may overstate it.
     // Not a MediaError, as no other encoder would do better.
     const std::string& damage = reader.errors();
-    if (!damage.empty() && fi < n_frames)
+    int64_t expected = n_read < 0 ? n_frames : n_read;
+    // Short of the container's count too: only missing data is damage.
+    if (!damage.empty() && fi >= expected && fi < info.frames) {
+        const int64_t present = _packets_present(path);
+        if (present >= 0 && present < info.frames) expected = info.frames;
+    }
+    if (!damage.empty() && fi < expected)
         throw std::runtime_error("the video breaks off after frame " + std::to_string(fi) + " of " +
-                                 std::to_string(n_frames) + ": " + _decoder_error(damage));
+                                 std::to_string(expected) + ": " + _decoder_error(damage));
     if (!damage.empty()) std::cerr << damage << std::flush;
     progress("writing", fi, n_frames, t0);
     log("");
@@ -106,23 +153,30 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec) {
-    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, size));
+            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
+            int64_t n_read) {
+    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, _even_size(size)),
+           n_read);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates) {
+            const std::vector<Args>& candidates, int64_t n_read) {
     const std::string ff = ffmpeg_bin();
     const fs::path outp(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
     // Removed on every way out, errors of any kind included.
     ScopedRemove video_guard(tmp_video);
+    const FrameSize even = _even_size(size);
+    if (even.w != size.w || even.h != size.h)
+        log("  \u26a0 odd frame size " + std::to_string(size.w) + "\u00d7" +
+            std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +
+            std::to_string(even.h));
 
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info);
+            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read);
             last_err.reset();
             break;
         } catch (const MediaError& e) {

@@ -132,7 +132,11 @@ cv::Mat Models::embed(const cv::Mat& frame, const cv::Mat& face_row) {
     cv::Mat vec;
     feature.reshape(1, 1).convertTo(vec, CV_32F);
     const double length = cv::norm(vec, cv::NORM_L2);
-    vec /= (length + EMBED_GUARD);
+    // Each value divided in double: Mat's /= would multiply by a rounded
+    // single-precision reciprocal and move last bits.
+    float* v = vec.ptr<float>();
+    for (int i = 0; i < vec.cols; ++i)
+        v[i] = static_cast<float>(v[i] / (length + EMBED_GUARD));
     return vec;
 }
 

@@ -25,8 +25,9 @@ std::optional<std::string> bundled_ffmpeg() {
             self_exe_path().parent_path() / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
         std::error_code ec;
         if (fs::is_regular_file(cand, ec)) return cand.string();
-    } catch (...) {
-        // Any failure of this last step only means "not found".
+    } catch (const std::exception&) {
+        // Any failure of this last step only means "not found"; a fatal stop
+        // or an interruption goes on to the caller.
     }
     return std::nullopt;
 }

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -81,23 +82,23 @@ fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
 void write_file_atomic(const fs::path& p, const std::string& data) {
     fs::path tmp = sibling_temp_path(p, ".part");
     // O_EXCL: never write into a file someone else is writing.
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
         throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
     ScopedRemove guard(tmp);
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t w = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t w = ::write(fd.get(), data.data() + done, data.size() - done);
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             int e = errno;
-            ::close(fd);
             throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(e));
         }
         done += static_cast<size_t>(w);
     }
     // fsync so a power cut after the rename cannot leave an empty file.
-    if (::fsync(fd) != 0 || ::close(fd) != 0)
+    // A failed fsync leaves the descriptor to its owner, which closes it.
+    if (::fsync(fd.get()) != 0 || fd.reset() != 0)
         throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
     if (::rename(tmp.c_str(), p.c_str()) != 0)
         throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));

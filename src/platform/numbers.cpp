@@ -1,10 +1,11 @@
 #include "platform/numbers.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <vector>
 
 namespace qlcore {
@@ -28,7 +29,30 @@ double round_places(double x, int n) {
 }
 
 std::string shortest(double x) {
-    return nlohmann::json(x).dump();
+    if (!std::isfinite(x)) return "null";  // as JSON has no such numbers
+    std::string out = std::signbit(x) ? "-" : "";
+    if (x == 0) return out + "0.0";
+    // to_chars gives the shortest correctly rounded digits; they are laid out
+    // as printf's %g would with the point moved: fixed from 1e-04 to below
+    // 1e+15, else one digit before the point and a signed two-digit exponent.
+    char buf[64];
+    char* end =
+        std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific).ptr;
+    *end = '\0';  // for atoi below
+    char* e = std::find(buf, end, 'e');
+    std::string digits(buf, 1);
+    if (e - buf > 1) digits.append(buf + 2, e);
+    const int k = static_cast<int>(digits.size());
+    const int n = std::atoi(e + 1) + 1;  // where the point goes among the digits
+    if (k <= n && n <= 15) return out + digits + std::string(n - k, '0') + ".0";
+    if (0 < n && n <= 15) return out + digits.substr(0, n) + "." + digits.substr(n);
+    if (-4 < n && n <= 0) return out + "0." + std::string(-n, '0') + digits;
+    out += digits[0];
+    if (k > 1) out += "." + digits.substr(1);
+    const int exp = n - 1;
+    out += exp < 0 ? "e-" : "e+";
+    if (std::abs(exp) < 10) out += '0';
+    return out + std::to_string(std::abs(exp));
 }
 
 namespace {

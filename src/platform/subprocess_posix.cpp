@@ -12,6 +12,7 @@
 #include "platform/failure.h"
 #include "platform/interrupt.h"
 #include "platform/subprocess.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -74,71 +75,92 @@ std::string _read_to_end(int& fd) {
     return out;
 }
 
+// A failed posix_spawn_* call, which would start the child with the wrong
+// streams or signals, stops the start.
+void _check_spawn(int rc, const std::string& program) {
+    if (rc != 0) throw MediaError("cannot start " + program + ": " + std::strerror(rc));
+}
+
+// The spawn file actions and attributes, destroyed on every way out.
+struct FileActions {
+    posix_spawn_file_actions_t fa;
+    explicit FileActions(const std::string& program) {
+        _check_spawn(posix_spawn_file_actions_init(&fa), program);
+    }
+    ~FileActions() { posix_spawn_file_actions_destroy(&fa); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+};
+
+struct SpawnAttr {
+    posix_spawnattr_t attr;
+    explicit SpawnAttr(const std::string& program) {
+        _check_spawn(posix_spawnattr_init(&attr), program);
+    }
+    ~SpawnAttr() { posix_spawnattr_destroy(&attr); }
+    SpawnAttr(const SpawnAttr&) = delete;
+    SpawnAttr& operator=(const SpawnAttr&) = delete;
+};
+
 }  // namespace
 
 Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
     if (argv.empty()) throw MediaError("cannot start a program: empty command");
-    int in_p[2] = {-1, -1}, out_p[2] = {-1, -1}, err_p[2] = {-1, -1};
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawnattr_init(&attr);
-    auto cleanup = [&] {
-        posix_spawn_file_actions_destroy(&fa);
-        posix_spawnattr_destroy(&attr);
-        for (int* p : {in_p, out_p, err_p}) {
-            _close_fd(p[0]);
-            _close_fd(p[1]);
+    const std::string& program = argv[0];
+    // Both ends of each pipe; the child's ends close with their owners here.
+    UniqueFd in_p[2], out_p[2], err_p[2];
+    FileActions fa(program);
+    SpawnAttr attr(program);
+    auto wire = [&](Stdio how, int target, UniqueFd p[2], bool child_reads) {
+        if (how == Stdio::Pipe) {
+            int fds[2];
+            _make_pipe(fds);
+            p[0] = UniqueFd(fds[0]);
+            p[1] = UniqueFd(fds[1]);
+            _check_spawn(
+                posix_spawn_file_actions_adddup2(&fa.fa, (child_reads ? p[0] : p[1]).get(), target),
+                program);
+        } else if (how == Stdio::Null) {
+            _check_spawn(posix_spawn_file_actions_addopen(&fa.fa, target, "/dev/null",
+                                                          child_reads ? O_RDONLY : O_WRONLY, 0),
+                         program);
         }
     };
-    try {
-        auto wire = [&](Stdio how, int target, int p[2], bool child_reads) {
-            if (how == Stdio::Pipe) {
-                _make_pipe(p);
-                posix_spawn_file_actions_adddup2(&fa, child_reads ? p[0] : p[1], target);
-            } else if (how == Stdio::Null) {
-                posix_spawn_file_actions_addopen(&fa, target, "/dev/null",
-                                                 child_reads ? O_RDONLY : O_WRONLY, 0);
-            }
-        };
-        wire(opts.in, 0, in_p, true);
-        wire(opts.out, 1, out_p, false);
-        wire(opts.err, 2, err_p, false);
+    wire(opts.in, 0, in_p, true);
+    wire(opts.out, 1, out_p, false);
+    wire(opts.err, 2, err_p, false);
 
-        // Own process group: a Ctrl-C at the terminal reaches only us, and we
-        // end the children ourselves. Signals we ignore or catch are reset.
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-        posix_spawnattr_setpgroup(&attr, 0);
+    // Own process group: a Ctrl-C at the terminal reaches only us, and we
+    // end the children ourselves. Signals we ignore or catch are reset.
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    _check_spawn(posix_spawnattr_setsigmask(&attr.attr, &none), program);
+    _check_spawn(posix_spawnattr_setsigdefault(&attr.attr, &defaults), program);
+    _check_spawn(posix_spawnattr_setpgroup(&attr.attr, 0), program);
+    _check_spawn(
         posix_spawnattr_setflags(
-            &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+            &attr.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP),
+        program);
 
-        std::vector<char*> cargv;
-        for (const auto& a : argv)
-            cargv.push_back(const_cast<char*>(a.c_str()));
-        cargv.push_back(nullptr);
-        pid_t pid = -1;
-        int rc = ::posix_spawn(&pid, argv[0].c_str(), &fa, &attr, cargv.data(), environ);
-        pid_ = static_cast<int>(pid);
-        if (rc != 0) {
-            pid_ = -1;
-            throw MediaError("cannot start " + argv[0] + ": " + std::strerror(rc));
-        }
-    } catch (...) {
-        cleanup();
-        throw;
+    std::vector<char*> cargv;
+    for (const auto& a : argv)
+        cargv.push_back(const_cast<char*>(a.c_str()));
+    cargv.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, program.c_str(), &fa.fa, &attr.attr, cargv.data(), environ);
+    pid_ = static_cast<int>(pid);
+    if (rc != 0) {
+        pid_ = -1;
+        _check_spawn(rc, program);
     }
-    // Keep our ends, close the child's.
-    std::swap(in_fd_, in_p[1]);
-    std::swap(out_fd_, out_p[0]);
-    std::swap(err_fd_, err_p[0]);
-    cleanup();
+    // Keep our ends.
+    in_fd_ = in_p[1].release();
+    out_fd_ = out_p[0].release();
+    err_fd_ = err_p[0].release();
     // A blocking write into a pipe waits until all of it fits, however long
     // the child is stuck on its stderr; so ours never blocks (the child's
     // end is a separate open file and stays as it was).

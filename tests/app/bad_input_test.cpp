@@ -115,6 +115,28 @@ TEST_F(BadInput, UnusableSourcesFailAloneWithOneLine) {
     EXPECT_TRUE(fs::exists(dir / "done.flag"));
 }
 
+// A camera file whose container counts a frame its decoder drops (with a
+// complaint) is healthy: the render is judged by the frames the search read,
+// on a fresh search and on the cached one alike.
+TEST_F(BadInput, AContainerThatOverstatesItsCountIsNoBreakOff) {
+    const fs::path src = clip(work_ / "cam" / "over.mov", 20);
+    qltest::spoil_last_frame(src);
+    const fs::path out = work_ / "cam" / "Quillet" / "over_mosaic.mov";
+    for (int pass = 0; pass < 2; ++pass) {
+        auto r = run({"process", src.string()});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(failure_of(r.out, "over.mov"), "") << r.out;
+        EXPECT_EQ(qltest::count_frames(out), 19);
+        if (pass == 1) {
+            EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos);
+        }
+        fs::remove(out);  // the second pass reuses the search
+    }
+    EXPECT_NE(read_text(work_ / "cam" / "Quillet" / "over_mosaic.analysis.json")
+                  .find(R"("frames":20,"read":19,)"),
+              std::string::npos);
+}
+
 TEST_F(BadInput, AwkwardNamesAndLongPathsWork) {
     // Deep enough that the whole path is far beyond what old APIs allow.
     fs::path deep = work_.path();

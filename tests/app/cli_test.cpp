@@ -46,6 +46,23 @@ TEST(CommandLine, ProcessOptionsAndDefaults) {
     EXPECT_TRUE(q.args->keep.empty());
 }
 
+TEST(CommandLine, ASingleValueOptionGivenTwiceTakesTheLast) {
+    auto p = parse({"process", "--codec", "h264", "--codec", "hevc", "--out-dir", "/a", "--out-dir",
+                    "/b", "--job", "/j", "--job", "/k", "c.mov"});
+    ASSERT_TRUE(p.args) << p.exit_status;
+    EXPECT_EQ(p.args->codec, "hevc");
+    EXPECT_EQ(*p.args->out_dir, "/b");
+    EXPECT_EQ(*p.args->job, "/k");
+    auto e = parse({"enroll", "Ann", "--from-video", "a.mov", "--every", "2", "--every", "0.5",
+                    "--max", "3", "--max", "4", "--from-video", "b.mov"});
+    ASSERT_TRUE(e.args) << e.exit_status;
+    EXPECT_EQ(e.args->every, 0.5);
+    EXPECT_EQ(e.args->max, 4);
+    EXPECT_EQ(e.args->from_video, "b.mov");
+    // Every value is still checked.
+    EXPECT_FALSE(parse({"process", "--codec", "vp9", "--codec", "h264"}).args);
+}
+
 TEST(CommandLine, EnrollAndPeople) {
     auto p = parse({"enroll", "Ann", "--from-video", "v.mov", "--every", "0.5", "--max", "3"});
     ASSERT_TRUE(p.args);
@@ -161,8 +178,16 @@ TEST(Startup, OpenCvLogLevelSetOnlyWhenUnset) {
 }
 
 TEST(Startup, PlatformFlagsOfThisBuild) {
-    EXPECT_FALSE(WINDOWS);
+#if defined(__APPLE__)
+    EXPECT_TRUE(MACOS);
+#else
     EXPECT_FALSE(MACOS);
+#endif
+#if defined(_WIN32)
+    EXPECT_TRUE(WINDOWS);
+#else
+    EXPECT_FALSE(WINDOWS);
+#endif
     keep_awake();  // a no-op here; must not fail
     EXPECT_EQ(KEEP_AWAKE_FLAGS, 2147483649UL);
 }

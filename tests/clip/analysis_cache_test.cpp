@@ -81,17 +81,19 @@ TEST_F(CacheFixture, RoundTripKeepsFieldsWithStoredRounding) {
     a.checks = {0.7, 0.25};
     a.best_checked = 0.8125;
     Track b = _track(8, {});
-    save_analysis(cache, key(), {a, b}, 12);
+    save_analysis(cache, key(), {a, b}, 12, 11);
 
     std::string text = read_file(cache);
     EXPECT_EQ(text.find_first_of(" \n"), std::string::npos) << "compact layout";
     EXPECT_EQ(text.rfind(R"({"key":{"v":5,)", 0), 0u);
+    EXPECT_NE(text.find(R"(},"frames":12,"read":11,"tracks":[)"), std::string::npos) << text;
     EXPECT_NE(text.find(R"("b":[[0.2,1.4,100.0,100.0],[2.0,3.0,4.0,5.0]])"), std::string::npos)
         << text;
 
     auto got = load_analysis(cache, key());
     ASSERT_TRUE(got);
     EXPECT_EQ(got->n_frames, 12);
+    EXPECT_EQ(got->n_read, 11);
     ASSERT_EQ(got->tracks.size(), 2u);
     const Track& r = got->tracks[0];
     EXPECT_EQ(r.id, 7);
@@ -181,6 +183,9 @@ TEST_F(CacheFixture, BrokenOrMalformedFileCountsAsAbsent) {
         {"no frames", with([](json& j) { j.erase("frames"); })},
         {"frames negative", with([](json& j) { j["frames"] = -1; })},
         {"frames text", with([](json& j) { j["frames"] = "3"; })},
+        {"no read, as written before", with([](json& j) { j.erase("read"); })},
+        {"read beyond frames", with([](json& j) { j["read"] = 4; })},
+        {"read negative", with([](json& j) { j["read"] = -1; })},
         {"tracks not a list", with([](json& j) { j["tracks"] = json::object(); })},
         {"track not an object", with([](json& j) { j["tracks"][0] = 5; })},
         {"no id", with([&](json& j) { track(j).erase("id"); })},
@@ -217,7 +222,7 @@ TEST_F(CacheFixture, BrokenOrMalformedFileCountsAsAbsent) {
          })},
         {"checks text", with([&](json& j) { track(j)["c"] = "none"; })},
         {"huge number", R"({"key":)" + dump_compact(key()) +
-                            R"(,"frames":3,"tracks":[{"id":0,"f":[0],"b":[[1e999,0,1,1]],)"
+                            R"(,"frames":3,"read":3,"tracks":[{"id":0,"f":[0],"b":[[1e999,0,1,1]],)"
                             R"("s":[0.9],"r":[]}]})"},
     };
     for (const auto& [what, text] : cases) {

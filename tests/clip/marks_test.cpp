@@ -84,5 +84,15 @@ TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
     EXPECT_EQ(kept[0].decision.person, "Anna");
     EXPECT_EQ(kept[0].decision.review, Review::KeptBorderline);
     EXPECT_TRUE(kept[1].decision.keep);
-    apply_marks(kept, json::object());
+
+    // No marks at all leave every decision as it was.
+    std::vector<JudgedTrack> plain = {
+        _flagged(1, _path(0, 9, 90.0f), Review::KeptBorderline, true),
+        _mosaicked(2, _path(0, 9, 10.0f))};
+    apply_marks(plain, json::object());
+    EXPECT_EQ(plain[0].decision.person, "Anna");
+    EXPECT_EQ(plain[0].decision.review, Review::KeptBorderline);
+    EXPECT_TRUE(plain[0].decision.keep);
+    EXPECT_FALSE(plain[1].decision.keep);
+    EXPECT_NE(plain[1].decision.person, "(marked by you)");
 }

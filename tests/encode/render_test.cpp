@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 
 #include "encode/encoders.h"
 #include "media/probe.h"
@@ -71,6 +73,15 @@ MosaicPlan plan_for(int frames) {
     for (int f = 0; f < frames; ++f)
         plan[f].push_back(BoxF{100.f + f, 50.f, 60.f, 80.f});
     return plan;
+}
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_bytes(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
 }
 
 // The program ignores SIGPIPE at start-up (an encoder that quits must fail
@@ -192,4 +203,78 @@ TEST(Render, AFailedMuxLeavesNoOutputAndNoTemporaryFiles) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(msg, "ffmpeg failed while adding audio");
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov"}));
+}
+
+// The search's count is the measure, not the container's: a decoder that
+// complains and drops a frame the container counts has not met a break-off,
+// a source whose data ends half-way has.
+TEST(Render, ADroppedLastFrameIsNoBreakOffButACutSourceIs) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 20;
+    const fs::path over = qltest::make_clip(dir / "over.mov", spec);
+    qltest::spoil_last_frame(over);
+    ClipInfo info = probe(over.string());
+    ASSERT_EQ(info.frames, 20);
+    const fs::path out = dir / "over_mosaic.mov";
+    // The search read 19 frames of the 20 the container lists.
+    EXPECT_NO_THROW(render(over.string(), out.string(), plan_for(20), 20, {320, 240}, info,
+                           std::vector<Args>{X264}, 19));
+    EXPECT_EQ(qltest::count_frames(out), 19);
+
+    spec.frames = 100;
+    spec.extra = {"-movflags", "+faststart"};
+    const fs::path whole = qltest::make_clip(dir / "whole.mov", spec);
+    const std::string bytes = read_bytes(whole);
+    write_bytes(dir / "cut.mov", bytes.substr(0, bytes.size() / 2));
+    info = probe((dir / "cut.mov").string());
+    ASSERT_EQ(info.frames, 100);
+    for (int64_t n_read : {int64_t{100}, int64_t{40}}) {
+        try {
+            // Both passes stop at the same place: the data really ends.
+            render((dir / "cut.mov").string(), (dir / "cut_mosaic.mov").string(), {}, 100,
+                   {320, 240}, info, std::vector<Args>{X264}, n_read);
+            ADD_FAILURE() << "a cut source was rendered";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("the video breaks off after frame "),
+                      std::string::npos)
+                << e.what();
+            EXPECT_NE(std::string(e.what()).find(" of 100: "), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(dir / "cut_mosaic.mov"));
+    }
+}
+
+// Every codec refuses odd sizes: the output drops the odd last column and
+// row (which the mosaic cannot reach either) and says so.
+TEST(Render, OddFrameSizesAreEncodedAtTheEvenSizeBelow) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.width = 161;
+    spec.height = 121;
+    spec.frames = 5;
+    spec.source = "testsrc";   // testsrc2 rounds sizes to even
+    spec.pix_fmt = "yuv444p";  // 4:2:0 sources cannot have odd sizes
+    const fs::path src = qltest::make_clip(dir / "odd.mov", spec);
+    const ClipInfo info = probe(src.string());
+    const FrameSize size = frame_size(src.string());
+    ASSERT_EQ(size.w, 161);
+    for (const std::string codec : {"prores", "h264", "hevc"}) {
+        const fs::path out = dir / (codec + "_mosaic.mov");
+        testing::internal::CaptureStdout();
+        try {
+            render(src.string(), out.string(), plan_for(5), 5, size, info, codec);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << codec << ": " << e.what();
+        }
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_NE(said.find("  \u26a0 odd frame size 161\u00d7121: the output is 160\u00d7120\n"),
+                  std::string::npos)
+            << codec << ": " << said;
+        EXPECT_EQ(said.find("not available here"), std::string::npos) << codec << ": " << said;
+        const json video = stream_of(out, "video");
+        EXPECT_EQ(video.value("width", 0), 160) << codec;
+        EXPECT_EQ(video.value("height", 0), 120) << codec;
+        EXPECT_EQ(qltest::count_frames(out), 5) << codec;
+    }
 }

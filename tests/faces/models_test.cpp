@@ -4,6 +4,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect/face.hpp>
 
 #include "faces/yunet.h"
 #include "platform/failure.h"
@@ -171,6 +172,22 @@ TEST_F(ModelsTest, EmbeddingIsUnitLengthRepeatableAndTellsPhotosApart) {
     const double different = e1.dot(models_->embed(other, orows.row(qlcore::largest_face(orows))));
     EXPECT_GT(same, 0.9);
     EXPECT_LT(different, same - 0.2);
+}
+
+TEST_F(ModelsTest, EmbeddingDividesEachValueByTheLengthInDouble) {
+    cv::Mat img = photo("obama-720p.jpg");
+    cv::Mat rows = models_->detect(img);
+    ASSERT_EQ(rows.rows, 1);
+    auto rec = cv::FaceRecognizerSF::create(qltest::stand_in_recognizer().string(), "");
+    cv::Mat aligned, feature;
+    rec->alignCrop(img, rows.row(0), aligned);
+    rec->feature(aligned, feature);
+    feature = feature.reshape(1, 1);
+    const double length = cv::norm(feature, cv::NORM_L2);
+    cv::Mat e = models_->embed(img, rows.row(0));
+    ASSERT_EQ(e.cols, feature.cols);
+    for (int i = 0; i < e.cols; ++i)
+        ASSERT_EQ(e.at<float>(i), static_cast<float>(feature.at<float>(i) / (length + 1e-9))) << i;
 }
 
 TEST(LargestFace, TakesTheLargestAreaAndTheFirstOnATie) {

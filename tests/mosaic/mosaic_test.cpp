@@ -75,6 +75,15 @@ TEST(MosaicRect, BlockFollowsTheDetectedWidth) {
         EXPECT_EQ(mosaic_rect({500, 500, w, w}, 1920, 1080).block, block) << "w " << w;
 }
 
+// A face cut by the frame's side comes as a narrow, tall box: three quarters
+// of its height stand in for the width it would have.
+TEST(MosaicRect, BlockOfANarrowTallBoxFollowsItsHeight) {
+    EXPECT_EQ(mosaic_rect({0, 500, 20, 160}, 1920, 1080).block, 20);    // 120 / 6, not 4
+    EXPECT_EQ(mosaic_rect({1900, 500, 24, 80}, 1920, 1080).block, 10);  // 60 / 6
+    EXPECT_EQ(mosaic_rect({500, 500, 80, 40}, 1920, 1080).block, 12);   // wide: 80 / 6
+    EXPECT_EQ(mosaic_rect({500, 500, 45, 60}, 1920, 1080).block, 8);    // a tie: 45 / 6
+}
+
 TEST(MosaicRect, EdgesAreEvenAndInsideTheFrame) {
     for (float x : {-30.5f, 0.f, 3.3f, 1001.7f, 1890.f})
         for (float y : {-11.f, 1.9f, 517.25f, 1050.f}) {

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+
 #include "platform/json_text.h"
+#include "support/test_support.h"
 
 using namespace qlcore;
 
@@ -36,6 +43,23 @@ TEST(Numbers, ShortestFormReadsBack) {
     EXPECT_EQ(shortest(1.5), "1.5");
     EXPECT_EQ(shortest(0.1 + 0.2), "0.30000000000000004");
     EXPECT_EQ(shortest(static_cast<double>(0.433f)), "0.43299999833106995");
+    // Grisu2 wrote these one digit too long.
+    EXPECT_EQ(shortest(0.015890095382928848), "0.01589009538292885");
+}
+
+TEST(Numbers, ShortestKeepsTheNotationOfEarlierFiles) {
+    EXPECT_EQ(shortest(0.0001), "0.0001");
+    EXPECT_EQ(shortest(1e-05), "1e-05");
+    EXPECT_EQ(shortest(1e16), "1e+16");
+    EXPECT_EQ(shortest(-0.0), "-0.0");
+    EXPECT_EQ(shortest(1.5e300), "1.5e+300");
+    // Values whose digits Grisu2 gets right must come out byte for byte as
+    // the files written so far.
+    for (double v : {0.0, 2.0, -3.0, 0.00012345, 1.25e-05, 1e15, 123456789012345.0,
+                     1234567890123456.0, 999999999999999.9, 4.5e15, 1e22, -2.5e-07, 5e-324,
+                     1.7976931348623157e308, 0.1, 1920.0, 0.42})
+        EXPECT_EQ(shortest(v), nlohmann::json(v).dump()) << v;
+    EXPECT_EQ(shortest(std::numeric_limits<double>::quiet_NaN()), "null");
 }
 
 TEST(Numbers, StrictParsers) {
@@ -71,6 +95,49 @@ TEST(JsonText, ThreeLayoutsArePureAscii) {
 TEST(JsonText, DoublesAndIntegers) {
     json j = json::array({1.0, 3, 0.1, 1e-05, 1e22, static_cast<double>(0.1f)});
     EXPECT_EQ(dump_compact(j), "[1.0,3,0.1,1e-05,1e+22,0.10000000149011612]");
+    // Nested values keep the layouts of nlohmann's own writer.
+    json nested = json::parse(R"({"a": [[], {}, [1, [2.5, {"b": null}]]], "c": {"d": [true]}})");
+    EXPECT_EQ(dump_indented(nested), nested.dump(1));
+    EXPECT_EQ(dump_compact(nested), nested.dump());
+}
+
+// Python's repr is an independent shortest, correctly rounded formatter: each
+// written number must have exactly its digits and read back to the value.
+TEST(JsonText, WrittenDoublesAreShortestAndCorrectlyRounded) {
+    std::mt19937_64 gen(17);
+    std::normal_distribution<float> embedding(0.0f, 0.09f);
+    json values = json::array();
+    std::vector<double> originals;
+    for (int i = 0; i < 40000; ++i) {
+        double v;
+        if (i % 2 == 0) {
+            v = static_cast<double>(embedding(gen));  // as embedding caches hold
+        } else {
+            uint64_t bits = gen();
+            std::memcpy(&v, &bits, sizeof v);
+            if (!std::isfinite(v)) continue;
+        }
+        values.push_back(v);
+        originals.push_back(v);
+    }
+    const std::string text = dump_inline(values);
+    json back = parse_json(text);
+    ASSERT_EQ(back.size(), originals.size());
+    for (size_t i = 0; i < originals.size(); ++i)
+        ASSERT_EQ(back[i].get<double>(), originals[i]) << i;
+
+    qltest::ScopedTempDir dir;
+    std::ofstream(dir / "cache.json") << text;
+    auto r =
+        qltest::run_program({"/usr/bin/python3", "-c",
+                             "import json, sys\n"
+                             "from decimal import Decimal\n"
+                             "toks = json.loads(open(sys.argv[1]).read(), parse_float=str)\n"
+                             "bad = [t for t in toks if Decimal(t) != Decimal(repr(float(t)))]\n"
+                             "print(len(toks), len(bad), *bad[:3])\n",
+                             (dir / "cache.json").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::to_string(originals.size()) + " 0\n");
 }
 
 TEST(JsonText, HostileInputIsRefusedNotCrashed) {

@@ -1,5 +1,6 @@
 #include "platform/subprocess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,7 +8,9 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "platform/interrupt.h"
+#include "support/test_support.h"
 
 using namespace qlcore;
 
@@ -15,6 +18,13 @@ namespace {
 
 bool pid_alive(pid_t pid) {
     return ::kill(pid, 0) == 0;
+}
+
+int open_descriptors() {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        if (::fcntl(fd, F_GETFD) != -1) ++n;
+    return n;
 }
 
 }  // namespace
@@ -45,6 +55,21 @@ TEST(Subprocess, StartFailureIsAMediaError) {
         EXPECT_NE(std::string(e.what()).find("cannot start /nonexistent/program"),
                   std::string::npos);
     }
+}
+
+// Every descriptor opened on the way is closed again, whichever way the
+// start or the write ends.
+TEST(Subprocess, NoDescriptorOutlivesAFailedStartOrWrite) {
+    qltest::ScopedTempDir dir;
+    const int before = open_descriptors();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_THROW(Child({"/nonexistent/program"}, {Stdio::Pipe, Stdio::Pipe, Stdio::Pipe}),
+                     MediaError);
+        EXPECT_THROW(write_file_atomic(dir / "no" / "such" / "folder", "x"), std::runtime_error);
+        EXPECT_EQ(run_capture({"/bin/sh", "-c", "echo out; echo err >&2"}).out, "out\n");
+        write_file_atomic(dir / "done.txt", "text");
+    }
+    EXPECT_EQ(open_descriptors(), before);
 }
 
 TEST(Subprocess, CaptureDrainsLargeStdoutAndStderrTogether) {

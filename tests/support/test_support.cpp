@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "platform/numbers.h"
@@ -114,6 +116,23 @@ std::string probe_json(const fs::path& clip) {
     auto r = run_program({"ffprobe", "-v", "error", "-print_format", "json", "-show_streams",
                           "-show_format", clip.string()});
     return r.out;
+}
+
+void spoil_last_frame(const fs::path& clip) {
+    auto r =
+        qltest::run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "packet=size,pos", "-of", "csv=p=0", clip.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    const size_t comma = last.find(',');
+    const size_t size = std::stoul(last.substr(0, comma)), pos = std::stoul(last.substr(comma + 1));
+    std::ifstream in(clip, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.close();
+    ASSERT_LE(pos + size, bytes.size());
+    std::fill(bytes.begin() + static_cast<long>(pos + 4),
+              bytes.begin() + static_cast<long>(pos + size), '\xff');
+    std::ofstream(clip, std::ios::binary) << bytes;
 }
 
 }  // namespace qltest

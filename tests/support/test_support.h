@@ -75,4 +75,9 @@ int count_frames(const fs::path& clip);
 // ffprobe's JSON report of a file (streams and format).
 std::string probe_json(const fs::path& clip);
 
+// Overwrites the last video packet's data (not its length field): the
+// decoder complains and drops that frame while the container still counts
+// it, as with a camera file that overstates its count.
+void spoil_last_frame(const fs::path& clip);
+
 }  // namespace qltest
