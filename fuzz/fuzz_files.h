@@ -13,8 +13,8 @@ namespace qlfuzz {
 
 inline const std::filesystem::path& scratch() {
     static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::temp_directory_path() /
-                 ("qlcore-fuzz-" + std::to_string(::getpid()));
+        auto d =
+            std::filesystem::temp_directory_path() / ("qlcore-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(d);
         return d;
     }();

@@ -103,7 +103,8 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
         if (kept.count(p.track.id))
             p.state = kept[p.track.id] ? "keep" : "mosaic";
         else if (auto why = qlcore::ignored(p.track, long_side))
-            p.state = *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
+            p.state =
+                *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
         else
             p.state = "ignored";
         out.push_back(std::move(p));

@@ -31,8 +31,7 @@ int cmd_process(const CliArgs& args) {
     const Folders& dirs = folders();
     Models models(dirs.det_model, dirs.rec_model);
     Gallery gallery = build_gallery(models, dirs.people_dir, plan.keep);
-    if (args.clip)
-        return process_clip_task(plan, models, gallery, *args.clip, dirs.home_dir);
+    if (args.clip) return process_clip_task(plan, models, gallery, *args.clip, dirs.home_dir);
 
     std::vector<std::string> lines;
     std::vector<std::string> failures;

@@ -31,8 +31,7 @@ fs::path part_path(const fs::path& job_dir, long long n) {
 }
 
 json process_entry(const RunPlan& plan, Models& models, const Gallery& gallery,
-                   const std::string& clip, const std::string& folder,
-                   const fs::path& home_dir) {
+                   const std::string& clip, const std::string& folder, const fs::path& home_dir) {
     std::optional<fs::path> out_dir;
     if (!folder.empty())
         out_dir = fs::path(folder);

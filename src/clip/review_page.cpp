@@ -14,10 +14,10 @@ namespace {
 
 // The template's blocks: one card, repeated; the ignored section, dropped
 // when nothing was ignored.
-constexpr const char* _CARD_OPEN = "<!--card-->\n";
-constexpr const char* _CARD_CLOSE = "<!--/card-->\n";
-constexpr const char* _IGNORED_OPEN = "<!--ignored-->\n";
-constexpr const char* _IGNORED_CLOSE = "<!--/ignored-->\n";
+constexpr const char* CARD_OPEN = "<!--card-->\n";
+constexpr const char* CARD_CLOSE = "<!--/card-->\n";
+constexpr const char* IGNORED_OPEN = "<!--ignored-->\n";
+constexpr const char* IGNORED_CLOSE = "<!--/ignored-->\n";
 
 // Cuts the block between `open` and `close` out of `text` and returns it.
 std::string _cut_block(std::string& text, const std::string& open, const std::string& close) {
@@ -178,7 +178,7 @@ std::string overrides_line(const ReviewCard& card) {
 
 std::string review_page_html(const ReviewHeader& header, const std::vector<ReviewCard>& cards) {
     std::string page = REVIEW_PAGE_TEMPLATE;
-    const std::string card_tpl = _cut_block(page, _CARD_OPEN, _CARD_CLOSE);
+    const std::string card_tpl = _cut_block(page, CARD_OPEN, CARD_CLOSE);
     std::string live, ignored;
     int64_t n_live = 0, n_ignored = 0;
     for (const auto& c : cards) {
@@ -195,7 +195,7 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
         people += (people.empty() ? "" : ", ") + _html_escape(p);
     if (people.empty()) people = "nobody";
 
-    const std::string ignored_tpl = _cut_block(page, _IGNORED_OPEN, _IGNORED_CLOSE);
+    const std::string ignored_tpl = _cut_block(page, IGNORED_OPEN, IGNORED_CLOSE);
     const std::string out_name = std::filesystem::path(header.output).filename().string();
     std::filesystem::path ov =
         std::filesystem::path(header.output).replace_extension(".overrides.json");
@@ -211,8 +211,8 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
         {"overrides_file", _html_escape(ov.filename().string())},
         {"n_live", std::to_string(n_live)},
         {"live_cards", live},
-        {std::string(_CARD_OPEN), ""},
-        {std::string(_IGNORED_OPEN),
+        {std::string(CARD_OPEN), ""},
+        {std::string(IGNORED_OPEN),
          n_ignored == 0 ? ""
                         : _fill(ignored_tpl, {{"n_ignored", std::to_string(n_ignored)},
                                               {"ignored_cards", ignored}})},

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "mosaic/mosaic.h"
 #include "geometry/box.h"
+#include "mosaic/mosaic.h"
 #include "tracking/box_path.h"
 #include "tracking/tracker.h"
 

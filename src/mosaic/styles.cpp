@@ -10,16 +10,16 @@
 namespace qlcore {
 namespace {
 
-constexpr std::array<const char*, 4> _NAMES = {"mosaic", "coarse", "blur", "solid"};
+constexpr std::array<const char*, 4> NAMES = {"mosaic", "coarse", "blur", "solid"};
 
 // A frontal face is about three quarters as wide as high: for a box cut by
 // the frame's side the height tells the face's real width.
-constexpr double _FACE_ASPECT = 0.75;
-constexpr int _MIN_COARSE_BLOCK = 6;
+constexpr double FACE_ASPECT = 0.75;
+constexpr int MIN_COARSE_BLOCK = 6;
 // The blur runs on a copy shrunk by a whole factor until its sigma is about
 // this many pixels: a Gaussian at 1/f scale is close to one f times wider at
 // full size, for a fraction of the cost.
-constexpr double _SMALL_SIGMA = 2.5;
+constexpr double SMALL_SIGMA = 2.5;
 
 // Whole part toward zero inside int range; NaN counts as 0.
 int _whole(double v) {
@@ -32,7 +32,7 @@ int _even(int v) {
 }
 
 double _face_width(const BoxF& box) {
-    return std::max(static_cast<double>(box[2]), _FACE_ASPECT * box[3]);
+    return std::max(static_cast<double>(box.w), FACE_ASPECT * box.h);
 }
 
 // The chroma rectangle of an even luma rectangle, kept inside the plane.
@@ -83,7 +83,7 @@ struct Sides {
 void _blur(cv::Mat& plane, const cv::Rect& r, double sigma, int feather, Sides edge) {
     if (!_usable(r) || !(sigma > 0)) return;
     cv::Mat roi = plane(r);
-    const int f = std::clamp(_whole(sigma / _SMALL_SIGMA), 1, std::min(r.width, r.height));
+    const int f = std::clamp(_whole(sigma / SMALL_SIGMA), 1, std::min(r.width, r.height));
     cv::Mat padded = _padded(roi, f), small;
     cv::resize(padded, small, {padded.cols / f, padded.rows / f}, 0, 0, cv::INTER_AREA);
     // In float with a kernel of our own: GaussianBlur's exact integer path
@@ -118,21 +118,21 @@ void _blur(cv::Mat& plane, const cv::Rect& r, double sigma, int feather, Sides e
 }  // namespace
 
 std::optional<HideStyle> parse_hide_style(std::string_view name) {
-    for (size_t i = 0; i < _NAMES.size(); ++i)
-        if (name == _NAMES[i]) return static_cast<HideStyle>(i);
+    for (size_t i = 0; i < NAMES.size(); ++i)
+        if (name == NAMES[i]) return static_cast<HideStyle>(i);
     return std::nullopt;
 }
 
 std::string hide_style_name(HideStyle style) {
-    return _NAMES.at(static_cast<size_t>(style));
+    return NAMES.at(static_cast<size_t>(style));
 }
 
 std::vector<std::string> hide_style_names() {
-    return {_NAMES.begin(), _NAMES.end()};
+    return {NAMES.begin(), NAMES.end()};
 }
 
 MosaicRect cover_rect(const BoxF& box, int W, int H, const StyleFigures& f) {
-    const double x = box[0], y = box[1], w = box[2], h = box[3];
+    const double x = box.x, y = box.y, w = box.w, h = box.h;
     const double cx = x + w / 2;
     const double cy = y + h / 2 - f.shift_up * h;
     const double nw = w * f.scale_w, nh = h * f.scale_h;
@@ -144,7 +144,7 @@ MosaicRect cover_rect(const BoxF& box, int W, int H, const StyleFigures& f) {
     // Rounded up, so there are never more blocks across the face than asked.
     const double per_block = _face_width(box) / f.coarse_across;
     int block = std::isfinite(per_block) ? _whole(std::ceil(per_block)) : 0;
-    r.block = std::max(_MIN_COARSE_BLOCK, block + (block & 1));
+    r.block = std::max(MIN_COARSE_BLOCK, block + (block & 1));
     return r;
 }
 

@@ -86,9 +86,8 @@ TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
     EXPECT_TRUE(kept[1].decision.keep);
 
     // No marks at all leave every decision as it was.
-    std::vector<JudgedTrack> plain = {
-        _flagged(1, _path(0, 9, 90.0f), Review::KeptBorderline, true),
-        _mosaicked(2, _path(0, 9, 10.0f))};
+    std::vector<JudgedTrack> plain = {_flagged(1, _path(0, 9, 90.0f), Review::KeptBorderline, true),
+                                      _mosaicked(2, _path(0, 9, 10.0f))};
     apply_marks(plain, json::object());
     EXPECT_EQ(plain[0].decision.person, "Anna");
     EXPECT_EQ(plain[0].decision.review, Review::KeptBorderline);

@@ -127,7 +127,7 @@ TEST(CoverRect, CoarseBlocksAreFewAndNeverSmall) {
                                           {{500, 500, 58, 70}, 20}, {{500, 500, 200, 200}, 68},
                                           {{0, 500, 20, 80}, 20},   {{500, 500, NAN, NAN}, 6}};
     for (auto [box, block] : cases)
-        EXPECT_EQ(cover_rect(box, 1920, 1080).block, block) << box[2];
+        EXPECT_EQ(cover_rect(box, 1920, 1080).block, block) << box.w;
 }
 
 TEST(HideYuv, CoarseCellsCoverTheRectangle) {

@@ -35,21 +35,28 @@ fs::path shared_dir() {
     return fs::weakly_canonical(QLCORE_SHARED_DIR);
 }
 
-fs::path shared_photo(const std::string& name) { return shared_dir() / "testdata" / "faces" / name; }
+fs::path shared_photo(const std::string& name) {
+    return shared_dir() / "testdata" / "faces" / name;
+}
 
-fs::path source_dir() { return QLCORE_SOURCE_DIR; }
+fs::path source_dir() {
+    return QLCORE_SOURCE_DIR;
+}
 
-fs::path qlcore_program() { return QLCORE_BIN; }
+fs::path qlcore_program() {
+    return QLCORE_BIN;
+}
 
 fs::path make_clip(const fs::path& out, const ClipSpec& s) {
     std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
-    std::vector<std::string> cmd{"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                 s.source + "=size=" + size + ":rate=" + s.rate};
+    std::vector<std::string> cmd{
+        "ffmpeg", "-v",    "error", "-y",
+        "-f",     "lavfi", "-i",    s.source + "=size=" + size + ":rate=" + s.rate};
     if (s.audio) {
         cmd.insert(cmd.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"});
     }
-    cmd.insert(cmd.end(), {"-frames:v", std::to_string(s.frames), "-c:v", s.codec, "-pix_fmt",
-                           s.pix_fmt});
+    cmd.insert(cmd.end(),
+               {"-frames:v", std::to_string(s.frames), "-c:v", s.codec, "-pix_fmt", s.pix_fmt});
     if (s.audio) cmd.insert(cmd.end(), {"-c:a", "pcm_s16le", "-shortest"});
     if (!s.timecode.empty()) cmd.insert(cmd.end(), {"-timecode", s.timecode});
     cmd.insert(cmd.end(), s.extra.begin(), s.extra.end());
@@ -61,8 +68,12 @@ fs::path make_clip(const fs::path& out, const ClipSpec& s) {
 
 fs::path make_still_clip(const fs::path& out, const fs::path& picture, int frames,
                          const std::string& rate, const std::string& size) {
-    std::vector<std::string> cmd{"ffmpeg", "-v", "error", "-y", "-loop", "1", "-framerate", rate,
-                                 "-i", picture.string(), "-frames:v", std::to_string(frames)};
+    std::vector<std::string> cmd{"ffmpeg",     "-v",
+                                 "error",      "-y",
+                                 "-loop",      "1",
+                                 "-framerate", rate,
+                                 "-i",         picture.string(),
+                                 "-frames:v",  std::to_string(frames)};
     std::string vf = "pad=ceil(iw/2)*2:ceil(ih/2)*2";
     if (!size.empty()) vf = "scale=" + size;
     cmd.insert(cmd.end(), {"-vf", vf, "-c:v", "libx264", "-pix_fmt", "yuv420p", out.string()});
@@ -105,9 +116,9 @@ qlcore::RunResult run_qlcore(const std::vector<std::string>& args,
 }
 
 int count_frames(const fs::path& clip) {
-    auto r = run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames",
-                          "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
-                          clip.string()});
+    auto r =
+        run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames",
+                     "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", clip.string()});
     auto n = qlcore::parse_int(qlcore::trim(r.out));
     return n ? static_cast<int>(*n) : -1;
 }

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the owner goes away.
 class ScopedTempDir {
-public:
+  public:
     ScopedTempDir();
     ~ScopedTempDir();
     ScopedTempDir(const ScopedTempDir&) = delete;
@@ -25,7 +25,7 @@ public:
     const fs::path& path() const { return path_; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -44,7 +44,7 @@ struct ClipSpec {
     std::string pix_fmt = "yuv420p";
     std::string codec = "libx264";  // "-c:v" value
     bool audio = false;
-    std::string timecode;           // e.g. "01:00:00:00"; empty: none
+    std::string timecode;             // e.g. "01:00:00:00"; empty: none
     std::string source = "testsrc2";  // lavfi video source name
     std::vector<std::string> extra;   // more output options before the path
 };
