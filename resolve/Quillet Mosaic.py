@@ -26,6 +26,9 @@ import time
 BIN_NAME = "Quillet"
 # (label in the dialog, value of "codec=" in options.txt)
 CODECS = (("ProRes", "prores"), ("HEVC", "hevc"), ("H.264", "h264"))
+# (label in the dialog, value of "style=" in options.txt)
+STYLES = (("Mosaic", "mosaic"), ("Coarse mosaic over the head", "coarse"), ("Blur", "blur"),
+          ("Solid fill", "solid"))
 # Stored as each marker's customData, so a re-run knows which markers it owns.
 MARKER_TAG = "quillet"
 MARKER_NAME_PREFIX = "Quillet:"
@@ -279,7 +282,8 @@ def _write_lines(path, lines, encoding):
             f.write(line + "\n")
 
 
-def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, encoding=None):
+def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, encoding=None,
+              style="mosaic"):
     """Writes "clips.txt", "keep.txt" and "options.txt". The caller has
     checked every clip and name with job_line_problem."""
     enc = encoding or _text_encoding()
@@ -291,6 +295,9 @@ def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, e
         options.append("speed=fast")
     if threshold is not None:
         options.append("threshold=" + repr(float(threshold)))
+    # The default style is left unsaid, so such jobs read as they always did.
+    if style and style != "mosaic":
+        options.append("style=" + style)
     _write_lines(os.path.join(folder, "options.txt"), options, enc)
 
 
@@ -598,9 +605,9 @@ def summary(clips, outcome, placed):
 
 
 class Choice(object):
-    def __init__(self, keep, codec, fast, threshold, program):
+    def __init__(self, keep, codec, fast, threshold, program, style="mosaic"):
         self.keep, self.codec, self.fast = keep, codec, fast
-        self.threshold, self.program = threshold, program
+        self.threshold, self.program, self.style = threshold, program, style
 
 
 def _message(ui, disp, text, title="Quillet Mosaic"):
@@ -641,6 +648,8 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
                               ", ".join(refused), "WordWrap": True}))
     rows += [
         ui.HGroup([ui.Label({"Text": "Codec", "Weight": 0}), ui.ComboBox({"ID": "Codec"})]),
+        ui.HGroup([ui.Label({"Text": "Hide faces with", "Weight": 0}),
+                   ui.ComboBox({"ID": "Style"})]),
         ui.CheckBox({"ID": "Fast", "Text": "Fast mode (small faces in the background are more "
                                             "likely to be missed)",
                      "Checked": bool(settings.get("fast"))}),
@@ -662,6 +671,10 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
     values = [value for _, value in CODECS]
     codec = settings.get("codec")
     items["Codec"].CurrentIndex = values.index(codec) if codec in values else 0
+    items["Style"].AddItems([label for label, _ in STYLES])
+    styles = [value for _, value in STYLES]
+    style = settings.get("style")
+    items["Style"].CurrentIndex = styles.index(style) if style in styles else 0
     result = []
 
     def start(ev):
@@ -676,8 +689,10 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
         keep = [name for i, name in enumerate(people) if items["Person%d" % i].Checked]
         index = items["Codec"].CurrentIndex
         codec = values[index] if 0 <= index < len(values) else values[0]
+        sindex = items["Style"].CurrentIndex
+        style = styles[sindex] if 0 <= sindex < len(styles) else styles[0]
         result.append(Choice(keep, codec, bool(items["Fast"].Checked), threshold,
-                             os.path.abspath(path)))
+                             os.path.abspath(path), style))
         disp.ExitLoop()
 
     def cancel(ev):
@@ -737,7 +752,8 @@ def process(project, clips, choice, ui=None, disp=None, env=None, home=None):
     home = home_dir(env) if home is None else home
     try:
         job_dir = new_job_folder(home)
-        write_job(job_dir, clips, choice.keep, choice.codec, choice.fast, choice.threshold)
+        write_job(job_dir, clips, choice.keep, choice.codec, choice.fast, choice.threshold,
+                  style=choice.style)
     except OSError as e:
         return "Could not write a job folder under %s: %s" % (home, e), True
     run = start_run(choice.program, job_dir, len(clips), env)
@@ -778,7 +794,7 @@ def main(resolve, ui, disp, env=None):
     if choice is None:
         return ""
     settings.update({"program": choice.program, "codec": choice.codec, "fast": choice.fast,
-                     "keep": choice.keep,
+                     "style": choice.style, "keep": choice.keep,
                      "threshold": "" if choice.threshold is None else repr(choice.threshold)})
     save_settings(home, settings)
     text, _ = process(project, clips, choice, ui, disp, env, home)

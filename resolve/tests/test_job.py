@@ -71,6 +71,13 @@ class WritingTheJob(TempDirTest):
         self.assertEqual(_read(os.path.join(self.tmp, "keep.txt")), "")
         self.assertEqual(_read(os.path.join(self.tmp, "options.txt")).split(), ["codec=prores"])
 
+    def test_a_style_other_than_the_mosaic_is_written(self):
+        qm.write_job(self.tmp, ["/media/A001.mov"], [], style="blur")
+        self.assertEqual(_read(os.path.join(self.tmp, "options.txt")).split(),
+                         ["codec=prores", "style=blur"])
+        qm.write_job(self.tmp, ["/media/A001.mov"], [], style="mosaic")
+        self.assertEqual(_read(os.path.join(self.tmp, "options.txt")).split(), ["codec=prores"])
+
     def test_refuses_clips_the_job_file_would_misread(self):
         ok, notes = qm.usable_clips(["/m/good.mov", "/m/tab\there.mov", "/m/line\nbreak.mov",
                                      "/m/trailing.mov ", " /m/leading.mov", ""])

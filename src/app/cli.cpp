@@ -5,6 +5,7 @@
 
 #include "app/clip_task.h"
 #include "app/commands.h"
+#include "mosaic/styles.h"
 #include "qlcore_version.h"
 
 namespace qlcore {
@@ -46,8 +47,13 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
         ->capture_default_str()
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
+    process->add_option("--style", a.style, "how faces are hidden")
+        ->check(CLI::IsMember(hide_style_names()))
+        ->capture_default_str()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     process->add_option("files", a.files);
-    process->add_option("--clip", a.clip, "process only this clip of the job (1-based)");
+    process->add_option("--clip", a.clip, "process only this clip of the job (1-based)")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     CLI::App* enroll = app.add_subcommand("enroll", "collect face photos of a person from a clip");
     enroll->add_option("name", a.name)->required();

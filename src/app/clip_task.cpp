@@ -37,7 +37,8 @@ json process_entry(const RunPlan& plan, Models& models, const Gallery& gallery,
         out_dir = fs::path(folder);
     else if (plan.out_dir)
         out_dir = fs::path(*plan.out_dir);
-    return process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir);
+    return process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
+                        plan.style);
 }
 
 int process_clip_task(const RunPlan& plan, Models& models, const Gallery& gallery, long long n,

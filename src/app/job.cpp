@@ -1,5 +1,6 @@
 #include "app/job.h"
 
+#include "media/console.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -35,6 +36,11 @@ void apply_option_line(RunPlan& plan, const std::string& line) {
         plan.codec = trim(after_eq());
     } else if (trim(line) == "speed=fast") {
         plan.fast = true;
+    } else if (line.rfind("style=", 0) == 0) {
+        const std::string name = trim(after_eq());
+        const auto s = parse_hide_style(name);
+        plan.style = s.value_or(HideStyle::mosaic);
+        if (!s) log("  \u26a0 unknown style '" + name + "' in options.txt: using mosaic");
     } else if (line.rfind("threshold=", 0) == 0) {
         // Not a number: ignored without a message.
         if (auto v = parse_double(trim(after_eq()))) plan.tuning.keep_threshold = *v;
@@ -47,6 +53,8 @@ RunPlan plan_run(const CliArgs& args) {
     plan.keep = args.keep;
     plan.codec = args.codec;
     plan.fast = args.fast;
+    // The command line checked the name.
+    plan.style = parse_hide_style(args.style).value_or(HideStyle::mosaic);
     plan.out_dir = args.out_dir;
     if (args.job) {
         fs::path dir(*args.job);

@@ -8,6 +8,7 @@
 
 #include "app/cli.h"
 #include "geometry/tuning.h"
+#include "mosaic/styles.h"
 
 namespace qlcore {
 
@@ -18,6 +19,7 @@ struct RunPlan {
     std::vector<std::string> keep;
     std::string codec = "prores";
     bool fast = false;
+    HideStyle style = HideStyle::mosaic;
     std::optional<std::string> out_dir;
     Tuning tuning;  // threshold and fast mode applied
 };
@@ -29,7 +31,8 @@ std::vector<std::string> split_lines(const std::string& text);
 // Lines trimmed, empty ones skipped.
 std::vector<std::string> trimmed_lines(const std::string& text);
 
-// Applies one "options.txt" line; unknown lines are ignored.
+// Applies one "options.txt" line; unknown lines are ignored, an unknown
+// style is said in one line and leaves the default.
 void apply_option_line(RunPlan& plan, const std::string& line);
 
 // Command line first, then the job folder's files replace what they hold.

@@ -51,12 +51,12 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
 
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
                   const std::optional<fs::path>& out_dir, const std::string& codec,
-                  const Tuning& tuning, const fs::path& home_dir) {
+                  const Tuning& tuning, const fs::path& home_dir, HideStyle style) {
     log("\n▶ " + fs::path(src).filename().string());
     _check_source(src);
     fs::path done = output_path(src, out_dir, home_dir);
     json overrides = load_overrides(done);
-    if (auto earlier = earlier_report(src, done, gallery.names, overrides)) {
+    if (auto earlier = earlier_report(src, done, gallery.names, overrides, style)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }
@@ -85,11 +85,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
     fs::path out = output_path(src, out_dir, home_dir);
-    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read);
+    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read,
+           style);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     json report =
-        build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly);
+        build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly, style);
     try {
         write_file_atomic(report_path(out), report_text(report));
     } catch (...) {

@@ -7,6 +7,7 @@
 
 #include "faces/people.h"
 #include "geometry/tuning.h"
+#include "mosaic/styles.h"
 #include "platform/json_text.h"
 
 namespace qlcore {
@@ -17,9 +18,11 @@ class Models;
 // (the earlier one, as stored, when the clip is skipped). `gallery` holds
 // the people to keep visible; `tuning` the run's threshold and detector
 // settings; `home_dir` the fallback for outputs that cannot go beside the
-// source. Errors end the clip: the caller reports it as failed.
+// source; `style` how faces are hidden (a finished clip in another style is
+// redone from its cached search). Errors end the clip: the caller reports it as failed.
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
                   const std::optional<std::filesystem::path>& out_dir, const std::string& codec,
-                  const Tuning& tuning, const std::filesystem::path& home_dir);
+                  const Tuning& tuning, const std::filesystem::path& home_dir,
+                  HideStyle style = HideStyle::mosaic);
 
 }  // namespace qlcore

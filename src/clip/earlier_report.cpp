@@ -49,7 +49,8 @@ bool _same_people(const json& report, const std::vector<std::string>& names) {
 }  // namespace
 
 std::optional<json> earlier_report(const fs::path& src, const fs::path& done,
-                                   const std::vector<std::string>& names, const json& overrides) {
+                                   const std::vector<std::string>& names, const json& overrides,
+                                   HideStyle style) {
     try {
         fs::path rep = report_path(done);
         std::error_code ec;
@@ -64,6 +65,10 @@ std::optional<json> earlier_report(const fs::path& src, const fs::path& done,
             return std::nullopt;
         auto ov = report.find("overrides");
         if (!same_json(ov == report.end() ? json::object() : *ov, overrides)) return std::nullopt;
+        // Reports of the default style carry no "style".
+        auto st = report.find("style");
+        if (!same_json(st == report.end() ? json("mosaic") : *st, json(hide_style_name(style))))
+            return std::nullopt;
         if (!_runner_fields_intact(report)) return std::nullopt;
         return std::move(report);
     } catch (const std::exception&) {

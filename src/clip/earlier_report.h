@@ -6,15 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "mosaic/styles.h"
 #include "platform/json_text.h"
 
 namespace qlcore {
 
 // The earlier report when it still stands for this clip: video and report
-// present, video not older than the source, same people, engine and marks,
+// present, video not older than the source, same people, engine, marks and
+// hiding style,
 // and the fields the batch runner reads intact. Never throws.
 std::optional<json> earlier_report(const std::filesystem::path& src,
                                    const std::filesystem::path& done,
-                                   const std::vector<std::string>& names, const json& overrides);
+                                   const std::vector<std::string>& names, const json& overrides,
+                                   HideStyle style = HideStyle::mosaic);
 
 }  // namespace qlcore

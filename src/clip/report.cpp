@@ -77,13 +77,15 @@ std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64
 
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly) {
+                  const Assembly& assembly, HideStyle style) {
     json r = json::object();
     r["source"] = src;
     r["output"] = out;
     r["frames"] = n_frames;
     r["keep"] = names;
     r["engine"] = ENGINE_VERSION;
+    // Only when not the default, so default reports stay as they were.
+    if (style != HideStyle::mosaic) r["style"] = hide_style_name(style);
     r["overrides"] = overrides;
     r["tracks"] = assembly.tracks;
     r["markers"] = assembly.markers;

@@ -8,6 +8,7 @@
 
 #include "clip/marks.h"
 #include "geometry/box.h"
+#include "mosaic/styles.h"
 #include "platform/json_text.h"
 
 namespace qlcore {
@@ -36,7 +37,7 @@ std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64
 
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly);
+                  const Assembly& assembly, HideStyle style = HideStyle::mosaic);
 
 // The report as the program writes it: one-space indentation, pure ASCII.
 std::string report_text(const json& report);

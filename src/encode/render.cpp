@@ -95,7 +95,7 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read) {
+                    int64_t n_read, HideStyle style) {
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
     const FrameSize even = _even_size(size);
@@ -117,7 +117,7 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
         YuvFrame& frame = _even_frame(decoded, even, cropped);
         if (auto it = plan.find(fi); it != plan.end())
             for (const BoxF& box : it->second)
-                mosaic_yuv(frame.y, frame.u, frame.v, box, W, H);
+                hide_yuv(frame.y, frame.u, frame.v, box, W, H, style);
         if (!encoder.write_all(frame.data(), frame.nbytes())) break;  // the encoder quit
         ++fi;
         if (fi % 10 == 0) progress("writing", fi, n_frames, t0);
@@ -154,14 +154,14 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
-            int64_t n_read) {
+            int64_t n_read, HideStyle style) {
     render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, _even_size(size)),
-           n_read);
+           n_read, style);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates, int64_t n_read) {
+            const std::vector<Args>& candidates, int64_t n_read, HideStyle style) {
     const std::string ff = ffmpeg_bin();
     const fs::path outp(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
@@ -176,7 +176,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read);
+            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style);
             last_err.reset();
             break;
         } catch (const MediaError& e) {

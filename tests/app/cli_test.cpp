@@ -36,6 +36,10 @@ TEST(CommandLine, ProcessOptionsAndDefaults) {
     EXPECT_FALSE(p.args->fast);
     EXPECT_FALSE(p.args->job);
     EXPECT_FALSE(p.args->out_dir);
+    EXPECT_EQ(p.args->style, "mosaic");
+    auto s = parse({"process", "--style", "coarse", "--style", "solid", "a.mov"});
+    ASSERT_TRUE(s.args);
+    EXPECT_EQ(s.args->style, "solid");
 
     auto q = parse({"process", "--job", "/j", "--out-dir", "/o", "--codec", "h264", "--fast"});
     ASSERT_TRUE(q.args);
@@ -86,6 +90,7 @@ TEST(CommandLine, UsageErrorsExitTwoWithUsageOnStderr) {
         {"bogus"},
         {"process", "--bogus"},
         {"process", "--codec", "vp9"},
+        {"process", "--style", "pixelate", "a.mov"},
         {"enroll", "Ann"},
         {"enroll", "--from-video", "v.mov"},
         {"enroll", "Ann", "--from-video", "v.mov", "--every", "soon"},

@@ -36,6 +36,11 @@ TEST(JobFiles, OptionLines) {
     apply_option_line(p, "  speed=fast \t");
     EXPECT_TRUE(p.fast);
     apply_option_line(p, "colour=blue");  // unknown: ignored
+    EXPECT_EQ(p.style, HideStyle::mosaic);
+    apply_option_line(p, "style= blur ");
+    EXPECT_EQ(p.style, HideStyle::blur);
+    apply_option_line(p, "style=pixels");  // unknown: said, and the default used
+    EXPECT_EQ(p.style, HideStyle::mosaic);
 }
 
 TEST(JobFiles, JobFolderReplacesCommandLine) {

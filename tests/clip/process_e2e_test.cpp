@@ -165,3 +165,38 @@ TEST_F(ProcessEndToEnd, FaceWalkingInAndOutIsCoveredUpToTheFrameEdges) {
     EXPECT_EQ(stream_of(probe, "video").value("codec_name", ""), "h264");
     EXPECT_TRUE(stream_of(probe, "audio").is_null());
 }
+
+TEST_F(ProcessEndToEnd, EveryStyleHidesTheFaceAndAStyleChangeRedoesFromTheCachedSearch) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "A001_mosaic.mov";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string mosaic_report = read_text(dir / "A001_mosaic.json");
+    EXPECT_EQ(mosaic_report.find("\"style\""), std::string::npos) << "the default is left unsaid";
+
+    for (const std::string style : {"coarse", "blur", "solid"}) {
+        r = run({"process", "--style", style, src.string()});
+        ASSERT_EQ(r.status, 0) << style << r.out << r.err;
+        EXPECT_NE(r.out.find("\n  reusing earlier face search (1 tracks)\n"), std::string::npos)
+            << style << r.out;
+        EXPECT_EQ(r.out.find("finding faces"), std::string::npos) << style << r.out;
+        const json report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
+        EXPECT_EQ(report.value("style", ""), style);
+        EXPECT_EQ(qltest::count_frames(out), 30) << style;
+        EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+                  std::vector<int>{})
+            << style;
+        // The same style again: nothing to do.
+        r = run({"process", "--style", style, src.string()});
+        EXPECT_NE(r.out.find("already done earlier"), std::string::npos) << style << r.out;
+    }
+
+    // Back to the mosaic: the first run's report, byte for byte.
+    const std::string styled_video = read_text(out);
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos) << r.out;
+    EXPECT_EQ(read_text(dir / "A001_mosaic.json"), mosaic_report);
+    EXPECT_NE(read_text(out), styled_video);
+}
