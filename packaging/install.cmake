@@ -5,6 +5,7 @@
 #   <prefix>/lib/qlcore/fetch-models    the model installer
 #   <prefix>/bin/qlcore                 -> ../lib/qlcore/qlcore
 #   <prefix>/bin/qlcore-fetch-models    -> ../lib/qlcore/fetch-models
+#   <prefix>/bin/qlcore-slurm-submit    -> ../lib/qlcore/slurm-submit
 #
 # The program finds its models next to its real file (it resolves
 # /proc/self/exe), so the links in bin/ need nothing more.
@@ -17,6 +18,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS qlcore RUNTIME DESTINATION ${QLCORE_INSTALL_APPDIR})
 install(DIRECTORY DESTINATION ${QLCORE_INSTALL_APPDIR}/models)
 install(PROGRAMS ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fetch-models
+                 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/slurm-submit
         DESTINATION ${QLCORE_INSTALL_APPDIR})
 
 # Relative links, made once in the build folder and installed as links.
@@ -25,7 +27,9 @@ set(_links ${CMAKE_CURRENT_BINARY_DIR}/install-links)
 file(MAKE_DIRECTORY ${_links})
 file(CREATE_LINK ${_to_app}/qlcore ${_links}/qlcore SYMBOLIC)
 file(CREATE_LINK ${_to_app}/fetch-models ${_links}/qlcore-fetch-models SYMBOLIC)
-install(FILES ${_links}/qlcore ${_links}/qlcore-fetch-models DESTINATION ${CMAKE_INSTALL_BINDIR})
+file(CREATE_LINK ${_to_app}/slurm-submit ${_links}/qlcore-slurm-submit SYMBOLIC)
+install(FILES ${_links}/qlcore ${_links}/qlcore-fetch-models ${_links}/qlcore-slurm-submit
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # cpack -G DEB (scripts/package) makes qlcore_<version>_<arch>.deb. The models
 # are not in it (size and licence): qlcore-fetch-models installs them.
