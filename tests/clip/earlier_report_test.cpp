@@ -9,37 +9,15 @@
 #include <chrono>
 #include <fstream>
 
+#include "clip/judged_tracks_fixture.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
 using qltest::ScopedTempDir;
+using namespace cliptest;
 
 namespace {
-
-// A path over consecutive frames [start, end] with the given box width.
-BoxPath _path(int64_t start, int64_t end, float w = 50.0f) {
-    BoxPath p;
-    for (int64_t f = start; f <= end; ++f)
-        p.entries.push_back({f, BoxF{10.0f, 20.0f, w, w}});
-    p.start = start;
-    p.end = end;
-    return p;
-}
-
-JudgedTrack _flagged(int id, BoxPath path, Review review, bool keep) {
-    JudgedTrack t{id, std::move(path), {}};
-    t.decision.keep = keep;
-    t.decision.person = keep ? std::optional<std::string>("Anna") : std::nullopt;
-    t.decision.median = 0.35;
-    t.decision.review = review;
-    t.decision.n_samples = 9;
-    return t;
-}
-
-json _marks(std::vector<int64_t> frames) {
-    return json{{"keep", frames}};
-}
 
 void _set_mtime(const fs::path& p, fs::file_time_type t) {
     fs::last_write_time(p, t);
@@ -57,13 +35,14 @@ struct SkipFixture : ::testing::Test {
         write_file_atomic(done, "video");
         _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(10));
         Assembly a;
-        a.markers.push_back(*marker_entry(_flagged(1, _path(0, 9), Review::KeptBorderline, true)));
-        report = build_report(src.string(), done.string(), 10, {"Ben", "Anna"}, _marks({4}), a);
+        a.markers.push_back(
+            *marker_entry(flagged(1, path_over(0, 9), Review::KeptBorderline, true)));
+        report = build_report(src.string(), done.string(), 10, {"Ben", "Anna"}, keep_marks({4}), a);
         write(report_text(report));
     }
     void write(const std::string& text) { write_file_atomic(report_path(done), text); }
     std::optional<json> earlier(std::vector<std::string> names = {"Anna", "Ben"},
-                                json overrides = _marks({4})) {
+                                json overrides = keep_marks({4})) {
         return earlier_report(src, done, names, overrides);
     }
 };
@@ -83,7 +62,7 @@ TEST_F(SkipFixture, ChangesThatRedoTheClip) {
     EXPECT_FALSE(earlier({"Anna"}));
     EXPECT_FALSE(earlier({"Anna", "Ben", "Cleo"}));
     EXPECT_FALSE(earlier({"Anna", "Ben"}, json::object())) << "other marks";
-    EXPECT_FALSE(earlier({"Anna", "Ben"}, _marks({4, 5})));
+    EXPECT_FALSE(earlier({"Anna", "Ben"}, keep_marks({4, 5})));
 
     _set_mtime(src, fs::last_write_time(done) + std::chrono::seconds(1));
     EXPECT_FALSE(earlier()) << "source newer than its video";

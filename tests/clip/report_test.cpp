@@ -5,53 +5,25 @@
 #include <chrono>
 #include <fstream>
 
+#include "clip/judged_tracks_fixture.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
 using qltest::ScopedTempDir;
-
-namespace {
-
-// A path over consecutive frames [start, end] with the given box width.
-BoxPath _path(int64_t start, int64_t end, float w = 50.0f) {
-    BoxPath p;
-    for (int64_t f = start; f <= end; ++f)
-        p.entries.push_back({f, BoxF{10.0f, 20.0f, w, w}});
-    p.start = start;
-    p.end = end;
-    return p;
-}
-
-JudgedTrack _mosaicked(int id, BoxPath path) {
-    JudgedTrack t{id, std::move(path), {}};
-    t.decision.n_samples = 0;
-    return t;
-}
-
-JudgedTrack _flagged(int id, BoxPath path, Review review, bool keep) {
-    JudgedTrack t{id, std::move(path), {}};
-    t.decision.keep = keep;
-    t.decision.person = keep ? std::optional<std::string>("Anna") : std::nullopt;
-    t.decision.median = 0.35;
-    t.decision.review = review;
-    t.decision.n_samples = 9;
-    return t;
-}
-
-}  // namespace
+using namespace cliptest;
 
 TEST(Markers, OnlyForFlaggedSpotsOfSixFramesOrMore) {
-    EXPECT_FALSE(marker_entry(_flagged(1, _path(10, 14), Review::KeptBorderline, true)));
-    EXPECT_FALSE(marker_entry(_mosaicked(1, _path(10, 100))));
+    EXPECT_FALSE(marker_entry(flagged(1, path_over(10, 14), Review::KeptBorderline, true)));
+    EXPECT_FALSE(marker_entry(mosaicked(1, path_over(10, 100))));
 
-    auto red = marker_entry(_flagged(1, _path(10, 15), Review::KeptBorderline, true));
+    auto red = marker_entry(flagged(1, path_over(10, 15), Review::KeptBorderline, true));
     ASSERT_TRUE(red);
     EXPECT_EQ(
         dump_compact(*red),
         R"({"frame":10,"duration":6,"color":"Red","name":"Quillet: check visible face",)"
         R"("note":"Left visible as Anna (similarity 0.35). Make sure this is really them."})");
-    auto yellow = marker_entry(_flagged(2, _path(0, 99), Review::MosaicBorderline, false));
+    auto yellow = marker_entry(flagged(2, path_over(0, 99), Review::MosaicBorderline, false));
     ASSERT_TRUE(yellow);
     EXPECT_EQ(dump_compact(*yellow),
               R"({"frame":0,"duration":100,"color":"Yellow","name":"Quillet: possibly )"
@@ -60,13 +32,13 @@ TEST(Markers, OnlyForFlaggedSpotsOfSixFramesOrMore) {
 }
 
 TEST(Assembly, PlanHoldsMosaickedBoxesInTrackOrder) {
-    BoxPath lead = _path(10, 12, 30.0f);
+    BoxPath lead = path_over(10, 12, 30.0f);
     lead.entries.push_back({8, BoxF{1, 2, 3, 4}});  // lead-in after the span
     lead.entries.push_back({9, BoxF{1, 2, 3, 5}});
     lead.start = 8;
-    std::vector<JudgedTrack> live = {_mosaicked(4, lead),
-                                     _flagged(5, _path(9, 11, 70.0f), Review::KeptBorderline, true),
-                                     _mosaicked(6, _path(11, 20, 40.0f))};
+    std::vector<JudgedTrack> live = {
+        mosaicked(4, lead), flagged(5, path_over(9, 11, 70.0f), Review::KeptBorderline, true),
+        mosaicked(6, path_over(11, 20, 40.0f))};
     Assembly a = assemble(live);
     EXPECT_EQ(a.kept, 1);
     EXPECT_EQ(a.mosaicked, 2);
@@ -100,7 +72,7 @@ TEST(Summary, IgnoredPartsOnlyWhenThereAreAny) {
 
 TEST(Report, IndentedPureAsciiLayout) {
     Assembly a;
-    a.tracks.push_back(track_entry(_flagged(0, _path(0, 5), Review::KeptBorderline, true)));
+    a.tracks.push_back(track_entry(flagged(0, path_over(0, 5), Review::KeptBorderline, true)));
     json r = build_report("/c/Zo\u00eb.mov", "/c/Quillet/Zo\u00eb_mosaic.mov", 6,
                           {"Ren\u00e9e", "\U0001F600"}, json::object(), a);
     EXPECT_EQ(report_text(r),

@@ -1,0 +1,46 @@
+// Judged tracks and marks for the report, marks and skip-test cases.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clip/marks.h"
+#include "platform/json_text.h"
+
+namespace cliptest {
+
+using namespace qlcore;
+
+// A path over consecutive frames [start, end] with the given box width.
+inline BoxPath path_over(int64_t start, int64_t end, float w = 50.0f) {
+    BoxPath p;
+    for (int64_t f = start; f <= end; ++f)
+        p.entries.push_back({f, BoxF{10.0f, 20.0f, w, w}});
+    p.start = start;
+    p.end = end;
+    return p;
+}
+
+inline JudgedTrack mosaicked(int id, BoxPath path) {
+    JudgedTrack t{id, std::move(path), {}};
+    t.decision.n_samples = 0;
+    return t;
+}
+
+inline JudgedTrack flagged(int id, BoxPath path, Review review, bool keep) {
+    JudgedTrack t{id, std::move(path), {}};
+    t.decision.keep = keep;
+    t.decision.person = keep ? std::optional<std::string>("Anna") : std::nullopt;
+    t.decision.median = 0.35;
+    t.decision.review = review;
+    t.decision.n_samples = 9;
+    return t;
+}
+
+inline json keep_marks(std::vector<int64_t> frames) {
+    return json{{"keep", frames}};
+}
+
+}  // namespace cliptest
