@@ -47,6 +47,21 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
     return found;
 }
 
+IgnoredTrack _ignored_track(const Track& t, IgnoreReason reason, int64_t n_frames) {
+    IgnoredTrack g;
+    g.id = t.id;
+    g.path = track_boxes(t, n_frames);
+    g.reason = reason;
+    g.n_detections = static_cast<int64_t>(t.frames.size());
+    g.n_samples = static_cast<int64_t>(t.samples.size());
+    for (size_t i = 0; i < t.scores.size() && i < t.frames.size(); ++i)
+        if (i == 0 || t.scores[i] > g.best_score) {
+            g.best_score = t.scores[i];
+            g.best_frame = t.frames[i];
+        }
+    return g;
+}
+
 }  // namespace
 
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
@@ -69,19 +84,23 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
 
     double long_side = static_cast<double>(std::max(size.w, size.h));
     std::vector<JudgedTrack> live;
-    int64_t n_flash = 0;
+    std::vector<IgnoredTrack> let_go;
     for (const Track& t : search.tracks) {
         if (auto reason = ignored(t, long_side)) {
-            if (*reason == IgnoreReason::Flash) ++n_flash;
+            let_go.push_back(_ignored_track(t, *reason, search.n_frames));
             continue;
         }
         live.push_back({t.id, track_boxes(t, search.n_frames),
                         decide(t, gallery.names, tuning.keep_threshold)});
     }
-    int64_t n_look = static_cast<int64_t>(search.tracks.size() - live.size()) - n_flash;
 
     apply_marks(live, overrides);
-    Assembly assembly = assemble(live);
+    std::vector<JudgedTrack> hidden = apply_hides(let_go, overrides);
+    int64_t n_flash = 0;
+    for (const auto& t : let_go)
+        n_flash += t.reason == IgnoreReason::Flash;
+    const int64_t n_look = static_cast<int64_t>(let_go.size()) - n_flash;
+    Assembly assembly = assemble(std::move(live), std::move(hidden), let_go);
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
     fs::path out = output_path(src, out_dir, home_dir);

@@ -1,6 +1,25 @@
 #include "clip/marks.h"
 
 namespace qlcore {
+namespace {
+
+// The ignored track a "hide" mark at `frame` takes, or nothing.
+const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t frame) {
+    const IgnoredTrack* best = nullptr;
+    float best_w = 0.0f;
+    for (const auto& t : ignored) {
+        auto box = t.path.at(frame);
+        if (!box) continue;
+        if (!best || box->w > best_w || (box->w == best_w && t.id > best->id)) {
+            best = &t;
+            best_w = box->w;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
 void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
     auto keep = overrides.find("keep");
     if (keep == overrides.end() || !keep->is_array()) return;
@@ -24,6 +43,34 @@ void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
         best->decision.person = "(marked by you)";
         best->decision.review.reset();
     }
+}
+
+std::vector<JudgedTrack> apply_hides(std::vector<IgnoredTrack>& ignored, const json& overrides) {
+    std::vector<JudgedTrack> hidden;
+    auto hide = overrides.find("hide");
+    if (hide == overrides.end() || !hide->is_array()) return hidden;
+    for (const auto& mark : *hide) {
+        if (!mark.is_number_integer()) continue;
+        const IgnoredTrack* pick = _hide_pick(ignored, mark.get<int64_t>());
+        if (!pick) continue;
+        JudgedTrack t{pick->id, pick->path, {}};
+        t.decision.person = "(hidden by you)";
+        t.decision.n_samples = pick->n_samples;
+        hidden.push_back(std::move(t));
+        ignored.erase(ignored.begin() + (pick - ignored.data()));
+    }
+    return hidden;
+}
+
+std::optional<int64_t> hide_frame(const IgnoredTrack& t, const std::vector<IgnoredTrack>& ignored) {
+    auto takes = [&](int64_t f) {
+        const IgnoredTrack* p = _hide_pick(ignored, f);
+        return p && p->id == t.id;
+    };
+    if (takes(t.best_frame)) return t.best_frame;
+    for (const auto& [frame, box] : t.path.entries)
+        if (takes(frame)) return frame;
+    return std::nullopt;
 }
 
 }  // namespace qlcore

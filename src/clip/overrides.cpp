@@ -31,23 +31,37 @@ std::optional<int64_t> _whole_number(const json& v) {
     return std::nullopt;
 }
 
+// The distinct frames of one key, ascending; nothing when the key is
+// malformed. A missing key has no frames.
+std::optional<std::vector<int64_t>> _frames_of(const json& j, const char* key) {
+    auto it = j.find(key);
+    if (it == j.end()) return std::vector<int64_t>{};
+    if (!it->is_array()) return std::nullopt;
+    std::set<int64_t> frames;
+    for (const auto& v : *it) {
+        auto n = _whole_number(v);
+        if (!n) return std::nullopt;
+        frames.insert(*n);
+    }
+    return std::vector<int64_t>(frames.begin(), frames.end());
+}
+
 }  // namespace
 
 json parse_overrides(const std::string& text) {
     try {
         std::optional<json> parsed = parse_json_guarded(text);
         if (!parsed || !parsed->is_object()) return json::object();
-        json& j = *parsed;
-        json keep = j.contains("keep") ? j["keep"] : json::array();
-        if (!keep.is_array()) return json::object();
-        std::set<int64_t> frames;
-        for (const auto& v : keep) {
-            auto n = _whole_number(v);
-            if (!n) return json::object();
-            frames.insert(*n);
-        }
+        const json& j = *parsed;
+        // A malformed "keep" spoils every mark, as it always did; a malformed
+        // "hide" counts as no hide marks only.
+        const auto keep = _frames_of(j, "keep");
+        if (!keep) return json::object();
+        const auto hide = _frames_of(j, "hide");
         json out = json::object();
-        if (!frames.empty()) out["keep"] = std::vector<int64_t>(frames.begin(), frames.end());
+        if (!keep->empty()) out["keep"] = *keep;
+        // Only when given, so the marks of users who never hide stay as they were.
+        if (hide && !hide->empty()) out["hide"] = *hide;
         return out;
     } catch (const std::exception&) {
         return json::object();

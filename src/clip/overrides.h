@@ -1,4 +1,5 @@
-// The user's marks beside the mosaicked video: frames whose face stays visible.
+// The user's marks beside the mosaicked video: frames whose face stays
+// visible, and frames whose face the program let go but must be hidden.
 #pragma once
 
 #include <filesystem>
@@ -8,8 +9,9 @@
 
 namespace qlcore {
 
-// The user's marks: {} or {"keep": [distinct frames, ascending]}. Anything
-// unreadable or malformed counts as no marks.
+// The user's marks: {} or {"keep": [...], "hide": [...]}, each key present
+// only with distinct frames, ascending. Anything unreadable counts as no
+// marks; a malformed "keep" as no marks, a malformed "hide" as no "hide".
 json load_overrides(const std::filesystem::path& out);
 json parse_overrides(const std::string& text);
 

@@ -1,5 +1,7 @@
 #include "clip/report.h"
 
+#include <algorithm>
+
 #include "platform/numbers.h"
 
 namespace qlcore {
@@ -48,6 +50,34 @@ std::optional<json> marker_entry(const JudgedTrack& t) {
                     _median_text(d) + ").";
     }
     return m;
+}
+
+std::optional<json> left_visible_marker(const IgnoredTrack& t,
+                                        const std::vector<IgnoredTrack>& ignored) {
+    if (t.reason != IgnoreReason::Lookalike) return std::nullopt;
+    if (t.n_detections < 8 || t.path.end - t.path.start < 5) return std::nullopt;
+    const int64_t frame = hide_frame(t, ignored).value_or(t.best_frame);
+    json m = json::object();
+    m["frame"] = t.path.start;
+    m["duration"] = t.path.end - t.path.start + 1;
+    m["color"] = "Purple";
+    m["name"] = "Quillet: check face left visible";
+    m["note"] = "Left visible: judged not to be a face (best detector score " +
+                shortest(t.best_score) + "). If it is a face, hide it: write {\"hide\": [" +
+                std::to_string(frame) + "]} into the overrides file and run the clip again.";
+    return m;
+}
+
+Assembly assemble(std::vector<JudgedTrack> live, std::vector<JudgedTrack> hidden,
+                  const std::vector<IgnoredTrack>& ignored) {
+    for (auto& t : hidden)
+        live.push_back(std::move(t));
+    std::stable_sort(live.begin(), live.end(),
+                     [](const JudgedTrack& a, const JudgedTrack& b) { return a.id < b.id; });
+    Assembly a = assemble(live);
+    for (const auto& t : ignored)
+        if (auto m = left_visible_marker(t, ignored)) a.markers.push_back(std::move(*m));
+    return a;
 }
 
 Assembly assemble(const std::vector<JudgedTrack>& live) {

@@ -22,6 +22,11 @@ inline constexpr int ENGINE_VERSION = 5;
 json track_entry(const JudgedTrack& t);
 std::optional<json> marker_entry(const JudgedTrack& t);
 
+// The marker of a non-face tracked long enough to be a face left visible:
+// at least 8 detection frames and a path of at least six frames.
+std::optional<json> left_visible_marker(const IgnoredTrack& t,
+                                        const std::vector<IgnoredTrack>& ignored);
+
 // What the live tracks add up to: the MosaicPlan of the mosaicked ones,
 // the report's track and marker entries, the counts.
 struct Assembly {
@@ -32,6 +37,12 @@ struct Assembly {
     int64_t mosaicked = 0;
 };
 Assembly assemble(const std::vector<JudgedTrack>& live);
+
+// The same, with the tracks the user hid among the live ones in track order,
+// and a marker for every non-face left visible that looks like a face, after
+// the others in track order.
+Assembly assemble(std::vector<JudgedTrack> live, std::vector<JudgedTrack> hidden,
+                  const std::vector<IgnoredTrack>& ignored);
 
 std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64_t n_look);
 

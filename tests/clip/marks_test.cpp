@@ -66,3 +66,74 @@ TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
     EXPECT_FALSE(plain[1].decision.keep);
     EXPECT_NE(plain[1].decision.person, "(marked by you)");
 }
+
+namespace {
+
+IgnoredTrack ignored_over(int id, BoxPath path, IgnoreReason reason, int64_t detections) {
+    IgnoredTrack t;
+    t.id = id;
+    t.best_frame = path.start + 2;
+    t.path = std::move(path);
+    t.reason = reason;
+    t.n_detections = detections;
+    t.best_score = 0.8;
+    return t;
+}
+
+}  // namespace
+
+TEST(HideMarks, WidestIgnoredTrackAtTheFrameIsMosaickedForItsWholePath) {
+    std::vector<IgnoredTrack> ignored = {
+        ignored_over(2, path_over(0, 20, 60.0f), IgnoreReason::Lookalike, 12),
+        ignored_over(4, path_over(10, 30, 90.0f), IgnoreReason::Flash, 1),
+        ignored_over(7, path_over(10, 30, 90.0f), IgnoreReason::Lookalike, 9)};
+    // Frame 15: 7 and 4 tie on width, the larger id wins; frame 5: only 2;
+    // frame 500: nobody.
+    auto hidden = apply_hides(ignored, json{{"hide", {5, 15, 500}}});
+    ASSERT_EQ(hidden.size(), 2u);
+    EXPECT_EQ(hidden[0].id, 2);
+    EXPECT_EQ(hidden[1].id, 7);
+    EXPECT_EQ(hidden[1].path.entries.size(), 21u);
+    EXPECT_EQ(hidden[1].decision.person, "(hidden by you)");
+    EXPECT_FALSE(hidden[1].decision.keep);
+    ASSERT_EQ(ignored.size(), 1u);
+    EXPECT_EQ(ignored[0].id, 4);
+    EXPECT_TRUE(apply_hides(ignored, json::object()).empty());
+
+    // The frame a marker offers is one that takes its track.
+    std::vector<IgnoredTrack> two = {
+        ignored_over(1, path_over(0, 20, 60.0f), IgnoreReason::Lookalike, 12),
+        ignored_over(3, path_over(0, 10, 90.0f), IgnoreReason::Lookalike, 9)};
+    EXPECT_EQ(hide_frame(two[0], two), 11) << "wider track 3 covers 0..10";
+    EXPECT_EQ(hide_frame(two[1], two), 2);
+}
+
+TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
+    std::vector<IgnoredTrack> ignored = {
+        ignored_over(1, path_over(0, 5), IgnoreReason::Lookalike, 8),
+        ignored_over(2, path_over(0, 5), IgnoreReason::Lookalike, 7),
+        ignored_over(3, path_over(0, 4), IgnoreReason::Lookalike, 8),
+        ignored_over(4, path_over(0, 30), IgnoreReason::Flash, 8)};
+    auto m = left_visible_marker(ignored[0], ignored);
+    ASSERT_TRUE(m);
+    EXPECT_EQ((*m)["frame"], 0);
+    EXPECT_EQ((*m)["duration"], 6);
+    EXPECT_EQ((*m)["color"], "Purple");
+    EXPECT_EQ((*m)["name"], "Quillet: check face left visible");
+    EXPECT_NE((*m)["note"].get<std::string>().find("score 0.8)"), std::string::npos);
+    EXPECT_FALSE(left_visible_marker(ignored[1], ignored)) << "7 detections";
+    EXPECT_FALSE(left_visible_marker(ignored[2], ignored)) << "five frames";
+    EXPECT_FALSE(left_visible_marker(ignored[3], ignored)) << "a flash";
+
+    // After the other markers, in track order; the hidden track is listed.
+    std::vector<JudgedTrack> live = {flagged(5, path_over(0, 9), Review::MosaicBorderline, false)};
+    std::vector<IgnoredTrack> let_go = {ignored[0]};
+    std::vector<JudgedTrack> hidden = {mosaicked(0, path_over(0, 9))};
+    Assembly a = assemble(live, hidden, let_go);
+    ASSERT_EQ(a.tracks.size(), 2u);
+    EXPECT_EQ(a.tracks[0]["track"], 0);
+    EXPECT_EQ(a.mosaicked, 2);
+    ASSERT_EQ(a.markers.size(), 2u);
+    EXPECT_EQ(a.markers[0]["color"], "Yellow");
+    EXPECT_EQ(a.markers[1]["color"], "Purple");
+}

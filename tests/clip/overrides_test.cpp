@@ -59,3 +59,14 @@ TEST(Overrides, ReadFromBesideTheVideo) {
     fs::create_directory(dir / "A001_mosaic.overrides.json");
     EXPECT_EQ(load_overrides(out), json::object()) << "a folder in its place";
 }
+
+TEST(Overrides, HideFramesReadLikeKeepOnes) {
+    EXPECT_EQ(dump_compact(parse_overrides(R"({"hide": [2450, "12", 12.7, 2450]})")),
+              R"({"hide":[12,2450]})");
+    EXPECT_EQ(dump_compact(parse_overrides(R"({"hide": [3], "keep": [9]})")),
+              R"({"keep":[9],"hide":[3]})");
+    EXPECT_EQ(parse_overrides(R"({"hide": []})"), json::object()) << "an empty hide is no hide";
+    // A broken "hide" leaves the keep marks; a broken "keep" spoils both.
+    EXPECT_EQ(dump_compact(parse_overrides(R"({"keep": [9], "hide": "x"})")), R"({"keep":[9]})");
+    EXPECT_EQ(parse_overrides(R"({"keep": "x", "hide": [3]})"), json::object());
+}

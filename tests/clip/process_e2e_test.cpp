@@ -200,3 +200,60 @@ TEST_F(ProcessEndToEnd, EveryStyleHidesTheFaceAndAStyleChangeRedoesFromTheCached
     EXPECT_EQ(read_text(dir / "A001_mosaic.json"), mosaic_report);
     EXPECT_NE(read_text(out), styled_video);
 }
+
+TEST_F(ProcessEndToEnd, ANonFaceLeftVisibleIsFlaggedAndHiddenByTheFrameItsMarkerNames) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "A001_mosaic.mov";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    // The same search, as if the face had been dim: wide, never sure, and
+    // failing its re-checks, so the verdicts take it for a non-face.
+    const fs::path cache_path = dir / "A001_mosaic.analysis.json";
+    json cache = qlcore::parse_json(read_text(cache_path));
+    ASSERT_EQ(cache["tracks"].size(), 1u);
+    json& t = cache["tracks"][0];
+    for (auto& b : t["b"])
+        b[2] = std::max(b[2].get<double>(), 200.0);
+    for (auto& s : t["s"])
+        s = 0.5;
+    t["c"] = json::array({0.1});
+    std::ofstream(cache_path, std::ios::binary | std::ios::trunc) << cache.dump();
+    fs::remove(out);
+
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("reusing earlier face search (1 tracks)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ignored 1 non-face(s)"), std::string::npos) << r.out;
+    json report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
+    EXPECT_EQ(report["tracks"], json::array());
+    ASSERT_EQ(report["markers"].size(), 1u) << report.dump();
+    const json m = report["markers"][0];
+    EXPECT_EQ(m["color"], "Purple");
+    EXPECT_EQ(m["name"], "Quillet: check face left visible");
+    const std::string note = m["note"];
+    EXPECT_NE(note.find("best detector score 0.5"), std::string::npos) << note;
+    const size_t at = note.find("{\"hide\": [");
+    ASSERT_NE(at, std::string::npos) << note;
+    const int frame = std::stoi(note.substr(at + 10));
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)).size(), 30u)
+        << "left visible";
+
+    // Hidden by that frame: mosaicked for its whole path, without a new search.
+    std::ofstream(dir / "A001_mosaic.overrides.json") << "{\"hide\": [" << frame << "]}";
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("finding faces"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("faces tracked: 1  ·  left visible: 0  ·  mosaicked: 1\n"),
+              std::string::npos)
+        << r.out;
+    report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
+    EXPECT_EQ(report["overrides"].dump(), "{\"hide\":[" + std::to_string(frame) + "]}");
+    ASSERT_EQ(report["tracks"].size(), 1u);
+    EXPECT_EQ(report["tracks"][0]["person"], "(hidden by you)");
+    EXPECT_EQ(report["tracks"][0]["keep"], false);
+    EXPECT_EQ(report["markers"], json::array());
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+}
