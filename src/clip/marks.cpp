@@ -3,11 +3,14 @@
 namespace qlcore {
 namespace {
 
-// The ignored track a "hide" mark at `frame` takes, or nothing.
-const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t frame) {
-    const IgnoredTrack* best = nullptr;
+// The track a mark at `frame` takes: among those `eligible` with a box
+// there, the widest, the larger id on equal width; nothing when none is.
+template <class Tracks, class Eligible>
+auto _widest_at(Tracks& tracks, int64_t frame, Eligible eligible) -> decltype(&tracks[0]) {
+    decltype(&tracks[0]) best = nullptr;
     float best_w = 0.0f;
-    for (const auto& t : ignored) {
+    for (auto& t : tracks) {
+        if (!eligible(t)) continue;
         auto box = t.path.at(frame);
         if (!box) continue;
         if (!best || box->w > best_w || (box->w == best_w && t.id > best->id)) {
@@ -18,6 +21,10 @@ const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t
     return best;
 }
 
+const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t frame) {
+    return _widest_at(ignored, frame, [](const IgnoredTrack&) { return true; });
+}
+
 }  // namespace
 
 void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
@@ -25,19 +32,8 @@ void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
     if (keep == overrides.end() || !keep->is_array()) return;
     for (const auto& mark : *keep) {
         if (!mark.is_number_integer()) continue;
-        int64_t frame = mark.get<int64_t>();
-        JudgedTrack* best = nullptr;
-        float best_w = 0.0f;
-        for (auto& t : live) {
-            if (t.decision.keep) continue;
-            auto box = t.path.at(frame);
-            if (!box) continue;
-            float w = box->w;
-            if (!best || w > best_w || (w == best_w && t.id > best->id)) {
-                best = &t;
-                best_w = w;
-            }
-        }
+        JudgedTrack* best = _widest_at(live, mark.get<int64_t>(),
+                                       [](const JudgedTrack& t) { return !t.decision.keep; });
         if (!best) continue;
         best->decision.keep = true;
         best->decision.person = "(marked by you)";

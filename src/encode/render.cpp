@@ -75,11 +75,8 @@ YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
     const int W = size.w, H = size.h;
     if (frame.y.cols == W && frame.y.rows == H) return frame;
     if (even.buffer.empty()) {
-        const int ysz = W * H, csz = (W / 2) * (H / 2);
-        even.buffer.create(1, ysz + 2 * csz, frame.buffer.type());
-        even.y = even.buffer.colRange(0, ysz).reshape(1, H);
-        even.u = even.buffer.colRange(ysz, ysz + csz).reshape(1, H / 2);
-        even.v = even.buffer.colRange(ysz + csz, ysz + 2 * csz).reshape(1, H / 2);
+        even.buffer.create(1, W * H + 2 * (W / 2) * (H / 2), frame.buffer.type());
+        set_yuv_views(even, W, H);
     }
     frame.y(cv::Rect(0, 0, W, H)).copyTo(even.y);
     frame.u(cv::Rect(0, 0, W / 2, H / 2)).copyTo(even.u);

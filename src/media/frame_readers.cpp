@@ -128,14 +128,19 @@ bool YUVReader::read(YuvFrame& frame) {
         }
     }
 
+    set_yuv_views(frame, w, h);
+    return true;
+}
+
+void set_yuv_views(YuvFrame& frame, int w, int h) {
     // Views keep a reference to the buffer, so they stay valid as long as
     // the caller holds them.
     const int ch = _chroma(h);
-    const int y_end = static_cast<int>(ysz), u_end = static_cast<int>(ysz + csz);
-    frame.y = frame.buffer.colRange(0, y_end).reshape(1, h);
-    frame.u = frame.buffer.colRange(y_end, u_end).reshape(1, ch);
-    frame.v = frame.buffer.colRange(u_end, u_end + static_cast<int>(csz)).reshape(1, ch);
-    return true;
+    const int ysz = static_cast<int>(_positive(w) * _positive(h));
+    const int csz = static_cast<int>(_positive(_chroma(w)) * _positive(ch));
+    frame.y = frame.buffer.colRange(0, ysz).reshape(1, h);
+    frame.u = frame.buffer.colRange(ysz, ysz + csz).reshape(1, ch);
+    frame.v = frame.buffer.colRange(ysz + csz, ysz + 2 * csz).reshape(1, ch);
 }
 
 }  // namespace qlcore

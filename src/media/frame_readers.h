@@ -59,6 +59,10 @@ struct YuvFrame {
     size_t nbytes() const { return buffer.total() * buffer.elemSize(); }
 };
 
+// Points the plane views of `frame` into its buffer, which holds a w x h
+// 4:2:0 picture (chroma planes of the halves rounded up).
+void set_yuv_views(YuvFrame& frame, int w, int h);
+
 // Keeps ffmpeg's errors, so the render can tell a damaged stream from a
 // short clip.
 class YUVReader : public Pipe {

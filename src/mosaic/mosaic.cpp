@@ -32,22 +32,32 @@ int _half(int v) {
 
 // The geometry is computed in double: the box's single-precision values are
 // widened first and every product with the double constants stays double.
-MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
+MosaicRect scaled_rect(const BoxF& box, int W, int H, double scale_w, double scale_h,
+                       double shift_up) {
     const double x = box.x, y = box.y, w = box.w, h = box.h;
     const double cx = x + w / 2;
-    const double cy = y + h / 2 - BOX_SHIFT_UP * h;
-    const double nw = w * BOX_SCALE_W;
-    const double nh = h * BOX_SCALE_H;
+    const double cy = y + h / 2 - shift_up * h;
+    const double nw = w * scale_w;
+    const double nh = h * scale_h;
     MosaicRect r;
     r.x0 = _even(_whole(std::max(0.0, cx - nw / 2)));
     r.y0 = _even(_whole(std::max(0.0, cy - nh / 2)));
     r.x1 = _even(_whole(std::min(static_cast<double>(W), cx + nw / 2)));
     r.y1 = _even(_whole(std::min(static_cast<double>(H), cy + nh / 2)));
+    return r;
+}
+
+double face_width(const BoxF& box) {
+    return std::max(static_cast<double>(box.w), FACE_ASPECT * box.h);
+}
+
+MosaicRect mosaic_rect(const BoxF& box, int W, int H) {
+    MosaicRect r = scaled_rect(box, W, H, BOX_SCALE_W, BOX_SCALE_H, BOX_SHIFT_UP);
     // The block follows the face's width, but a face cut by the frame's side
     // gets a narrower box (and the smoothed path a narrower mean) than the face
-    // really is, and a mosaic that fine still reads as a face. A frontal face
-    // is about three quarters as wide as high, so the height stands in then.
-    double per_block = std::max(w, FACE_ASPECT * h) / BLOCKS_ACROSS;
+    // really is, and a mosaic that fine still reads as a face; the height
+    // stands in then.
+    double per_block = face_width(box) / BLOCKS_ACROSS;
     int block = std::isfinite(per_block)
                     ? static_cast<int>(round_half_even(std::clamp(per_block, -1e9, 1e9)))
                     : 4;

@@ -22,6 +22,16 @@ struct MosaicRect {
 
 MosaicRect mosaic_rect(const BoxF& box, int W, int H);
 
+// The box scaled about its centre by (scale_w, scale_h) and raised by
+// shift_up box heights, clipped to the W x H frame, every edge even; the
+// block is left to the caller.
+MosaicRect scaled_rect(const BoxF& box, int W, int H, double scale_w, double scale_h,
+                       double shift_up);
+
+// The width of the face a box stands for: a face cut by the frame's side has
+// a narrow box, and a frontal face is about three quarters as wide as high.
+double face_width(const BoxF& box);
+
 // Pixelates the rectangle of `plane` in place (8- or 16-bit samples).
 void pixelate(cv::Mat& plane, int x0, int y0, int x1, int y1, int block);
 

@@ -12,9 +12,6 @@ namespace {
 
 constexpr std::array<const char*, 4> NAMES = {"mosaic", "coarse", "blur", "solid"};
 
-// A frontal face is about three quarters as wide as high: for a box cut by
-// the frame's side the height tells the face's real width.
-constexpr double FACE_ASPECT = 0.75;
 constexpr int MIN_COARSE_BLOCK = 6;
 // The blur runs on a copy shrunk by a whole factor until its sigma is about
 // this many pixels: a Gaussian at 1/f scale is close to one f times wider at
@@ -25,14 +22,6 @@ constexpr double SMALL_SIGMA = 2.5;
 int _whole(double v) {
     if (std::isnan(v)) return 0;
     return static_cast<int>(std::clamp(v, -1e9, 1e9));
-}
-
-int _even(int v) {
-    return v & ~1;
-}
-
-double _face_width(const BoxF& box) {
-    return std::max(static_cast<double>(box.w), FACE_ASPECT * box.h);
 }
 
 // The chroma rectangle of an even luma rectangle, kept inside the plane.
@@ -132,17 +121,9 @@ std::vector<std::string> hide_style_names() {
 }
 
 MosaicRect cover_rect(const BoxF& box, int W, int H, const StyleFigures& f) {
-    const double x = box.x, y = box.y, w = box.w, h = box.h;
-    const double cx = x + w / 2;
-    const double cy = y + h / 2 - f.shift_up * h;
-    const double nw = w * f.scale_w, nh = h * f.scale_h;
-    MosaicRect r;
-    r.x0 = _even(_whole(std::max(0.0, cx - nw / 2)));
-    r.y0 = _even(_whole(std::max(0.0, cy - nh / 2)));
-    r.x1 = _even(_whole(std::min(static_cast<double>(W), cx + nw / 2)));
-    r.y1 = _even(_whole(std::min(static_cast<double>(H), cy + nh / 2)));
+    MosaicRect r = scaled_rect(box, W, H, f.scale_w, f.scale_h, f.shift_up);
     // Rounded up, so there are never more blocks across the face than asked.
-    const double per_block = _face_width(box) / f.coarse_across;
+    const double per_block = face_width(box) / f.coarse_across;
     int block = std::isfinite(per_block) ? _whole(std::ceil(per_block)) : 0;
     r.block = std::max(MIN_COARSE_BLOCK, block + (block & 1));
     return r;
@@ -165,7 +146,7 @@ void hide_yuv(cv::Mat& y, cv::Mat& u, cv::Mat& v, const BoxF& box, int W, int H,
         case HideStyle::blur: {
             // A box without a usable width is judged by its rectangle, as
             // the other styles are, rather than left sharp.
-            double face = _face_width(box);
+            double face = face_width(box);
             if (!std::isfinite(face)) face = (r.x1 - r.x0) / f.scale_w;
             const double sigma = f.blur_sigma * face;
             // x1 and y1 are even, so on an odd-sized frame the border is one
