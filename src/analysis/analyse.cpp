@@ -53,12 +53,51 @@ class ModelsDetector : public FaceDetector {
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& row) override {
         return models_.embed(frame, row);
     }
+    cv::Mat detect_down_to(const cv::Mat& frame, int max_side, double min_score) override {
+        return models_.detect(frame, max_side, min_score);
+    }
 
   private:
     Models& models_;
 };
 
+// One frame's detections from all views of the thorough search, in frame
+// pixels: those at DET_SCORE or more into `faces`, the weaker into `weak`.
+void _detect_views(FaceDetector& detector, const cv::Mat& frame, const std::vector<View>& views,
+                   double weak_score, cv::Mat& faces, cv::Mat& weak) {
+    std::vector<cv::Mat> found;
+    found.reserve(views.size());
+    for (const View& v : views)
+        found.push_back(
+            rows_to_frame(detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
+    const cv::Mat merged = merge_rows(found, VIEW_MERGE_IOU);
+    faces = cv::Mat(0, 15, CV_32F);
+    weak = cv::Mat(0, 15, CV_32F);
+    // The detector's own comparison, in single precision.
+    const float strong = static_cast<float>(DET_SCORE);
+    for (int i = 0; i < merged.rows; ++i)
+        (FaceRow(merged.ptr<float>(i)).score() >= strong ? faces : weak).push_back(merged.row(i));
+}
+
+void _to_boxes(const cv::Mat& rows, double up, std::vector<Box>& boxes,
+               std::vector<double>& scores) {
+    boxes.clear();
+    scores.clear();
+    for (int i = 0; i < rows.rows; ++i) {
+        const FaceRow r(rows.ptr<float>(i));
+        boxes.push_back({r.x() * up, r.y() * up, r.w() * up, r.h() * up});
+        scores.push_back(static_cast<double>(r.score()));
+    }
+}
+
 }  // namespace
+
+ThoroughSearch thorough_search(const Tuning& tuning) {
+    ThoroughSearch t;
+    t.det_max_side = tuning.det_max_side;
+    t.weak_score = WEAK_DET_SCORE;
+    return t;
+}
 
 SearchGeometry search_geometry(FrameSize size, int det_max_side) {
     SearchGeometry g;
@@ -73,29 +112,33 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side) {
 
 SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const SearchGeometry& g,
                            int every, int64_t total, const cv::Mat& gallery,
-                           const std::vector<int32_t>& owners) {
+                           const std::vector<int32_t>& owners,
+                           const std::optional<ThoroughSearch>& thorough) {
     every = std::max(1, every);
     total = std::max<int64_t>(0, total);
     const bool recognise = gallery.rows > 0;
 
-    Tracker tracker;
+    Tracker tracker, weak_tracker;
     int64_t k = 0, fi = 0;
     const double t0 = now_seconds();
-    cv::Mat frame, sims;
+    cv::Mat frame, sims, faces, weak;
     std::vector<Box> boxes;
     std::vector<double> scores;
+    std::vector<View> views;
     while (frames.read(frame)) {
         check_interrupted();
         fi = k * every;
         ++k;
-        cv::Mat faces = detector.detect(frame, NO_SHRINK);
-        boxes.clear();
-        scores.clear();
-        for (int i = 0; i < faces.rows; ++i) {
-            const FaceRow r(faces.ptr<float>(i));
-            boxes.push_back({r.x() * g.up, r.y() * g.up, r.w() * g.up, r.h() * g.up});
-            scores.push_back(static_cast<double>(r.score()));
+        if (thorough) {
+            if (views.empty())
+                views = search_views(frame.size(), thorough->det_max_side, thorough->views);
+            _detect_views(detector, frame, views, thorough->weak_score, faces, weak);
+            _to_boxes(weak, g.up, boxes, scores);
+            weak_tracker.update(fi, boxes, scores);
+        } else {
+            faces = detector.detect(frame, NO_SHRINK);
         }
+        _to_boxes(faces, g.up, boxes, scores);
         std::vector<Track*> now = tracker.update(fi, boxes, scores);
 
         for (int i = 0; i < faces.rows; ++i) {
@@ -133,6 +176,11 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
     SearchResult res;
     res.tracks.assign(std::make_move_iterator(tracker.tracks.begin()),
                       std::make_move_iterator(tracker.tracks.end()));
+    res.candidates.assign(std::make_move_iterator(weak_tracker.tracks.begin()),
+                          std::make_move_iterator(weak_tracker.tracks.end()));
+    const int first_id = static_cast<int>(res.tracks.size());
+    for (size_t i = 0; i < res.candidates.size(); ++i)
+        res.candidates[i].id = first_id + static_cast<int>(i);
     res.n_frames = k > 0 ? n : 0;
     res.n_read = k > 0 ? fi + 1 : 0;
     return res;
@@ -141,11 +189,15 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
 SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
                      const cv::Mat& gallery, const std::vector<int32_t>& owners,
                      const Tuning& tuning) {
-    const SearchGeometry g = search_geometry(size, tuning.det_max_side);
+    // The thorough search decodes full frames; its views scale them.
+    const int decoded_side = tuning.thorough ? std::max(size.w, size.h) : tuning.det_max_side;
+    const SearchGeometry g = search_geometry(size, decoded_side);
     const int every = std::max(1, tuning.det_every);
     ReaderSource frames(path, {g.dw, g.dh}, every);
     ModelsDetector detector(models);
-    return search_frames(frames, detector, g, every, info.frames, gallery, owners);
+    std::optional<ThoroughSearch> thorough;
+    if (tuning.thorough) thorough = thorough_search(tuning);
+    return search_frames(frames, detector, g, every, info.frames, gallery, owners, thorough);
 }
 
 }  // namespace qlcore

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/search_inputs.h"
+#include "analysis/views.h"
 #include "geometry/tuning.h"
 #include "media/probe.h"
 #include "tracking/tracker.h"
@@ -28,6 +30,9 @@ inline constexpr int REC_EVERY = 6;
 
 struct SearchResult {
     std::vector<Track> tracks;
+    // The thorough search's weak candidates, tracked apart; their ids follow
+    // the tracks' ids. Empty in the other modes.
+    std::vector<Track> candidates;
     int64_t n_frames = 0;  // 0 when no frame could be read
     // Frames the decoder delivered, up to the last one searched: unlike
     // n_frames never more than the clip really holds.
@@ -44,16 +49,29 @@ struct SearchGeometry {
 
 SearchGeometry search_geometry(FrameSize size, int det_max_side);
 
+// The thorough search's extras: each frame (searched at full resolution) is
+// looked at in several views whose detections are merged, and detections
+// from weak_score up to DET_SCORE are tracked apart as candidates.
+struct ThoroughSearch {
+    int det_max_side = DEFAULT_DET_MAX_SIDE;  // the usual view's long side
+    ViewOptions views = thorough_view_options();
+    double weak_score = 0.0;
+};
+ThoroughSearch thorough_search(const Tuning& tuning);
+
 // The search over frames from `frames`: every `every`-th frame of the clip
 // (fi = 0, every, 2 * every, ...) at the search size of `g`. total is the
 // clip's expected frame count, 0 when unknown (progress and a lower bound of
-// n_frames only). gallery: M x 128 CV_32F; owners: M entries.
+// n_frames only). gallery: M x 128 CV_32F; owners: M entries. With
+// `thorough`, the frames come at full resolution and are searched in its views.
 SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const SearchGeometry& g,
                            int every, int64_t total, const cv::Mat& gallery,
-                           const std::vector<int32_t>& owners);
+                           const std::vector<int32_t>& owners,
+                           const std::optional<ThoroughSearch>& thorough = std::nullopt);
 
-// The search over the clip at `path`, decoded by ffmpeg at search size, with
-// the real models. Uses tuning.det_max_side and tuning.det_every.
+// The search over the clip at `path`, decoded by ffmpeg at search size (at
+// full resolution when tuning.thorough), with the real models. Uses
+// tuning.det_max_side and tuning.det_every.
 SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize size, Models& models,
                      const cv::Mat& gallery, const std::vector<int32_t>& owners,
                      const Tuning& tuning);

@@ -23,6 +23,11 @@ class FaceDetector {
     virtual ~FaceDetector() = default;
     // N x 15 CV_32F face rows (FaceRow) in the picture's pixels.
     virtual cv::Mat detect(const cv::Mat& frame, int max_side) = 0;
+    // The same down to min_score; a detector without weaker rows gives
+    // detect()'s.
+    virtual cv::Mat detect_down_to(const cv::Mat& frame, int max_side, double /*min_score*/) {
+        return detect(frame, max_side);
+    }
     // The multi-zoom confidence of one face row.
     virtual double verify(const cv::Mat& frame, const cv::Mat& face_row) = 0;
     // 1 x 128 CV_32F embedding of unit length.

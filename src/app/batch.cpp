@@ -27,6 +27,7 @@ int cmd_process(const CliArgs& args) {
     if (plan.fast)
         log("Fast mode: quicker, but small faces in the background are more likely to be "
             "missed.");
+    if (plan.thorough) log("Thorough mode: slower, but finds more small, dim and turned faces.");
 
     const Folders& dirs = folders();
     Models models(dirs.det_model, dirs.rec_model);

@@ -46,7 +46,12 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
         ->check(CLI::IsMember({"prores", "hevc", "h264"}))
         ->capture_default_str()
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
+    CLI::Option* fast =
+        process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
+    process
+        ->add_flag("--thorough", a.thorough,
+                   "slower face search; finds more small, dim and turned faces")
+        ->excludes(fast);
     process->add_option("--style", a.style, "how faces are hidden")
         ->check(CLI::IsMember(hide_style_names()))
         ->capture_default_str()

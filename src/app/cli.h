@@ -20,6 +20,7 @@ struct CliArgs {
     std::optional<std::string> out_dir;
     std::string codec = "prores";
     bool fast = false;
+    bool thorough = false;
     std::string style = "mosaic";  // --style: how faces are hidden
     std::vector<std::string> files;
     std::optional<long long> clip;  // --clip: one clip of the job, 1-based

@@ -36,6 +36,10 @@ void apply_option_line(RunPlan& plan, const std::string& line) {
         plan.codec = trim(after_eq());
     } else if (trim(line) == "speed=fast") {
         plan.fast = true;
+        plan.thorough = false;
+    } else if (trim(line) == "speed=thorough") {
+        plan.thorough = true;
+        plan.fast = false;
     } else if (line.rfind("style=", 0) == 0) {
         const std::string name = trim(after_eq());
         const auto s = parse_hide_style(name);
@@ -53,6 +57,7 @@ RunPlan plan_run(const CliArgs& args) {
     plan.keep = args.keep;
     plan.codec = args.codec;
     plan.fast = args.fast;
+    plan.thorough = args.thorough;
     // The command line checked the name.
     plan.style = parse_hide_style(args.style).value_or(HideStyle::mosaic);
     plan.out_dir = args.out_dir;
@@ -72,6 +77,7 @@ RunPlan plan_run(const CliArgs& args) {
         plan.tuning.det_max_side = 1600;
         plan.tuning.det_every = 2;
     }
+    plan.tuning.thorough = plan.thorough;
     return plan;
 }
 

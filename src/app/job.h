@@ -19,9 +19,10 @@ struct RunPlan {
     std::vector<std::string> keep;
     std::string codec = "prores";
     bool fast = false;
+    bool thorough = false;
     HideStyle style = HideStyle::mosaic;
     std::optional<std::string> out_dir;
-    Tuning tuning;  // threshold and fast mode applied
+    Tuning tuning;  // threshold and fast or thorough mode applied
 };
 
 // Lines of a text file: any of CR LF, LF or CR ends a line; a UTF-8
@@ -36,7 +37,7 @@ std::vector<std::string> trimmed_lines(const std::string& text);
 void apply_option_line(RunPlan& plan, const std::string& line);
 
 // Command line first, then the job folder's files replace what they hold.
-// Throws std::runtime_error when "clips.txt" cannot be read. Fast mode and
+// Throws std::runtime_error when "clips.txt" cannot be read. The mode and
 // the threshold are folded into `tuning`.
 RunPlan plan_run(const CliArgs& args);
 

@@ -92,6 +92,18 @@ std::optional<Track> _restore_track(const json& t, int64_t n_frames, size_t n_na
     return track;
 }
 
+bool _restore_tracks(const json& list, int64_t n_frames, size_t n_names,
+                     std::vector<Track>& out) {
+    if (!list.is_array()) return false;
+    out.reserve(list.size());
+    for (const auto& t : list) {
+        auto track = _restore_track(t, n_frames, n_names);
+        if (!track) return false;
+        out.push_back(std::move(*track));
+    }
+    return true;
+}
+
 }  // namespace
 
 double gallery_digest(const cv::Mat& gallery) {
@@ -118,15 +130,14 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
     key["names"] = names;
     key["gallery"] = json::array({gallery.empty() ? 0 : gallery.rows, gallery_digest(gallery)});
     key["det"] = json::array({DET_SCORE, tuning.det_max_side, tuning.det_every});
+    // Only for the thorough search, so the other modes' files still match.
+    if (tuning.thorough) key["mode"] = "thorough";
     return key;
 }
 
-json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
-                   int64_t n_read) {
-    json out = json::object();
-    out["key"] = key;
-    out["frames"] = n_frames;
-    out["read"] = n_read < 0 ? n_frames : n_read;
+namespace {
+
+json _tracks_json(const std::vector<Track>& tracks) {
     json list = json::array();
     for (const Track& t : tracks) {
         json boxes = json::array();
@@ -148,17 +159,43 @@ json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_
         obj["c"] = t.checks;
         list.push_back(std::move(obj));
     }
-    out["tracks"] = std::move(list);
+    return list;
+}
+
+// Thorough searches hold weak candidates besides the tracks.
+bool _thorough(const json& key) {
+    return key.is_object() && key.contains("mode");
+}
+
+}  // namespace
+
+json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
+                   int64_t n_read, const std::vector<Track>& candidates) {
+    json out = json::object();
+    out["key"] = key;
+    out["frames"] = n_frames;
+    out["read"] = n_read < 0 ? n_frames : n_read;
+    out["tracks"] = _tracks_json(tracks);
+    if (_thorough(key)) out["candidates"] = _tracks_json(candidates);
     return out;
+}
+
+void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found) {
+    try {
+        write_file_atomic(path, dump_compact(analysis_json(key, found.tracks, found.n_frames,
+                                                           found.n_read, found.candidates)));
+    } catch (const std::exception&) {
+        // A cache that cannot be written only costs a search next time.
+    }
 }
 
 void save_analysis(const std::filesystem::path& path, const json& key,
                    const std::vector<Track>& tracks, int64_t n_frames, int64_t n_read) {
-    try {
-        write_file_atomic(path, dump_compact(analysis_json(key, tracks, n_frames, n_read)));
-    } catch (const std::exception&) {
-        // A cache that cannot be written only costs a search next time.
-    }
+    SearchResult found;
+    found.tracks = tracks;
+    found.n_frames = n_frames;
+    found.n_read = n_read;
+    save_analysis(path, key, found);
 }
 
 std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key) {
@@ -181,11 +218,12 @@ std::optional<SearchResult> load_analysis(const std::filesystem::path& path, con
         return std::nullopt;
     const json* names = _member(key, "names");
     size_t n_names = names && names->is_array() ? names->size() : 0;
-    result.tracks.reserve(tracks->size());
-    for (const auto& t : *tracks) {
-        auto track = _restore_track(t, result.n_frames, n_names);
-        if (!track) return std::nullopt;
-        result.tracks.push_back(std::move(*track));
+    if (!_restore_tracks(*tracks, result.n_frames, n_names, result.tracks)) return std::nullopt;
+    if (_thorough(key)) {
+        const json* candidates = _member(j, "candidates");
+        if (!candidates ||
+            !_restore_tracks(*candidates, result.n_frames, n_names, result.candidates))
+            return std::nullopt;
     }
     return result;
 }

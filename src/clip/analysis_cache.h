@@ -25,18 +25,21 @@ inline constexpr int ANALYSIS_VERSION = 5;
 double gallery_digest(const cv::Mat& gallery);
 
 // What the search depended on: the source file (size, whole-second mtime),
-// the people and their embeddings, the detector settings of `tuning`.
+// the people and their embeddings, the detector settings of `tuning` and
+// whether the search was thorough.
 // Throws std::filesystem::filesystem_error when `src` cannot be examined.
 json analysis_key(const std::filesystem::path& src, const std::vector<std::string>& names,
                   const cv::Mat& gallery, const Tuning& tuning);
 
 // The cache file's object for a search result (values rounded as stored).
-// n_read: the frames the search decoded; -1 for all n_frames.
+// n_read: the frames the search decoded; -1 for all n_frames. The weak
+// candidates are stored when the key is a thorough search's.
 json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
-                   int64_t n_read = -1);
+                   int64_t n_read = -1, const std::vector<Track>& candidates = {});
 
 // Writes the cache file atomically. Never fails: a cache that cannot be
 // written only means the next run searches again.
+void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found);
 void save_analysis(const std::filesystem::path& path, const json& key,
                    const std::vector<Track>& tracks, int64_t n_frames, int64_t n_read = -1);
 

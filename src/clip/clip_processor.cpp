@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "analysis/analyse.h"
 #include "clip/analysis_cache.h"
@@ -11,11 +12,13 @@
 #include "clip/output_paths.h"
 #include "clip/overrides.h"
 #include "clip/report.h"
+#include "clip/weak_candidates.h"
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "tracking/box_path.h"
 #include "tracking/verdicts.h"
 
@@ -43,7 +46,7 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
         return std::move(*cached);
     }
     SearchResult found = analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
-    save_analysis(cache, key, found.tracks, found.n_frames, found.n_read);
+    save_analysis(cache, key, found);
     return found;
 }
 
@@ -54,9 +57,10 @@ IgnoredTrack _ignored_track(const Track& t, IgnoreReason reason, int64_t n_frame
     g.reason = reason;
     g.n_detections = static_cast<int64_t>(t.frames.size());
     g.n_samples = static_cast<int64_t>(t.samples.size());
+    // Scores as the cache stores them, so a rerun from it says the same.
     for (size_t i = 0; i < t.scores.size() && i < t.frames.size(); ++i)
-        if (i == 0 || t.scores[i] > g.best_score) {
-            g.best_score = t.scores[i];
+        if (const double s = round_places(t.scores[i], 3); i == 0 || s > g.best_score) {
+            g.best_score = s;
             g.best_frame = t.frames[i];
         }
     return g;
@@ -71,7 +75,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     _check_source(src);
     fs::path done = output_path(src, out_dir, home_dir);
     json overrides = load_overrides(done);
-    if (auto earlier = earlier_report(src, done, gallery.names, overrides, style)) {
+    if (auto earlier = earlier_report(src, done, gallery.names, overrides, style, tuning.thorough)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }
@@ -86,7 +90,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     std::vector<JudgedTrack> live;
     std::vector<IgnoredTrack> let_go;
     for (const Track& t : search.tracks) {
-        if (auto reason = ignored(t, long_side)) {
+        if (auto reason = ignored(t, long_side, tuning.thorough)) {
             let_go.push_back(_ignored_track(t, *reason, search.n_frames));
             continue;
         }
@@ -94,6 +98,10 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                         decide(t, gallery.names, tuning.keep_threshold)});
     }
 
+    if (tuning.thorough) {
+        std::vector<JudgedTrack> weak = weak_tracks(search.candidates, live, search.n_frames);
+        std::move(weak.begin(), weak.end(), std::back_inserter(live));
+    }
     apply_marks(live, overrides);
     std::vector<JudgedTrack> hidden = apply_hides(let_go, overrides);
     int64_t n_flash = 0;
@@ -108,8 +116,8 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
            style);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
-    json report =
-        build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly, style);
+    json report = build_report(src, out.string(), search.n_frames, gallery.names, overrides,
+                               assembly, style, tuning.thorough);
     try {
         write_file_atomic(report_path(out), report_text(report));
     } catch (...) {

@@ -13,11 +13,11 @@ namespace qlcore {
 
 // The earlier report when it still stands for this clip: video and report
 // present, video not older than the source, same people, engine, marks and
-// hiding style,
-// and the fields the batch runner reads intact. Never throws.
+// hiding style, a thorough one for a thorough run, and the fields the batch
+// runner reads intact. Never throws.
 std::optional<json> earlier_report(const std::filesystem::path& src,
                                    const std::filesystem::path& done,
                                    const std::vector<std::string>& names, const json& overrides,
-                                   HideStyle style = HideStyle::mosaic);
+                                   HideStyle style = HideStyle::mosaic, bool thorough = false);
 
 }  // namespace qlcore

@@ -16,6 +16,7 @@ struct JudgedTrack {
     int id = 0;
     BoxPath path;
     Decision decision;
+    double best_score = 0.0;  // the best detection's; set for weak candidates only
 };
 
 // Each marked frame, ascending, keeps the widest not-yet-kept face with a

@@ -8,7 +8,12 @@ namespace qlcore {
 namespace {
 
 std::string _review_text(Review r) {
-    return r == Review::KeptBorderline ? "kept-borderline" : "mosaic-borderline";
+    switch (r) {
+        case Review::KeptBorderline: return "kept-borderline";
+        case Review::MosaicBorderline: return "mosaic-borderline";
+        case Review::WeakEvidence: return "weak-evidence";
+    }
+    return "";
 }
 
 std::string _median_text(const Decision& d) {
@@ -43,6 +48,11 @@ std::optional<json> marker_entry(const JudgedTrack& t) {
         m["name"] = "Quillet: check visible face";
         m["note"] = "Left visible as " + d.person.value_or("") + " (similarity " + _median_text(d) +
                     "). Make sure this is really them.";
+    } else if (*d.review == Review::WeakEvidence) {
+        m["color"] = "Purple";
+        m["name"] = "Quillet: mosaicked on weak evidence";
+        m["note"] = "Mosaicked, though the detector was unsure it is a face (best detector score " +
+                    shortest(t.best_score) + ").";
     } else {
         m["color"] = "Yellow";
         m["name"] = "Quillet: possibly over-mosaicked";
@@ -55,7 +65,7 @@ std::optional<json> marker_entry(const JudgedTrack& t) {
 std::optional<json> left_visible_marker(const IgnoredTrack& t,
                                         const std::vector<IgnoredTrack>& ignored) {
     if (t.reason != IgnoreReason::Lookalike) return std::nullopt;
-    if (t.n_detections < 8 || t.path.end - t.path.start < 5) return std::nullopt;
+    if (t.n_detections < LONG_TRACK || t.path.end - t.path.start < 5) return std::nullopt;
     const int64_t frame = hide_frame(t, ignored).value_or(t.best_frame);
     json m = json::object();
     m["frame"] = t.path.start;
@@ -107,7 +117,7 @@ std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64
 
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly, HideStyle style) {
+                  const Assembly& assembly, HideStyle style, bool thorough) {
     json r = json::object();
     r["source"] = src;
     r["output"] = out;
@@ -116,6 +126,7 @@ json build_report(const std::string& src, const std::string& out, int64_t n_fram
     r["engine"] = ENGINE_VERSION;
     // Only when not the default, so default reports stay as they were.
     if (style != HideStyle::mosaic) r["style"] = hide_style_name(style);
+    if (thorough) r["mode"] = "thorough";
     r["overrides"] = overrides;
     r["tracks"] = assembly.tracks;
     r["markers"] = assembly.markers;

@@ -48,7 +48,8 @@ std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64
 
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly, HideStyle style = HideStyle::mosaic);
+                  const Assembly& assembly, HideStyle style = HideStyle::mosaic,
+                  bool thorough = false);
 
 // The report as the program writes it: one-space indentation, pure ASCII.
 std::string report_text(const json& report);

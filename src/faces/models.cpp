@@ -60,6 +60,10 @@ Models::Models(const fs::path& det_model, const fs::path& rec_model) {
 Models::~Models() = default;
 
 cv::Mat Models::detect(const cv::Mat& frame, int max_side) {
+    return detect(frame, max_side, DET_SCORE);
+}
+
+cv::Mat Models::detect(const cv::Mat& frame, int max_side, double min_score) {
     const int h = frame.rows, w = frame.cols;
     const double s = std::min(1.0, static_cast<double>(max_side) / std::max(h, w));
     cv::Mat search = frame;
@@ -69,6 +73,7 @@ cv::Mat Models::detect(const cv::Mat& frame, int max_side) {
         cv::resize(frame, search, size, 0, 0, cv::INTER_AREA);
     }
     det_->set_input_size(search.size());
+    det_->set_score_threshold(static_cast<float>(min_score));
     cv::Mat found;
     det_->detect(search, found);
     if (found.empty() || found.rows == 0) return cv::Mat(0, 15, CV_32F);

@@ -17,6 +17,9 @@ inline constexpr const char* REC_MODEL_NAME = "face_recognition_sface_2021dec.on
 
 // Faces the detector scores below this are not reported.
 inline constexpr double DET_SCORE = 0.42;
+// The thorough search also keeps detections from this score up, as weak
+// candidates.
+inline constexpr double WEAK_DET_SCORE = 0.25;
 // The face widths, in pixels, a re-check zooms the face to.
 inline constexpr std::array<int, 3> VERIFY_SIZES = {48, 80, 140};
 
@@ -32,6 +35,9 @@ class Models {
     Models& operator=(const Models&) = delete;
 
     cv::Mat detect(const cv::Mat& frame, int max_side = 1920);
+    // The same down to min_score instead of DET_SCORE. Rows at DET_SCORE or
+    // more are those detect() finds: a weaker row never suppresses one.
+    cv::Mat detect(const cv::Mat& frame, int max_side, double min_score);
     double verify(const cv::Mat& frame, const cv::Mat& face_row);
     // 1 x 128 CV_32F of unit length.
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row);

@@ -20,6 +20,7 @@ class YuNetDetector {
                   float score_threshold, float nms_threshold, int top_k);
 
     void set_input_size(cv::Size input_size);
+    void set_score_threshold(float score_threshold) { score_threshold_ = score_threshold; }
 
     // Finds the faces of a BGR picture of exactly the input size. `faces`
     // becomes N x 15 CV_32F (empty when none). Returns 0 for an empty

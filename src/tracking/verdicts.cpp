@@ -91,8 +91,9 @@ bool is_lookalike(const Track& track, double long_side) {
     return _max_or(track.checks, 0.0) < VERIFY_PASS;
 }
 
-std::optional<IgnoreReason> ignored(const Track& track, double long_side) {
+std::optional<IgnoreReason> ignored(const Track& track, double long_side, bool keep_long) {
     if (is_flash(track)) return IgnoreReason::Flash;
+    if (keep_long && track.frames.size() >= static_cast<size_t>(LONG_TRACK)) return std::nullopt;
     if (is_lookalike(track, long_side)) return IgnoreReason::Lookalike;
     return std::nullopt;
 }

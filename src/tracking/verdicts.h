@@ -16,14 +16,18 @@ inline constexpr double FLASH_SCORE = 0.85;
 inline constexpr double REVIEW_BAND = 0.07;
 inline constexpr double LOOKALIKE_MIN_FRAC = 0.06;
 inline constexpr int LOOKALIKE_SHORT = 3;
+// A track detected on this many frames is rarely anything but a face: the
+// thorough search never drops it as a non-face, the others flag it.
+inline constexpr int LONG_TRACK = 8;
 // Detections scoring this or more are certain faces; a re-check of this or
 // more passes a track. The search rations its re-checks by the same two.
 inline constexpr double VERIFY_SKIP = 0.89;
 inline constexpr double VERIFY_PASS = 0.62;
 
 // Why a verdict wants a second look: a face left visible on thin evidence,
-// or one mosaicked that looked a bit like a kept person.
-enum class Review { KeptBorderline, MosaicBorderline };
+// one mosaicked that looked a bit like a kept person, or one mosaicked
+// although the detector was unsure it is a face at all.
+enum class Review { KeptBorderline, MosaicBorderline, WeakEvidence };
 
 // Why a track is no face worth a verdict.
 enum class IgnoreReason { Flash, Lookalike };
@@ -43,7 +47,8 @@ Decision decide(const Track& track, const std::vector<std::string>& names, doubl
 bool is_flash(const Track& track);
 bool is_lookalike(const Track& track, double long_side);
 
-// Flash, look-alike, or nothing for a live track.
-std::optional<IgnoreReason> ignored(const Track& track, double long_side);
+// Flash, look-alike, or nothing for a live track. keep_long: a track of
+// LONG_TRACK detections or more is never a look-alike.
+std::optional<IgnoreReason> ignored(const Track& track, double long_side, bool keep_long = false);
 
 }  // namespace qlcore
