@@ -283,7 +283,7 @@ def _write_lines(path, lines, encoding):
 
 
 def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, encoding=None,
-              style="mosaic"):
+              style="mosaic", thorough=False):
     """Writes "clips.txt", "keep.txt" and "options.txt". The caller has
     checked every clip and name with job_line_problem."""
     enc = encoding or _text_encoding()
@@ -291,7 +291,9 @@ def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, e
     # Written even when empty: nobody is kept, said out loud.
     _write_lines(os.path.join(folder, "keep.txt"), keep, enc)
     options = ["codec=" + codec]
-    if fast:
+    if thorough:
+        options.append("speed=thorough")
+    elif fast:
         options.append("speed=fast")
     if threshold is not None:
         options.append("threshold=" + repr(float(threshold)))
@@ -605,9 +607,10 @@ def summary(clips, outcome, placed):
 
 
 class Choice(object):
-    def __init__(self, keep, codec, fast, threshold, program, style="mosaic"):
+    def __init__(self, keep, codec, fast, threshold, program, style="mosaic", thorough=False):
         self.keep, self.codec, self.fast = keep, codec, fast
         self.threshold, self.program, self.style = threshold, program, style
+        self.thorough = thorough
 
 
 def _message(ui, disp, text, title="Quillet Mosaic"):
@@ -653,6 +656,9 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
         ui.CheckBox({"ID": "Fast", "Text": "Fast mode (small faces in the background are more "
                                             "likely to be missed)",
                      "Checked": bool(settings.get("fast"))}),
+        ui.CheckBox({"ID": "Thorough", "Text": "Thorough mode (slower, but finds more small, dim "
+                                                "and turned faces)",
+                     "Checked": bool(settings.get("thorough"))}),
         ui.HGroup([ui.Label({"Text": "Keep threshold", "Weight": 0}),
                    ui.LineEdit({"ID": "Threshold", "Text": settings.get("threshold") or "",
                                 "PlaceholderText": "program default"})]),
@@ -680,6 +686,8 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
     def start(ev):
         threshold, problem = parse_threshold(items["Threshold"].Text)
         path = (items["Program"].Text or "").strip()
+        if not problem and items["Fast"].Checked and items["Thorough"].Checked:
+            problem = "Choose fast mode or thorough mode, not both."
         if not problem and not is_program(path):
             problem = ("Cannot run qlcore at '%s'. Give the full path of the program." % path
                        if path else "Where is qlcore? Give the full path of the program.")
@@ -692,7 +700,7 @@ def ask_choice(ui, disp, clips, notes, people, refused, settings, program, folde
         sindex = items["Style"].CurrentIndex
         style = styles[sindex] if 0 <= sindex < len(styles) else styles[0]
         result.append(Choice(keep, codec, bool(items["Fast"].Checked), threshold,
-                             os.path.abspath(path), style))
+                             os.path.abspath(path), style, bool(items["Thorough"].Checked)))
         disp.ExitLoop()
 
     def cancel(ev):
@@ -753,7 +761,7 @@ def process(project, clips, choice, ui=None, disp=None, env=None, home=None):
     try:
         job_dir = new_job_folder(home)
         write_job(job_dir, clips, choice.keep, choice.codec, choice.fast, choice.threshold,
-                  style=choice.style)
+                  style=choice.style, thorough=choice.thorough)
     except OSError as e:
         return "Could not write a job folder under %s: %s" % (home, e), True
     run = start_run(choice.program, job_dir, len(clips), env)
@@ -794,6 +802,7 @@ def main(resolve, ui, disp, env=None):
     if choice is None:
         return ""
     settings.update({"program": choice.program, "codec": choice.codec, "fast": choice.fast,
+                     "thorough": choice.thorough,
                      "style": choice.style, "keep": choice.keep,
                      "threshold": "" if choice.threshold is None else repr(choice.threshold)})
     save_settings(home, settings)

@@ -71,8 +71,9 @@ struct Candidate {
 std::vector<Candidate> candidates() {
     std::vector<Candidate> c;
     const auto add = [&](const std::string& name, double zoom, int zoom_side, bool full, int tile,
-                         bool mirror) {
+                         bool mirror, int lift = 0) {
         qlcore::ViewOptions o;
+        o.lift = lift;
         o.zoom = zoom;
         o.zoom_side = zoom_side;
         o.full = full;
@@ -94,6 +95,10 @@ std::vector<Candidate> candidates() {
     add("usual + 2x (<= 2880) + full", 2, 2880, true, 0, false);
     add("usual + 2x (<= 2880) + full + mirror", 2, 2880, true, 0, true);
     add("usual + 2x (<= 2880) + full tiles 1280 + mirror", 2, 2880, true, 1280, true);
+    add("usual + lifted (gamma)", 1, 0, false, 0, false, 1);
+    add("usual + lifted (equalised)", 1, 0, false, 0, false, 2);
+    add("usual + 2x (<= 2880) + full + lifted (gamma)", 2, 2880, true, 0, false, 1);
+    add("usual + 2x (<= 2880) + full + lifted (equalised)", 2, 2880, true, 0, false, 2);
     return c;
 }
 
@@ -106,6 +111,7 @@ std::string key(const qlcore::View& v) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%dx%d@%d,%d,%dx%d%s", v.size.width, v.size.height, v.tile.x,
                   v.tile.y, v.tile.width, v.tile.height, v.mirror ? "m" : "");
+    if (v.lift) return std::string(buf) + "L" + std::to_string(v.lift);
     return buf;
 }
 

@@ -65,6 +65,12 @@ class WritingTheJob(TempDirTest):
         self.assertEqual(_read(os.path.join(self.tmp, "options.txt")),
                          "codec=h264" + nl + "speed=fast" + nl + "threshold=0.45" + nl)
 
+    def test_thorough_mode_is_a_speed_line_of_its_own(self):
+        qm.write_job(self.tmp, ["/media/A001.mov"], [], thorough=True)
+        nl = os.linesep
+        self.assertEqual(_read(os.path.join(self.tmp, "options.txt")),
+                         "codec=prores" + nl + "speed=thorough" + nl)
+
     def test_defaults_keep_nobody_and_leave_speed_and_threshold_out(self):
         qm.write_job(self.tmp, ["/media/A001.mov"], [])
         # keep.txt exists but is empty: nobody kept, whatever the program defaults to.

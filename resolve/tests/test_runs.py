@@ -76,7 +76,7 @@ class RunTest(unittest.TestCase):
         return {}
 
 
-def choose(keep=(), codec=None, fast=None, threshold=None, program=None):
+def choose(keep=(), codec=None, fast=None, threshold=None, program=None, thorough=None):
     """A dialog answer: tick `keep`, set the other fields, press Start."""
 
     def answer(window):
@@ -88,6 +88,8 @@ def choose(keep=(), codec=None, fast=None, threshold=None, program=None):
             items["Codec"].CurrentIndex = codec
         if fast is not None:
             items["Fast"].Checked = fast
+        if thorough is not None:
+            items["Thorough"].Checked = thorough
         if threshold is not None:
             items["Threshold"].Text = threshold
         if program is not None:
@@ -166,6 +168,27 @@ class FromTheScriptsMenu(RunTest):
         self.assertIn("Cannot run qlcore", problems[1])
         # Only the corrected answer ran the program.
         self.assertEqual(len(fakes.fake_calls(self.home)), 1)
+
+    def test_thorough_mode_goes_into_the_job_but_not_together_with_fast_mode(self):
+        program = self.program(self.both_done())
+        problems = []
+
+        def answer(window):
+            items = window.GetItems()
+            items["Program"].Text = program
+            items["Fast"].Checked = True
+            items["Thorough"].Checked = True
+            window.fire("Start", "Clicked")
+            problems.append(items["Problem"].Text)
+            items["Fast"].Checked = False
+            window.fire("Start", "Clicked")
+
+        self.run_main(answer)
+        self.assertIn("not both", problems[0])
+        calls = fakes.fake_calls(self.home)
+        self.assertEqual(len(calls), 1)
+        self.assertEqual(calls[0]["files"]["options.txt"], "codec=prores\nspeed=thorough\n")
+        self.assertTrue(qm.load_settings(self.home).get("thorough"))
 
     def test_cancel_writes_nothing(self):
         text, _ = self.run_main(lambda window: window.fire("Cancel", "Clicked"))

@@ -68,8 +68,8 @@ void _detect_views(FaceDetector& detector, const cv::Mat& frame, const std::vect
     std::vector<cv::Mat> found;
     found.reserve(views.size());
     for (const View& v : views)
-        found.push_back(
-            rows_to_frame(detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
+        found.push_back(rows_to_frame(
+            detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
     const cv::Mat merged = merge_rows(found, VIEW_MERGE_IOU);
     faces = cv::Mat(0, 15, CV_32F);
     weak = cv::Mat(0, 15, CV_32F);

@@ -92,8 +92,7 @@ std::optional<Track> _restore_track(const json& t, int64_t n_frames, size_t n_na
     return track;
 }
 
-bool _restore_tracks(const json& list, int64_t n_frames, size_t n_names,
-                     std::vector<Track>& out) {
+bool _restore_tracks(const json& list, int64_t n_frames, size_t n_names, std::vector<Track>& out) {
     if (!list.is_array()) return false;
     out.reserve(list.size());
     for (const auto& t : list) {

@@ -75,7 +75,8 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     _check_source(src);
     fs::path done = output_path(src, out_dir, home_dir);
     json overrides = load_overrides(done);
-    if (auto earlier = earlier_report(src, done, gallery.names, overrides, style, tuning.thorough)) {
+    if (auto earlier =
+            earlier_report(src, done, gallery.names, overrides, style, tuning.thorough)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }

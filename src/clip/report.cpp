@@ -9,9 +9,12 @@ namespace {
 
 std::string _review_text(Review r) {
     switch (r) {
-        case Review::KeptBorderline: return "kept-borderline";
-        case Review::MosaicBorderline: return "mosaic-borderline";
-        case Review::WeakEvidence: return "weak-evidence";
+        case Review::KeptBorderline:
+            return "kept-borderline";
+        case Review::MosaicBorderline:
+            return "mosaic-borderline";
+        case Review::WeakEvidence:
+            return "weak-evidence";
     }
     return "";
 }

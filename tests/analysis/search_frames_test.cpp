@@ -230,3 +230,91 @@ TEST(SearchProgress, UnknownTotalCountsFramesUntilTheLastLine) {
     EXPECT_EQ(r.n_frames, 10);
     EXPECT_NE(said.find("(10/10 frames"), std::string::npos) << said;
 }
+
+namespace {
+
+std::array<float, 15> row_at(float x, float y, float w, float score) {
+    std::array<float, 15> r{};
+    r[0] = x;
+    r[1] = y;
+    r[2] = w;
+    r[3] = w;
+    r[14] = score;
+    return r;
+}
+
+// Answers by the picture it is shown: in the twice-size view a face scoring
+// 0.8; in the usual view the same face weaker and, elsewhere, a weak 0.3.
+class ViewDetector : public FaceDetector {
+  public:
+    std::vector<cv::Size> shown;
+    std::vector<double> min_scores;
+
+    cv::Mat detect(const cv::Mat&, int) override {
+        ++plain_calls;
+        return cv::Mat(0, 15, CV_32F);
+    }
+    cv::Mat detect_down_to(const cv::Mat& picture, int, double min_score) override {
+        shown.push_back(picture.size());
+        min_scores.push_back(min_score);
+        cv::Mat rows(0, 15, CV_32F);
+        auto add = [&](std::array<float, 15> r) {
+            rows.push_back(cv::Mat(1, 15, CV_32F, r.data()).clone());
+        };
+        if (picture.cols == 200) {
+            add(row_at(20, 20, 40, 0.8f));
+        } else {
+            add(row_at(10, 10, 20, 0.5f));
+            add(row_at(70, 60, 20, 0.3f));
+        }
+        return rows;
+    }
+    double verify(const cv::Mat&, const cv::Mat&) override { return 0.9; }
+    cv::Mat embed(const cv::Mat&, const cv::Mat&) override {
+        return cv::Mat::zeros(1, 128, CV_32F);
+    }
+    int plain_calls = 0;
+};
+
+}  // namespace
+
+TEST(ThoroughSearch, MergesTheViewsAndTracksWeakDetectionsApart) {
+    ViewDetector det;
+    FakeFrames frames(3);
+    ThoroughSearch th;
+    th.det_max_side = 1920;
+    th.weak_score = 0.25;
+    testing::internal::CaptureStdout();
+    SearchResult r =
+        search_frames(frames, det, plain_geometry(), 1, 0, cv::Mat(0, 128, CV_32F), {}, th);
+    testing::internal::GetCapturedStdout();
+
+    // The usual view and the twice-size one, each frame, down to the weak score.
+    EXPECT_EQ(det.plain_calls, 0);
+    ASSERT_EQ(det.shown.size(), 6u);
+    EXPECT_EQ(det.shown[0], cv::Size(100, 100));
+    EXPECT_EQ(det.shown[1], cv::Size(200, 200));
+    EXPECT_EQ(det.min_scores[0], 0.25);
+    // One face, from the better view, in frame pixels.
+    ASSERT_EQ(r.tracks.size(), 1u);
+    EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 1, 2}));
+    EXPECT_EQ(r.tracks[0].boxes[0], (Box{10, 10, 20, 20}));
+    EXPECT_DOUBLE_EQ(r.tracks[0].scores[0], static_cast<double>(0.8f));
+    // The weak one as a candidate, numbered after the tracks.
+    ASSERT_EQ(r.candidates.size(), 1u);
+    EXPECT_EQ(r.candidates[0].id, 1);
+    EXPECT_EQ(r.candidates[0].boxes[0], (Box{70, 60, 20, 20}));
+    EXPECT_DOUBLE_EQ(r.candidates[0].scores[0], static_cast<double>(0.3f));
+}
+
+TEST(ThoroughSearch, TheDefaultSearchHasNoCandidatesAndNoWeakerRows) {
+    ViewDetector det;
+    FakeFrames frames(2);
+    testing::internal::CaptureStdout();
+    SearchResult r =
+        search_frames(frames, det, plain_geometry(), 1, 0, cv::Mat(0, 128, CV_32F), {});
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(det.plain_calls, 2);
+    EXPECT_TRUE(det.shown.empty());
+    EXPECT_TRUE(r.candidates.empty());
+}

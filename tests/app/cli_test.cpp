@@ -47,7 +47,19 @@ TEST(CommandLine, ProcessOptionsAndDefaults) {
     EXPECT_EQ(*q.args->out_dir, "/o");
     EXPECT_EQ(q.args->codec, "h264");
     EXPECT_TRUE(q.args->fast);
+    EXPECT_FALSE(q.args->thorough);
     EXPECT_TRUE(q.args->keep.empty());
+
+    auto t = parse({"process", "--thorough", "a.mov"});
+    ASSERT_TRUE(t.args);
+    EXPECT_TRUE(t.args->thorough);
+    EXPECT_FALSE(t.args->fast);
+    testing::internal::CaptureStderr();
+    auto both = parse({"process", "--thorough", "--fast", "a.mov"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(both.args);
+    EXPECT_EQ(both.exit_status, 2);
+    EXPECT_NE(err.find("qlcore: error: "), std::string::npos) << err;
 }
 
 TEST(CommandLine, ASingleValueOptionGivenTwiceTakesTheLast) {

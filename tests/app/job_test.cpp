@@ -43,6 +43,30 @@ TEST(JobFiles, OptionLines) {
     EXPECT_EQ(p.style, HideStyle::mosaic);
 }
 
+TEST(JobFiles, SpeedLinesChooseFastOrThoroughAndTheLastOneCounts) {
+    ScopedTempDir job;
+    write_file_atomic(job / "clips.txt", "/c/a.mov\n");
+    write_file_atomic(job / "options.txt", "speed=fast\n speed=thorough \n");
+    CliArgs args;
+    args.job = job.path().string();
+    RunPlan p = plan_run(args);
+    EXPECT_TRUE(p.thorough);
+    EXPECT_FALSE(p.fast);
+    EXPECT_TRUE(p.tuning.thorough);
+    EXPECT_EQ(p.tuning.det_max_side, DEFAULT_DET_MAX_SIDE);
+    EXPECT_EQ(p.tuning.det_every, DEFAULT_DET_EVERY);
+
+    write_file_atomic(job / "options.txt", "speed=thorough\nspeed=fast\n");
+    p = plan_run(args);
+    EXPECT_FALSE(p.tuning.thorough);
+    EXPECT_EQ(p.tuning.det_every, 2);
+
+    // From the command line; a job's options.txt without a speed line keeps it.
+    write_file_atomic(job / "options.txt", "codec=h264\n");
+    args.thorough = true;
+    EXPECT_TRUE(plan_run(args).tuning.thorough);
+}
+
 TEST(JobFiles, JobFolderReplacesCommandLine) {
     ScopedTempDir job;
     write_file_atomic(job / "clips.txt", "\xEF\xBB\xBF/c/a.mov\r\n/c/b.mov\t/out\r\n\r\n");

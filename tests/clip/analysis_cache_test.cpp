@@ -238,3 +238,40 @@ TEST_F(CacheFixture, SavingNeverFails) {
     EXPECT_NO_THROW(save_analysis(cache, key(), {_track(0, {0})}, 1));
     EXPECT_FALSE(load_analysis(cache, key()));
 }
+
+TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
+    Tuning thorough;
+    thorough.thorough = true;
+    const json k = key(thorough);
+    EXPECT_EQ(k["mode"], "thorough");
+    EXPECT_FALSE(key().contains("mode"));
+
+    SearchResult found;
+    found.tracks = {_track(0, {0, 1})};
+    found.candidates = {_track(1, {2, 3, 4})};
+    found.n_frames = 6;
+    found.n_read = 6;
+    save_analysis(cache, k, found);
+    auto back = load_analysis(cache, k);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->tracks.size(), 1u);
+    ASSERT_EQ(back->candidates.size(), 1u);
+    EXPECT_EQ(back->candidates[0].id, 1);
+    EXPECT_EQ(back->candidates[0].frames, (std::vector<int64_t>{2, 3, 4}));
+    // Neither mode reads the other's search.
+    EXPECT_FALSE(load_analysis(cache, key()));
+    save_analysis(cache, key(), found);
+    EXPECT_FALSE(load_analysis(cache, k));
+    ASSERT_TRUE(load_analysis(cache, key()));
+    EXPECT_TRUE(load_analysis(cache, key())->candidates.empty());
+    EXPECT_FALSE(parse_json(read_file(cache)).contains("candidates"));
+
+    // A thorough file without its candidates, or with a broken one, is absent.
+    json j = analysis_json(k, found.tracks, 6, 6, found.candidates);
+    j["candidates"][0]["f"] = json::array({9});
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k));
+    j.erase("candidates");
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k));
+}

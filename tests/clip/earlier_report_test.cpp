@@ -78,6 +78,19 @@ TEST_F(SkipFixture, ChangesThatRedoTheClip) {
     EXPECT_FALSE(earlier()) << "video deleted";
 }
 
+TEST_F(SkipFixture, AThoroughRunRedoesOtherModesClipsButNotTheOtherWayRound) {
+    const json overrides = keep_marks({4});
+    EXPECT_FALSE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+    json thorough = report;
+    thorough["mode"] = "thorough";
+    write(report_text(thorough));
+    EXPECT_TRUE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+    EXPECT_TRUE(earlier()) << "a default run leaves a thorough result alone";
+    thorough["mode"] = "fast";
+    write(report_text(thorough));
+    EXPECT_FALSE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+}
+
 TEST_F(SkipFixture, MissingKeysMeanEmpty) {
     json r = report;
     r.erase("keep");

@@ -52,7 +52,8 @@ Patch _patch(const FaceClipSpec& s) {
 }
 
 // Filter turning input `in` (a looped photo) into the patch `label`.
-std::string _patch_filter(int in, const std::string& photo, Patch p, const std::string& label) {
+std::string _patch_filter(int in, const std::string& photo, Patch p, const std::string& label,
+                          const std::string& look) {
     // Appended, not "[" + number: g++ 12 at -O3 warns falsely (-Wrestrict) on that.
     std::string f(1, '[');
     f += std::to_string(in) + ":v]";
@@ -60,7 +61,9 @@ std::string _patch_filter(int in, const std::string& photo, Patch p, const std::
         if (photo == c.photo)
             f += "crop=" + std::to_string(c.w) + ":" + std::to_string(c.h) + ":" +
                  std::to_string(c.x) + ":" + std::to_string(c.y) + ",";
-    f += "scale=" + std::to_string(p.w) + ":" + std::to_string(p.h) + ",setsar=1[" + label + "]";
+    f += "scale=" + std::to_string(p.w) + ":" + std::to_string(p.h) + ",setsar=1";
+    if (!look.empty()) f.append(",").append(look);
+    f.append("[").append(label).append("]");
     return f;
 }
 
@@ -101,9 +104,10 @@ fs::path make_moving_face_clip(const fs::path& out, const FaceClipSpec& s,
     const Patch p = _patch(s);
     const int x0 = s.width / 12, x1 = s.width - p.w - s.width / 12;
     const int last = std::max(1, s.frames - 1);
-    const std::string graph = _patch_filter(1, photo, p, "f") + ";[0:v][f]overlay=eval=frame:x='" +
-                              std::to_string(x0) + "+" + std::to_string(x1 - x0) + "*n/" +
-                              std::to_string(last) + "':y=(main_h-overlay_h)/2:shortest=1[v]";
+    const std::string graph = _patch_filter(1, photo, p, "f", s.look) +
+                              ";[0:v][f]overlay=eval=frame:x='" + std::to_string(x0) + "+" +
+                              std::to_string(x1 - x0) + "*n/" + std::to_string(last) +
+                              "':y=(main_h-overlay_h)/2:shortest=1[v]";
     return _compose(out, s, {photo}, graph);
 }
 
@@ -112,9 +116,9 @@ fs::path make_two_people_clip(const fs::path& out, const FaceClipSpec& s, const 
     const Patch p = _patch(s);
     const std::string lx = std::to_string(s.width / 4 - p.w / 2);
     const std::string rx = std::to_string(3 * s.width / 4 - p.w / 2);
-    const std::string graph = _patch_filter(1, left, p, "a") + ";" +
-                              _patch_filter(2, right, p, "b") + ";[0:v][a]overlay=eval=frame:x='" +
-                              lx +
+    const std::string graph = _patch_filter(1, left, p, "a", s.look) + ";" +
+                              _patch_filter(2, right, p, "b", s.look) +
+                              ";[0:v][a]overlay=eval=frame:x='" + lx +
                               "+6*sin(n/4)':y=(main_h-overlay_h)/2:shortest=1[m];"
                               "[m][b]overlay=eval=frame:x='" +
                               rx + "-6*sin(n/4)':y=(main_h-overlay_h)/2:shortest=1[v]";
@@ -126,9 +130,10 @@ fs::path make_passing_face_clip(const fs::path& out, const FaceClipSpec& s,
     const Patch p = _patch(s);
     const int x0 = -p.w - 4, x1 = s.width + 4;
     const int last = std::max(1, s.frames - 1);
-    const std::string graph = _patch_filter(1, photo, p, "f") + ";[0:v][f]overlay=eval=frame:x='" +
-                              std::to_string(x0) + "+" + std::to_string(x1 - x0) + "*n/" +
-                              std::to_string(last) + "':y=(main_h-overlay_h)/2:shortest=1[v]";
+    const std::string graph = _patch_filter(1, photo, p, "f", s.look) +
+                              ";[0:v][f]overlay=eval=frame:x='" + std::to_string(x0) + "+" +
+                              std::to_string(x1 - x0) + "*n/" + std::to_string(last) +
+                              "':y=(main_h-overlay_h)/2:shortest=1[v]";
     return _compose(out, s, {photo}, graph);
 }
 

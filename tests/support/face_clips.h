@@ -28,6 +28,7 @@ struct FaceClipSpec {
     bool audio = true;
     std::string timecode = "01:00:00:00";  // empty: none
     std::vector<std::string> extra;        // more output options before the path
+    std::string look;                      // filters for each face patch (to dim it, say)
 };
 
 // One face sliding from the left third to the right third of the frame.

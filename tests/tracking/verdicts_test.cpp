@@ -142,5 +142,13 @@ TEST(Ignored, FlashIsReportedBeforeLookalike) {
     EXPECT_EQ(ignored(detections(2, 200, 0.7, {0.7}), 1920), std::nullopt);
 }
 
+TEST(Ignored, KeepingLongTracksSparesLookalikesFromEightDetectionsOnly) {
+    EXPECT_EQ(ignored(detections(8, 200, 0.7, {0.1}), 1920), IgnoreReason::Lookalike);
+    EXPECT_EQ(ignored(detections(8, 200, 0.7, {0.1}), 1920, true), std::nullopt);
+    EXPECT_EQ(ignored(detections(7, 200, 0.7, {0.1}), 1920, true), IgnoreReason::Lookalike);
+    // A flash stays a flash.
+    EXPECT_EQ(ignored(detections(1, 200, 0.5, {0.1}), 1920, true), IgnoreReason::Flash);
+}
+
 }  // namespace
 }  // namespace qlcore

@@ -1,0 +1,77 @@
+// Weak candidates of the thorough search: which are mosaicked, and how the
+// report shows them.
+#include <gtest/gtest.h>
+
+#include "clip/judged_tracks_fixture.h"
+#include "clip/report.h"
+#include "clip/weak_candidates.h"
+
+using namespace cliptest;
+
+namespace {
+
+Track candidate(int id, int64_t first, int n, double x, double score = 0.3) {
+    Track t(id);
+    for (int i = 0; i < n; ++i)
+        t.add(first + i, Box{x, 20, 50, 50}, i == 1 ? score + 0.0123 : score);
+    return t;
+}
+
+}  // namespace
+
+TEST(WeakCandidates, FiveDetectionsAwayFromEveryLiveTrackAreMosaicked) {
+    // path_over puts live boxes at x = 10.
+    const std::vector<JudgedTrack> live = {mosaicked(0, path_over(0, 40))};
+    const std::vector<Track> candidates = {
+        candidate(1, 0, 4, 300),   // too few detections
+        candidate(2, 0, 5, 300),   // far from the live track
+        candidate(3, 10, 6, 20),   // on the live track's face
+        candidate(4, 100, 6, 20),  // the same place, after the live track ended
+    };
+    const std::vector<JudgedTrack> weak = weak_tracks(candidates, live, 200);
+    ASSERT_EQ(weak.size(), 2u);
+    EXPECT_EQ(weak[0].id, 2);
+    EXPECT_EQ(weak[1].id, 4);
+    for (const JudgedTrack& t : weak) {
+        EXPECT_FALSE(t.decision.keep);
+        EXPECT_EQ(t.decision.review, Review::WeakEvidence);
+        EXPECT_FALSE(t.decision.person);
+        // Rounded as the cache stores scores: 0.3123 -> 0.312.
+        EXPECT_DOUBLE_EQ(t.best_score, 0.312);
+        EXPECT_LE(t.path.start, candidates[t.id - 1].frames.front());
+        EXPECT_GE(t.path.end, candidates[t.id - 1].frames.back());
+    }
+}
+
+TEST(WeakCandidates, MosaickedWithAPurpleMarkerWhenTheirPathSpansSixFrames) {
+    JudgedTrack t = mosaicked(5, path_over(10, 15));
+    t.decision.review = Review::WeakEvidence;
+    t.best_score = 0.312;
+    const Assembly a = assemble({t});
+    EXPECT_EQ(a.mosaicked, 1);
+    EXPECT_EQ(a.plan.size(), 6u);
+    EXPECT_EQ(a.tracks[0]["review"], "weak-evidence");
+    ASSERT_EQ(a.markers.size(), 1u);
+    EXPECT_EQ(a.markers[0]["color"], "Purple");
+    EXPECT_EQ(a.markers[0]["name"], "Quillet: mosaicked on weak evidence");
+    EXPECT_EQ(a.markers[0]["frame"], 10);
+    EXPECT_EQ(a.markers[0]["duration"], 6);
+    EXPECT_NE(a.markers[0]["note"].get<std::string>().find("best detector score 0.312)"),
+              std::string::npos);
+
+    t.path = path_over(10, 14);
+    EXPECT_EQ(assemble({t}).markers.size(), 0u);
+}
+
+TEST(WeakCandidates, OnlyThoroughReportsSayTheirMode) {
+    const Assembly a = assemble(std::vector<JudgedTrack>{});
+    const json plain = build_report("a.mov", "b.mov", 10, {}, json::object(), a);
+    EXPECT_FALSE(plain.contains("mode"));
+    const json thorough =
+        build_report("a.mov", "b.mov", 10, {}, json::object(), a, HideStyle::mosaic, true);
+    EXPECT_EQ(thorough["mode"], "thorough");
+    // Right after the engine, before the overrides.
+    const std::string text = report_text(thorough);
+    EXPECT_LT(text.find("\"engine\""), text.find("\"mode\""));
+    EXPECT_LT(text.find("\"mode\""), text.find("\"overrides\""));
+}
