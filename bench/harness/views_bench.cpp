@@ -71,9 +71,8 @@ struct Candidate {
 std::vector<Candidate> candidates() {
     std::vector<Candidate> c;
     const auto add = [&](const std::string& name, double zoom, int zoom_side, bool full, int tile,
-                         bool mirror, int lift = 0) {
+                         bool mirror) {
         qlcore::ViewOptions o;
-        o.lift = lift;
         o.zoom = zoom;
         o.zoom_side = zoom_side;
         o.full = full;
@@ -95,10 +94,6 @@ std::vector<Candidate> candidates() {
     add("usual + 2x (<= 2880) + full", 2, 2880, true, 0, false);
     add("usual + 2x (<= 2880) + full + mirror", 2, 2880, true, 0, true);
     add("usual + 2x (<= 2880) + full tiles 1280 + mirror", 2, 2880, true, 1280, true);
-    add("usual + lifted (gamma)", 1, 0, false, 0, false, 1);
-    add("usual + lifted (equalised)", 1, 0, false, 0, false, 2);
-    add("usual + 2x (<= 2880) + full + lifted (gamma)", 2, 2880, true, 0, false, 1);
-    add("usual + 2x (<= 2880) + full + lifted (equalised)", 2, 2880, true, 0, false, 2);
     return c;
 }
 
@@ -111,7 +106,6 @@ std::string key(const qlcore::View& v) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%dx%d@%d,%d,%dx%d%s", v.size.width, v.size.height, v.tile.x,
                   v.tile.y, v.tile.width, v.tile.height, v.mirror ? "m" : "");
-    if (v.lift) return std::string(buf) + "L" + std::to_string(v.lift);
     return buf;
 }
 
@@ -180,6 +174,7 @@ int main(int argc, char** argv) {
     std::vector<double> ious = {qlcore::VIEW_MERGE_IOU, 0.45};
     std::string only;
     bool usual_only = false;
+    float weak_score = WEAK_SCORE;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--frames" && i + 1 < argc)
@@ -188,16 +183,19 @@ int main(int argc, char** argv) {
             ious = {std::stod(argv[++i])};
         else if (a == "--scenes" && i + 1 < argc)
             only = "," + std::string(argv[++i]) + ",";
+        else if (a == "--weak" && i + 1 < argc)
+            weak_score = std::stof(argv[++i]);
         else if (a == "--usual")
             usual_only = true;
         else {
-            std::fprintf(stderr,
-                         "usage: qlviews [--frames N] [--iou X] [--scenes a,b] [--usual]\n");
+            std::fprintf(
+                stderr,
+                "usage: qlviews [--frames N] [--iou X] [--scenes a,b] [--weak S] [--usual]\n");
             return 2;
         }
     }
     const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
-    qlcore::YuNetDetector det(qltest::test_detector_model().string(), "", {320, 320}, WEAK_SCORE,
+    qlcore::YuNetDetector det(qltest::test_detector_model().string(), "", {320, 320}, weak_score,
                               0.3f, 5000);
     std::vector<Scene> scenes = hard_scenes();
     scenes.push_back(mixed_fhd());

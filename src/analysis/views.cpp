@@ -81,10 +81,6 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
             }
     }
     if (o.mirror) out.push_back(_view(whole, false, usual, true));
-    if (o.lift) {
-        out.push_back(_view(whole, false, usual, false));
-        out.back().lift = o.lift;
-    }
     return out;
 }
 
@@ -100,27 +96,6 @@ cv::Mat view_picture(const cv::Mat& frame, const View& view) {
         cv::Mat flipped;
         cv::flip(pic, flipped, 1);
         pic = flipped;
-    }
-    if (view.lift == 1) {
-        static const cv::Mat lut = [] {
-            cv::Mat t(1, 256, CV_8U);
-            for (int i = 0; i < 256; ++i)
-                t.at<uchar>(i) = cv::saturate_cast<uchar>(255.0 * std::pow(i / 255.0, 0.5));
-            return t;
-        }();
-        cv::Mat lifted;
-        cv::LUT(pic, lut, lifted);
-        pic = lifted;
-    } else if (view.lift == 2) {
-        cv::Mat lab;
-        cv::cvtColor(pic, lab, cv::COLOR_BGR2Lab);
-        std::vector<cv::Mat> ch;
-        cv::split(lab, ch);
-        cv::createCLAHE(3.0, cv::Size(8, 8))->apply(ch[0], ch[0]);
-        cv::merge(ch, lab);
-        cv::Mat lifted;
-        cv::cvtColor(lab, lifted, cv::COLOR_Lab2BGR);
-        pic = lifted;
     }
     return pic;
 }

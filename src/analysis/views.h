@@ -14,7 +14,6 @@ struct View {
     cv::Rect tile;       // frame pixels
     bool tiled = false;  // tile is less than the whole frame
     bool mirror = false;
-    int lift = 0;   // shadows lifted: 0 no, 1 gamma, 2 local equalisation
     cv::Size size;  // picture pixels
 };
 
@@ -33,13 +32,11 @@ struct ViewOptions {
     double tile_overlap = 0.25;
     // The usual view mirrored left to right.
     bool mirror = false;
-    // The usual view with its shadows lifted, for faces in poor light.
-    int lift = 0;
 };
 
 // The views of a frame, in the order their detections are merged: the usual
 // view first, then the zoomed or full-resolution ones (tiles row by row),
-// then the mirrored one, then the lifted one.
+// then the mirrored one.
 std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptions& o);
 
 // The picture of `view` from a frame of the size the views were made for.

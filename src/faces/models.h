@@ -18,8 +18,8 @@ inline constexpr const char* REC_MODEL_NAME = "face_recognition_sface_2021dec.on
 // Faces the detector scores below this are not reported.
 inline constexpr double DET_SCORE = 0.42;
 // The thorough search also keeps detections from this score up, as weak
-// candidates.
-inline constexpr double WEAK_DET_SCORE = 0.25;
+// candidates (chosen by measurement on dim faces and hands: BENCHMARKS.md).
+inline constexpr double WEAK_DET_SCORE = 0.2;
 // The face widths, in pixels, a re-check zooms the face to.
 inline constexpr std::array<int, 3> VERIFY_SIZES = {48, 80, 140};
 
