@@ -36,12 +36,7 @@ uint8_t _byte(double v) {
 
 }  // namespace
 
-void add_thumbnail(ThumbnailPlan& plan, int64_t frame, int track, const BoxF& box) {
-    plan[frame].push_back(ThumbRequest{track, box});
-}
-
-std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& track,
-                                           const BoxPath& path) {
+std::optional<ThumbRequest> track_thumbnail(const Track& track, const BoxPath& path) {
     if (track.frames.empty() || track.boxes.size() != track.frames.size()) return std::nullopt;
     size_t best = 0;
     for (size_t i = 1; i < track.scores.size() && i < track.frames.size(); ++i)
@@ -51,8 +46,7 @@ std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& tra
     const BoxF box =
         path.at(frame).value_or(BoxF{static_cast<float>(d.x), static_cast<float>(d.y),
                                      static_cast<float>(d.w), static_cast<float>(d.h)});
-    add_thumbnail(plan, frame, track.id, box);
-    return frame;
+    return ThumbRequest{track.id, frame, box};
 }
 
 YuvColors yuv_colors(const std::optional<std::string>& color_space,
@@ -111,13 +105,29 @@ std::string crop_jpeg(const cv::Mat& y, const cv::Mat& u, const cv::Mat& v, cons
     return std::string(buf.begin(), buf.end());
 }
 
-void capture_thumbnails(const ThumbnailPlan& plan, int64_t fi, const cv::Mat& y, const cv::Mat& u,
-                        const cv::Mat& v, int W, int H, const YuvColors& colors,
-                        ThumbnailSet& into) {
-    auto it = plan.find(fi);
-    if (it == plan.end()) return;
-    for (const auto& req : it->second)
-        into[req.track] = crop_jpeg(y, u, v, mosaic_rect(req.box, W, H), colors);
+Thumbnails ThumbnailShots::pictures() const {
+    Thumbnails t;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (i < shots.before.size() && !shots.before[i].empty())
+            t.source[tracks[i]] = shots.before[i];
+        if (i < shots.after.size() && !shots.after[i].empty()) t.output[tracks[i]] = shots.after[i];
+    }
+    return t;
+}
+
+ThumbnailShots thumbnail_shots(std::vector<ThumbRequest> wanted, int W, int H,
+                               const YuvColors& colors) {
+    std::stable_sort(
+        wanted.begin(), wanted.end(),
+        [](const ThumbRequest& a, const ThumbRequest& b) { return a.frame < b.frame; });
+    ThumbnailShots s;
+    for (const auto& w : wanted) {
+        s.shots.requests.push_back({w.frame, mosaic_rect(w.box, W, H)});
+        s.tracks.push_back(w.track);
+    }
+    s.shots.take = [colors](const cv::Mat& y, const cv::Mat& u, const cv::Mat& v,
+                            const MosaicRect& r) { return crop_jpeg(y, u, v, r, colors); };
+    return s;
 }
 
 }  // namespace qlcore
