@@ -21,6 +21,7 @@ struct CliArgs {
     std::string codec = "prores";
     bool fast = false;
     std::string style = "mosaic";  // --style: how faces are hidden
+    bool review_page = true;       // off with --no-review-page
     std::vector<std::string> files;
     std::optional<long long> clip;  // --clip: one clip of the job, 1-based
     // enroll
