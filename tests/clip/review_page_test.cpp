@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <iostream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -11,6 +10,7 @@
 #include "clip/thumbnails.h"
 #include "platform/files.h"
 #include "platform/subprocess.h"
+#include "support/review_pages.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -121,35 +121,6 @@ ReviewHeader _header() {
     return h;
 }
 
-std::string _unbase64(const std::string& s) {
-    std::string out;
-    int bits = 0, acc = 0;
-    for (char c : s) {
-        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const char* p = std::strchr(digits, c);
-        if (c == '=' || !p || !c) break;
-        acc = (acc << 6) | int(p - digits);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += char((acc >> bits) & 0xff);
-        }
-    }
-    return out;
-}
-
-// The embedded pictures, decoded.
-std::vector<cv::Mat> _images(const std::string& page) {
-    std::vector<cv::Mat> out;
-    static const std::regex data_uri("src=\"data:image/jpeg;base64,([A-Za-z0-9+/=]*)\"");
-    for (std::sregex_iterator it(page.begin(), page.end(), data_uri), end; it != end; ++it) {
-        std::string bytes = _unbase64((*it)[1].str());
-        out.push_back(
-            cv::imdecode(std::vector<uchar>(bytes.begin(), bytes.end()), cv::IMREAD_COLOR));
-    }
-    return out;
-}
-
 // Track ids of the cards, in page order.
 std::vector<int> _card_ids(const std::string& page) {
     std::vector<int> ids;
@@ -229,7 +200,7 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
 TEST(ReviewPage, PicturesDecodeAndStayWithinTheHeight) {
     const auto cards = _sample_cards();
     const std::string page = review_page_html(_header(), cards);
-    const auto images = _images(page);
+    const auto images = qltest::page_images(page);
     ASSERT_EQ(images.size(), 2 * cards.size());
     for (const auto& img : images) {
         ASSERT_FALSE(img.empty());
@@ -384,45 +355,22 @@ TEST(Thumbnails, PictureTheBestScoringDetectionWithItsPathBox) {
 // The page in a real browser: every card is in the DOM and the picture is
 // not blank. QLCORE_REVIEW_SCREENSHOT names a file to keep the screenshot in.
 TEST(ReviewPage, RendersInHeadlessChromium) {
-    auto chromium = find_on_path("chromium");
-    ASSERT_TRUE(chromium) << "chromium is not installed: run scripts/bootstrap (Debian package "
-                             "'chromium') to check the review page in a browser";
     ScopedTempDir dir;
     const auto cards = _sample_cards();
     const auto out = dir / "A001_mosaic.mov";
     write_review_page(out, review_page_html(_header(), cards));
-    const std::string url = "file://" + review_page_path(out).string();
-    auto run = [&](const std::vector<std::string>& extra) {
-        fs::path profile = dir / ("profile" + std::to_string(extra.size()));
-        fs::create_directory(profile);
-        std::vector<std::string> argv = {chromium->string(),
-                                         "--headless",
-                                         "--no-sandbox",
-                                         "--disable-gpu",
-                                         "--disable-quic",
-                                         "--no-first-run",
-                                         "--disable-background-networking",
-                                         "--disable-component-update",
-                                         "--disable-sync",
-                                         "--hide-scrollbars",
-                                         "--user-data-dir=" + profile.string()};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.push_back(url);
-        return run_capture(argv);
-    };
-
-    RunResult dom = run({"--dump-dom"});
-    ASSERT_EQ(dom.status, 0) << dom.err;
-    static const std::regex card_el("<article class=\"card ");
-    auto n = std::distance(std::sregex_iterator(dom.out.begin(), dom.out.end(), card_el),
-                           std::sregex_iterator());
-    EXPECT_EQ(n, static_cast<long>(cards.size()));
+    auto dom = qltest::run_chromium(review_page_path(out), dir.path(), {"--dump-dom"});
+    ASSERT_TRUE(dom) << "chromium is not installed: run scripts/bootstrap (Debian package "
+                        "'chromium') to check the review page in a browser";
+    ASSERT_EQ(dom->status, 0) << dom->err;
+    EXPECT_EQ(qltest::page_cards(dom->out).size(), cards.size());
 
     const fs::path png = dir / "page.png";
-    RunResult shot = run({"--screenshot=" + png.string(), "--window-size=1200,1340"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
+    auto shot = qltest::run_chromium(review_page_path(out), dir.path(),
+                                     {"--screenshot=" + png.string(), "--window-size=1200,1340"});
+    ASSERT_EQ(shot->status, 0) << shot->err;
     cv::Mat img = cv::imread(png.string());
-    ASSERT_FALSE(img.empty()) << shot.err;
+    ASSERT_FALSE(img.empty()) << shot->err;
     cv::Scalar mean, dev;
     cv::meanStdDev(img, mean, dev);
     EXPECT_GT(dev[0] + dev[1] + dev[2], 30.0);
