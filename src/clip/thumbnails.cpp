@@ -8,25 +8,25 @@
 namespace qlcore {
 namespace {
 
-// A plane's part [x0, x1) x [y0, y1), clamped to the plane, as floats on
-// the 8-bit scale (16-bit planes hold 10-bit samples).
+// A plane's part [x0, x1) x [y0, y1), clamped to the plane: a view.
 cv::Mat _part(const cv::Mat& plane, int x0, int y0, int x1, int y1) {
     x0 = std::clamp(x0, 0, plane.cols);
     x1 = std::clamp(x1, x0, plane.cols);
     y0 = std::clamp(y0, 0, plane.rows);
     y1 = std::clamp(y1, y0, plane.rows);
-    cv::Mat out;
-    if (x1 <= x0 || y1 <= y0) return out;
-    const double scale = plane.depth() == CV_16U ? 1.0 / 4.0 : 1.0;
-    plane(cv::Rect(x0, y0, x1 - x0, y1 - y0)).convertTo(out, CV_32F, scale);
-    return out;
+    if (x1 <= x0 || y1 <= y0) return cv::Mat();
+    return plane(cv::Rect(x0, y0, x1 - x0, y1 - y0));
 }
 
-// Area averaging when shrinking; bilinear when growing (chroma is half size).
+// `m` at `size` as floats on the 8-bit scale (16-bit planes hold 10-bit
+// samples): area averaging when shrinking, bilinear when growing (chroma is
+// half size). Resized first, so only the thumbnail's samples are converted:
+// the render waits for this.
 cv::Mat _fit(const cv::Mat& m, cv::Size size) {
-    cv::Mat out;
+    cv::Mat small, out;
     const bool shrink = m.cols >= size.width && m.rows >= size.height;
-    cv::resize(m, out, size, 0, 0, shrink ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(m, small, size, 0, 0, shrink ? cv::INTER_AREA : cv::INTER_LINEAR);
+    small.convertTo(out, CV_32F, m.depth() == CV_16U ? 1.0 / 4.0 : 1.0);
     return out;
 }
 
