@@ -129,6 +129,12 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
         const char* what = is_ignored(c.verdict) ? "to hide it" : "to keep it visible";
         overrides = "<div class=\"hint\">" + std::string(what) +
                     ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
+    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked) {
+        // A mark takes the widest face at its frame: say why there is no line
+        // rather than leave the editor looking for one.
+        overrides =
+            "<div class=\"hint\">no line of its own picks it: in every frame a wider "
+            "face beside it would be taken first</div>\n";
     }
     const std::string id = std::to_string(c.id);
     return _fill(tpl, {{"kind", _kind(c.verdict)},

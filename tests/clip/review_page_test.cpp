@@ -162,6 +162,9 @@ TEST(ReviewPage, CardsInTrackOrderIgnoredLastWithTheirOverridesLines) {
     ReviewCard c = cards[2];
     c.override_frame.reset();
     EXPECT_EQ(overrides_line(c), "");
+    const std::string no_line = review_page_html(_header(), {c, cards[0]});
+    EXPECT_EQ(_count(no_line, "<code>"), 0u);
+    EXPECT_EQ(_count(no_line, "no line of its own picks it"), 1u);
 
     // Without ignored tracks the section goes, and no template text is left.
     const std::string live = review_page_html(_header(), {cards[0], cards[2]});
