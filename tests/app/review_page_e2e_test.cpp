@@ -147,7 +147,7 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
     EXPECT_EQ(kinds, (std::vector<std::string>{"hidden_by_you", "kept", "marked_by_you"}));
 }
 
-TEST_F(ReviewPageEndToEnd, AJobWithoutThePageHasTheSameResultsAndASkippedClipNeedsNone) {
+TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip) {
     const fs::path job = work_ / "job";
     fs::create_directories(job);
     write_text(job / "clips.txt", src_.string() + "\n");
@@ -185,4 +185,16 @@ TEST_F(ReviewPageEndToEnd, AJobWithoutThePageHasTheSameResultsAndASkippedClipNee
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("already done earlier"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(page()));
+
+    // A page that cannot be written is said; the video and report stand.
+    fs::create_directories(page() / "in the way");
+    write_text(dir() / "two_mosaic.overrides.json", "{\"hide\": [4]}");
+    write_text(job / "options.txt", "codec=h264\n");
+    r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n  \u26a0 no review page: "), std::string::npos) << r.out;
+    EXPECT_EQ(qlcore::parse_json(read_text(dir() / "two_mosaic.json"))["overrides"].dump(),
+              "{\"hide\":[4]}");
+    EXPECT_TRUE(fs::exists(dir() / "two_mosaic.mov"));
+    EXPECT_TRUE(leftovers(work_.path()).empty());
 }
