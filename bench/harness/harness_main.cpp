@@ -124,6 +124,16 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     }
     Outputs o{clip, out_dir / (s.name + "_mosaic.mov"), out_dir / (s.name + "_mosaic.json"),
               out_dir / (s.name + "_mosaic.analysis.json")};
+    // The review page the run wrote, before a rerun replaces it.
+    const fs::path page = out_dir / (s.name + "_mosaic.review.html");
+    if (fs::exists(page)) {
+        const std::string html = qlcore::read_file(page);
+        const std::string card = "<article class=\"card ";
+        size_t cards = 0;
+        for (size_t at = html.find(card); at != std::string::npos; at = html.find(card, at + 1))
+            ++cards;
+        r["review_page"] = json::object({{"bytes", html.size()}, {"cards", cards}});
+    }
     if (!SPEED_ONLY.count(s.name)) {
         t = now();
         r["quality"] = measure_scene(s, sprites, o, models);

@@ -267,6 +267,27 @@ def speed_section(scenes):
     return out
 
 
+def review_section(scenes):
+    rows = [s for s in scenes if s.get("review_page")]
+    if not rows:
+        return []
+    out = [
+        "## Review page",
+        "",
+        "The page `qlcore process` wrote beside each clip's output: one card per track of the "
+        "search, live or ignored, each with two embedded JPEGs at most 160 px high.",
+        "",
+        "| clip | size | frames | cards | page |",
+        "|---|---|---|---|---|",
+    ]
+    for s in rows:
+        p = s["review_page"]
+        out.append(f"| {s['scene']} | {s['size']} | {s['frames']} | {p['cards']} | "
+                   f"{p['bytes'] / 1024:.0f} KiB |")
+    out.append("")
+    return out
+
+
 def clean_bench_output(text):
     """The bench's figures without the progress lines the pipeline prints."""
     lines = []
@@ -309,6 +330,7 @@ def main():
     out += exposure_section(scenes, other)
     out += strength_section(results.get("mosaic_strength", []))
     out += speed_section(scenes)
+    out += review_section(scenes)
     if extras:
         out += ["## Pipeline benchmarks", "", "The printed figures of the `bench/*_bench` programs, from the same run.", ""]
         for path in extras:

@@ -56,6 +56,9 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
         ->check(CLI::IsMember(hide_style_names()))
         ->capture_default_str()
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    process->add_flag_callback(
+        "--no-review-page", [&a] { a.review_page = false; },
+        "write no review page (it shows faces unhidden) beside the outputs");
     process->add_option("files", a.files);
     process->add_option("--clip", a.clip, "process only this clip of the job (1-based)")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);

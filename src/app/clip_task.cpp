@@ -38,7 +38,7 @@ json process_entry(const RunPlan& plan, Models& models, const Gallery& gallery,
     else if (plan.out_dir)
         out_dir = fs::path(*plan.out_dir);
     return process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
-                        plan.style);
+                        plan.style, plan.review_page);
 }
 
 int process_clip_task(const RunPlan& plan, Models& models, const Gallery& gallery, long long n,

@@ -45,6 +45,8 @@ void apply_option_line(RunPlan& plan, const std::string& line) {
         const auto s = parse_hide_style(name);
         plan.style = s.value_or(HideStyle::mosaic);
         if (!s) log("  \u26a0 unknown style '" + name + "' in options.txt: using mosaic");
+    } else if (line.rfind("review_page=", 0) == 0) {
+        plan.review_page = trim(after_eq()) != "no";
     } else if (line.rfind("threshold=", 0) == 0) {
         // Not a number: ignored without a message.
         if (auto v = parse_double(trim(after_eq()))) plan.tuning.keep_threshold = *v;
@@ -58,6 +60,7 @@ RunPlan plan_run(const CliArgs& args) {
     plan.codec = args.codec;
     plan.fast = args.fast;
     plan.thorough = args.thorough;
+    plan.review_page = args.review_page;
     // The command line checked the name.
     plan.style = parse_hide_style(args.style).value_or(HideStyle::mosaic);
     plan.out_dir = args.out_dir;

@@ -21,6 +21,7 @@ struct RunPlan {
     bool fast = false;
     bool thorough = false;
     HideStyle style = HideStyle::mosaic;
+    bool review_page = true;
     std::optional<std::string> out_dir;
     Tuning tuning;  // threshold and fast or thorough mode applied
 };
@@ -33,7 +34,8 @@ std::vector<std::string> split_lines(const std::string& text);
 std::vector<std::string> trimmed_lines(const std::string& text);
 
 // Applies one "options.txt" line; unknown lines are ignored, an unknown
-// style is said in one line and leaves the default.
+// style is said in one line and leaves the default. "review_page=no"
+// turns the review page off.
 void apply_option_line(RunPlan& plan, const std::string& line);
 
 // Command line first, then the job folder's files replace what they hold.

@@ -12,10 +12,12 @@
 #include "clip/output_paths.h"
 #include "clip/overrides.h"
 #include "clip/report.h"
+#include "clip/review_cards.h"
 #include "clip/weak_candidates.h"
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
+#include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -70,7 +72,8 @@ IgnoredTrack _ignored_track(const Track& t, IgnoreReason reason, int64_t n_frame
 
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
                   const std::optional<fs::path>& out_dir, const std::string& codec,
-                  const Tuning& tuning, const fs::path& home_dir, HideStyle style) {
+                  const Tuning& tuning, const fs::path& home_dir, HideStyle style,
+                  bool review_page) {
     log("\n▶ " + fs::path(src).filename().string());
     _check_source(src);
     fs::path done = output_path(src, out_dir, home_dir);
@@ -109,12 +112,15 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     for (const auto& t : let_go)
         n_flash += t.reason == IgnoreReason::Flash;
     const int64_t n_look = static_cast<int64_t>(let_go.size()) - n_flash;
+    std::optional<ReviewPlan> review;
+    if (review_page)
+        review = plan_review(search.tracks, live, hidden, let_go, size, info, search.candidates);
     Assembly assembly = assemble(std::move(live), std::move(hidden), let_go);
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
     fs::path out = output_path(src, out_dir, home_dir);
     render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read,
-           style);
+           style, review ? &review->thumbs.shots : nullptr);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     json report = build_report(src, out.string(), search.n_frames, gallery.names, overrides,
@@ -126,8 +132,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         // it cannot pass for a finished one in the meantime.
         std::error_code ec;
         fs::remove(out, ec);
+        remove_review_page(out);
         throw;
     }
+    save_review_page(out, review ? &*review : nullptr,
+                     {src, out.string(), local_time_text(), gallery.names, mode_name(tuning),
+                      hide_style_name(style), assembly.kept, assembly.mosaicked, n_flash, n_look});
     log("  ✓ saved " + out.string());
     if (!assembly.markers.empty())
         log("  " + std::to_string(assembly.markers.size()) +

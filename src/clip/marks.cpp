@@ -25,6 +25,20 @@ const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t
     return _widest_at(ignored, frame, [](const IgnoredTrack&) { return true; });
 }
 
+// A "keep" mark takes only a face not kept already.
+bool _mosaicked(const JudgedTrack& t) {
+    return !t.decision.keep;
+}
+
+// `preferred` when `takes` it, else the first frame of `path` it takes.
+template <class Takes>
+std::optional<int64_t> _taken_at(const BoxPath& path, int64_t preferred, Takes takes) {
+    if (takes(preferred)) return preferred;
+    for (const auto& [frame, box] : path.entries)
+        if (takes(frame)) return frame;
+    return std::nullopt;
+}
+
 }  // namespace
 
 void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
@@ -32,8 +46,7 @@ void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
     if (keep == overrides.end() || !keep->is_array()) return;
     for (const auto& mark : *keep) {
         if (!mark.is_number_integer()) continue;
-        JudgedTrack* best = _widest_at(live, mark.get<int64_t>(),
-                                       [](const JudgedTrack& t) { return !t.decision.keep; });
+        JudgedTrack* best = _widest_at(live, mark.get<int64_t>(), _mosaicked);
         if (!best) continue;
         best->decision.keep = true;
         best->decision.person = "(marked by you)";
@@ -59,14 +72,19 @@ std::vector<JudgedTrack> apply_hides(std::vector<IgnoredTrack>& ignored, const j
 }
 
 std::optional<int64_t> hide_frame(const IgnoredTrack& t, const std::vector<IgnoredTrack>& ignored) {
-    auto takes = [&](int64_t f) {
+    return _taken_at(t.path, t.best_frame, [&](int64_t f) {
         const IgnoredTrack* p = _hide_pick(ignored, f);
         return p && p->id == t.id;
-    };
-    if (takes(t.best_frame)) return t.best_frame;
-    for (const auto& [frame, box] : t.path.entries)
-        if (takes(frame)) return frame;
-    return std::nullopt;
+    });
+}
+
+std::optional<int64_t> keep_frame(const JudgedTrack& t, const std::vector<JudgedTrack>& live,
+                                  int64_t preferred) {
+    if (t.decision.keep) return std::nullopt;
+    return _taken_at(t.path, preferred, [&](int64_t f) {
+        const JudgedTrack* p = _widest_at(live, f, _mosaicked);
+        return p && p->id == t.id;
+    });
 }
 
 }  // namespace qlcore

@@ -23,6 +23,12 @@ struct JudgedTrack {
 // box there (the larger id on equal width).
 void apply_marks(std::vector<JudgedTrack>& live, const json& overrides);
 
+// A frame whose "keep" mark would take the mosaicked `t` among `live`:
+// `preferred` when that works, else the first frame of its path that does;
+// nothing when some other mosaicked track is always wider.
+std::optional<int64_t> keep_frame(const JudgedTrack& t, const std::vector<JudgedTrack>& live,
+                                  int64_t preferred);
+
 // A track the verdicts let go (a flash or a non-face), with its box path.
 struct IgnoredTrack {
     int id = 0;

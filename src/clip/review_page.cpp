@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 
 #include "clip/review_page_template.h"  // generated from review_page.html
@@ -128,6 +129,12 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
         const char* what = is_ignored(c.verdict) ? "to hide it" : "to keep it visible";
         overrides = "<div class=\"hint\">" + std::string(what) +
                     ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
+    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked) {
+        // A mark takes the widest face at its frame: say why there is no line
+        // rather than leave the editor looking for one.
+        overrides =
+            "<div class=\"hint\">no line of its own picks it: in every frame a wider "
+            "face beside it would be taken first</div>\n";
     }
     const std::string id = std::to_string(c.id);
     return _fill(tpl, {{"kind", _kind(c.verdict)},
@@ -228,6 +235,11 @@ void write_review_page(const std::filesystem::path& out, const std::string& html
     write_file_atomic(review_page_path(out), html);
 }
 
+void remove_review_page(const std::filesystem::path& out) {
+    std::error_code ec;
+    std::filesystem::remove(review_page_path(out), ec);
+}
+
 // Counts frames at the nominal whole rate (30 for 30000/1001), as a
 // non-drop timecode does, so 29.97 fps timecode drifts from the wall clock
 // like the clip's own. A start written with ';' is drop-frame: at 30 and 60
@@ -264,28 +276,6 @@ std::string timecode_text(const std::optional<std::string>& start,
                   static_cast<long long>(m), static_cast<long long>(s), drop ? ';' : ':',
                   static_cast<long long>(f));
     return buf;
-}
-
-std::optional<int64_t> mark_frame(const std::vector<MarkCandidate>& candidates, size_t self,
-                                  int64_t preferred) {
-    if (self >= candidates.size()) return std::nullopt;
-    const MarkCandidate& me = candidates[self];
-    auto wins = [&](int64_t f) {
-        auto own = me.widths.find(f);
-        if (own == me.widths.end()) return false;
-        for (size_t i = 0; i < candidates.size(); ++i) {
-            if (i == self) continue;
-            auto w = candidates[i].widths.find(f);
-            if (w == candidates[i].widths.end()) continue;
-            if (w->second > own->second || (w->second == own->second && candidates[i].id > me.id))
-                return false;
-        }
-        return true;
-    };
-    if (wins(preferred)) return preferred;
-    for (const auto& [f, w] : me.widths)
-        if (wins(f)) return f;
-    return std::nullopt;
 }
 
 std::string _html_escape(const std::string& s) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,8 +41,8 @@ struct ReviewCard {
     double best_score = 0.0;
     std::optional<double> median;
     std::optional<CardMarker> marker;
-    // The frame an overrides line names to pick this track (see mark_frame);
-    // used for mosaicked and ignored tracks only.
+    // The frame an overrides line names to pick this track (hide_frame,
+    // keep_frame); used for mosaicked and ignored tracks only.
     std::optional<int64_t> override_frame;
     std::string source_jpeg;  // JPEG bytes; empty when none was taken
     std::string output_jpeg;
@@ -77,23 +76,13 @@ std::filesystem::path review_page_path(const std::filesystem::path& out);
 // Writes the page beside `out` atomically; throws std::runtime_error.
 void write_review_page(const std::filesystem::path& out, const std::string& html);
 
+// Removes the page beside `out`, if there is one; never throws.
+void remove_review_page(const std::filesystem::path& out);
+
 // The clip's timecode at `frame` (0 = the clip's first frame) as
 // HH:MM:SS:FF; empty when the clip has no timecode or no usable rate.
 std::string timecode_text(const std::optional<std::string>& start,
                           const std::optional<std::string>& rate, int64_t frame);
-
-// One track's box widths by frame, for choosing an overrides frame.
-struct MarkCandidate {
-    int id = 0;
-    std::map<int64_t, float> widths;
-};
-
-// A frame at which a mark lands on `candidates[self]`: a mark picks the
-// widest candidate with a box there, the larger id on equal width. Tries
-// `preferred` first (the picture's frame, which the editor has seen), then
-// the track's frames in order; nothing when another face always wins.
-std::optional<int64_t> mark_frame(const std::vector<MarkCandidate>& candidates, size_t self,
-                                  int64_t preferred);
 
 // Text helpers, exposed for tests.
 std::string _html_escape(const std::string& s);

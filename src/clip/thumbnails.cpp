@@ -8,25 +8,25 @@
 namespace qlcore {
 namespace {
 
-// A plane's part [x0, x1) x [y0, y1), clamped to the plane, as floats on
-// the 8-bit scale (16-bit planes hold 10-bit samples).
+// A plane's part [x0, x1) x [y0, y1), clamped to the plane: a view.
 cv::Mat _part(const cv::Mat& plane, int x0, int y0, int x1, int y1) {
     x0 = std::clamp(x0, 0, plane.cols);
     x1 = std::clamp(x1, x0, plane.cols);
     y0 = std::clamp(y0, 0, plane.rows);
     y1 = std::clamp(y1, y0, plane.rows);
-    cv::Mat out;
-    if (x1 <= x0 || y1 <= y0) return out;
-    const double scale = plane.depth() == CV_16U ? 1.0 / 4.0 : 1.0;
-    plane(cv::Rect(x0, y0, x1 - x0, y1 - y0)).convertTo(out, CV_32F, scale);
-    return out;
+    if (x1 <= x0 || y1 <= y0) return cv::Mat();
+    return plane(cv::Rect(x0, y0, x1 - x0, y1 - y0));
 }
 
-// Area averaging when shrinking; bilinear when growing (chroma is half size).
+// `m` at `size` as floats on the 8-bit scale (16-bit planes hold 10-bit
+// samples): area averaging when shrinking, bilinear when growing (chroma is
+// half size). Resized first, so only the thumbnail's samples are converted:
+// the render waits for this.
 cv::Mat _fit(const cv::Mat& m, cv::Size size) {
-    cv::Mat out;
+    cv::Mat small, out;
     const bool shrink = m.cols >= size.width && m.rows >= size.height;
-    cv::resize(m, out, size, 0, 0, shrink ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::resize(m, small, size, 0, 0, shrink ? cv::INTER_AREA : cv::INTER_LINEAR);
+    small.convertTo(out, CV_32F, m.depth() == CV_16U ? 1.0 / 4.0 : 1.0);
     return out;
 }
 
@@ -36,12 +36,7 @@ uint8_t _byte(double v) {
 
 }  // namespace
 
-void add_thumbnail(ThumbnailPlan& plan, int64_t frame, int track, const BoxF& box) {
-    plan[frame].push_back(ThumbRequest{track, box});
-}
-
-std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& track,
-                                           const BoxPath& path) {
+std::optional<ThumbRequest> track_thumbnail(const Track& track, const BoxPath& path) {
     if (track.frames.empty() || track.boxes.size() != track.frames.size()) return std::nullopt;
     size_t best = 0;
     for (size_t i = 1; i < track.scores.size() && i < track.frames.size(); ++i)
@@ -51,8 +46,7 @@ std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& tra
     const BoxF box =
         path.at(frame).value_or(BoxF{static_cast<float>(d.x), static_cast<float>(d.y),
                                      static_cast<float>(d.w), static_cast<float>(d.h)});
-    add_thumbnail(plan, frame, track.id, box);
-    return frame;
+    return ThumbRequest{track.id, frame, box};
 }
 
 YuvColors yuv_colors(const std::optional<std::string>& color_space,
@@ -111,13 +105,29 @@ std::string crop_jpeg(const cv::Mat& y, const cv::Mat& u, const cv::Mat& v, cons
     return std::string(buf.begin(), buf.end());
 }
 
-void capture_thumbnails(const ThumbnailPlan& plan, int64_t fi, const cv::Mat& y, const cv::Mat& u,
-                        const cv::Mat& v, int W, int H, const YuvColors& colors,
-                        ThumbnailSet& into) {
-    auto it = plan.find(fi);
-    if (it == plan.end()) return;
-    for (const auto& req : it->second)
-        into[req.track] = crop_jpeg(y, u, v, mosaic_rect(req.box, W, H), colors);
+Thumbnails ThumbnailShots::pictures() const {
+    Thumbnails t;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (i < shots.before.size() && !shots.before[i].empty())
+            t.source[tracks[i]] = shots.before[i];
+        if (i < shots.after.size() && !shots.after[i].empty()) t.output[tracks[i]] = shots.after[i];
+    }
+    return t;
+}
+
+ThumbnailShots thumbnail_shots(std::vector<ThumbRequest> wanted, int W, int H,
+                               const YuvColors& colors) {
+    std::stable_sort(
+        wanted.begin(), wanted.end(),
+        [](const ThumbRequest& a, const ThumbRequest& b) { return a.frame < b.frame; });
+    ThumbnailShots s;
+    for (const auto& w : wanted) {
+        s.shots.requests.push_back({w.frame, mosaic_rect(w.box, W, H)});
+        s.tracks.push_back(w.track);
+    }
+    s.shots.take = [colors](const cv::Mat& y, const cv::Mat& u, const cv::Mat& v,
+                            const MosaicRect& r) { return crop_jpeg(y, u, v, r, colors); };
+    return s;
 }
 
 }  // namespace qlcore

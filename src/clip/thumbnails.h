@@ -1,6 +1,6 @@
 // Small JPEG pictures of faces, cut from the render's YUV frames: the source
-// crop before pixelation and the same area of the output after it, taken in
-// the render pass so no frame is decoded twice.
+// crop before hiding and the same area of the output after it, taken in the
+// render pass so no frame is decoded twice.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "encode/render.h"
 #include "geometry/box.h"
 #include "mosaic/mosaic.h"
 #include "tracking/box_path.h"
@@ -21,27 +22,24 @@ namespace qlcore {
 constexpr int THUMB_MAX_HEIGHT = 160;
 constexpr int THUMB_JPEG_QUALITY = 85;
 
-// Frame -> the tracks to picture in it, with their boxes there.
+// One track to picture: at which frame, framed by which box.
 struct ThumbRequest {
     int track = 0;
+    int64_t frame = 0;
     BoxF box{};
 };
-using ThumbnailPlan = std::map<int64_t, std::vector<ThumbRequest>>;
 
-void add_thumbnail(ThumbnailPlan& plan, int64_t frame, int track, const BoxF& box);
-
-// Asks for `track` at its best-scoring detection (the earliest of equal
-// scores), framed by its box path's box there, which is what gets pixelated,
-// or by the detection box when the path does not cover that frame. Returns
-// the frame, or nothing for a track without detections.
-std::optional<int64_t> add_track_thumbnail(ThumbnailPlan& plan, const Track& track,
-                                           const BoxPath& path);
+// `track` at its best-scoring detection (the earliest of equal scores),
+// framed by its box path's box there, which is what gets hidden, or by the
+// detection box when the path does not cover that frame. Nothing for a
+// track without detections.
+std::optional<ThumbRequest> track_thumbnail(const Track& track, const BoxPath& path);
 
 // Track id -> JPEG bytes.
 using ThumbnailSet = std::map<int, std::string>;
 
 struct Thumbnails {
-    ThumbnailSet source;  // taken before pixelation
+    ThumbnailSet source;  // taken before hiding
     ThumbnailSet output;  // the same rectangle after it
 };
 
@@ -64,12 +62,19 @@ YuvColors yuv_colors(const std::optional<std::string>& color_space,
 std::string crop_jpeg(const cv::Mat& y, const cv::Mat& u, const cv::Mat& v, const MosaicRect& r,
                       const YuvColors& colors);
 
-// Takes the pictures `plan` asks for at frame `fi`, each of its box's mosaic
-// rectangle in a W x H frame, into `into`. Call it with `source` before the
-// frame is pixelated and with `output` after; a frame without requests costs
-// one map lookup.
-void capture_thumbnails(const ThumbnailPlan& plan, int64_t fi, const cv::Mat& y, const cv::Mat& u,
-                        const cv::Mat& v, int W, int H, const YuvColors& colors,
-                        ThumbnailSet& into);
+// What the render is asked to picture for the page, and the track each
+// request stands for.
+struct ThumbnailShots {
+    FrameShots shots;
+    std::vector<int> tracks;  // tracks[i]: the track of shots.requests[i]
+
+    // The render's pictures by track; tracks it took nothing of are left out.
+    Thumbnails pictures() const;
+};
+
+// Requests for `wanted` in a W x H frame (the size the render encodes),
+// each the mosaic rectangle of its box, made into JPEGs with `colors`.
+ThumbnailShots thumbnail_shots(std::vector<ThumbRequest> wanted, int W, int H,
+                               const YuvColors& colors);
 
 }  // namespace qlcore

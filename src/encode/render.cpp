@@ -1,5 +1,6 @@
 #include "encode/render.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -84,6 +85,15 @@ YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
     return even;
 }
 
+// Takes the pictures of every request from `i` on that falls on frame `fi`
+// into `into`; returns the first request past them.
+size_t _shoot(const FrameShots& shots, size_t i, int64_t fi, const YuvFrame& frame,
+              std::vector<std::string>& into) {
+    for (; i < shots.requests.size() && shots.requests[i].frame == fi; ++i)
+        into[i] = shots.take(frame.y, frame.u, frame.v, shots.requests[i].rect);
+    return i;
+}
+
 fs::path _beside(const fs::path& out, const std::string& suffix) {
     return out.parent_path() / (out.stem().string() + suffix);
 }
@@ -92,7 +102,19 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read, HideStyle style) {
+                    int64_t n_read, HideStyle style, FrameShots* shots) {
+    // Requests in frame order let the loop check one request a frame.
+    size_t next_shot = 0;
+    if (shots) {
+        const auto& q = shots->requests;
+        if (!std::is_sorted(q.begin(), q.end(),
+                            [](const auto& a, const auto& b) { return a.frame < b.frame; }))
+            throw std::invalid_argument("frame shots must come in frame order");
+        shots->before.assign(q.size(), std::string());
+        shots->after.assign(q.size(), std::string());
+        while (next_shot < q.size() && q[next_shot].frame < 0)
+            ++next_shot;
+    }
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
     const FrameSize even = _even_size(size);
@@ -112,9 +134,13 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     while (reader.read(decoded)) {
         check_interrupted();
         YuvFrame& frame = _even_frame(decoded, even, cropped);
+        const bool shoot =
+            shots && next_shot < shots->requests.size() && shots->requests[next_shot].frame == fi;
+        if (shoot) _shoot(*shots, next_shot, fi, frame, shots->before);
         if (auto it = plan.find(fi); it != plan.end())
             for (const BoxF& box : it->second)
                 hide_yuv(frame.y, frame.u, frame.v, box, W, H, style);
+        if (shoot) next_shot = _shoot(*shots, next_shot, fi, frame, shots->after);
         if (!encoder.write_all(frame.data(), frame.nbytes())) break;  // the encoder quit
         ++fi;
         if (fi % 10 == 0) progress("writing", fi, n_frames, t0);
@@ -151,14 +177,15 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
-            int64_t n_read, HideStyle style) {
+            int64_t n_read, HideStyle style, FrameShots* shots) {
     render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, _even_size(size)),
-           n_read, style);
+           n_read, style, shots);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates, int64_t n_read, HideStyle style) {
+            const std::vector<Args>& candidates, int64_t n_read, HideStyle style,
+            FrameShots* shots) {
     const std::string ff = ffmpeg_bin();
     const fs::path outp(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
@@ -173,7 +200,8 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style);
+            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style,
+                        shots);
             last_err.reset();
             break;
         } catch (const MediaError& e) {

@@ -2,36 +2,58 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "geometry/box.h"
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
+#include "mosaic/mosaic.h"
 #include "mosaic/styles.h"
 
 namespace qlcore {
+
+// Pictures of a few rectangles taken as the render goes, so a caller that
+// shows faces needs no decoding pass of its own: each request's rectangle
+// just before its frame is hidden and again just after.
+struct FrameShots {
+    struct Request {
+        int64_t frame = 0;
+        MosaicRect rect;
+    };
+    std::vector<Request> requests;  // ascending frames; several may share one
+    // One picture of `rect` from a frame's planes (4:2:0, the encoded size).
+    std::function<std::string(const cv::Mat& y, const cv::Mat& u, const cv::Mat& v,
+                              const MosaicRect& rect)>
+        take;
+    // One per request, from the attempt that wrote the video; a frame the
+    // decoder never delivered leaves its pictures empty.
+    std::vector<std::string> before, after;
+};
 
 // Writes `out`: encodes with the first encoder entry that works, then muxes
 // into a temporary file beside `out` and renames it onto `out`, so `out`
 // never exists half-written. Throws MediaError when nothing works. n_read:
 // the frames the search decoded (-1: n_frames); a decoder that complains and
 // delivers fewer is a source that breaks off. `style`: how each planned box
-// is hidden.
+// is hidden. `shots`, when given, is filled on the way.
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
-            int64_t n_read = -1, HideStyle style = HideStyle::mosaic);
+            int64_t n_read = -1, HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);
 
 // The same with the encoder entries to try given, in order (tests put an
 // entry first that cannot run here).
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info,
             const std::vector<Args>& candidates, int64_t n_read = -1,
-            HideStyle style = HideStyle::mosaic);
+            HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);
 
-// One attempt with one encoder entry; returns the frames written.
+// One attempt with one encoder entry; returns the frames written. It starts
+// `shots`' pictures afresh, so a failed attempt leaves none behind.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read = -1, HideStyle style = HideStyle::mosaic);
+                    int64_t n_read = -1, HideStyle style = HideStyle::mosaic,
+                    FrameShots* shots = nullptr);
 
 }  // namespace qlcore

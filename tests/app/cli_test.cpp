@@ -6,6 +6,7 @@
 
 #include "app/commands.h"
 #include "app/folders.h"
+#include "app/job.h"
 #include "app/startup.h"
 #include "faces/people.h"
 #include "platform/platform.h"
@@ -40,6 +41,11 @@ TEST(CommandLine, ProcessOptionsAndDefaults) {
     auto s = parse({"process", "--style", "coarse", "--style", "solid", "a.mov"});
     ASSERT_TRUE(s.args);
     EXPECT_EQ(s.args->style, "solid");
+    EXPECT_TRUE(s.args->review_page);
+    auto nr = parse({"process", "--no-review-page", "a.mov"});
+    ASSERT_TRUE(nr.args);
+    EXPECT_FALSE(nr.args->review_page);
+    EXPECT_FALSE(plan_run(*nr.args).review_page);
 
     auto q = parse({"process", "--job", "/j", "--out-dir", "/o", "--codec", "h264", "--fast"});
     ASSERT_TRUE(q.args);

@@ -41,6 +41,11 @@ TEST(JobFiles, OptionLines) {
     EXPECT_EQ(p.style, HideStyle::blur);
     apply_option_line(p, "style=pixels");  // unknown: said, and the default used
     EXPECT_EQ(p.style, HideStyle::mosaic);
+    EXPECT_TRUE(p.review_page);
+    apply_option_line(p, "review_page= no ");
+    EXPECT_FALSE(p.review_page);
+    apply_option_line(p, "review_page=yes");
+    EXPECT_TRUE(p.review_page);
 }
 
 TEST(JobFiles, SpeedLinesChooseFastOrThoroughAndTheLastOneCounts) {

@@ -137,3 +137,24 @@ TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
     EXPECT_EQ(a.markers[0]["color"], "Yellow");
     EXPECT_EQ(a.markers[1]["color"], "Purple");
 }
+
+TEST(KeepMarks, TheFrameOfferedForAMosaickedFaceKeepsThatFace) {
+    std::vector<JudgedTrack> live = {
+        mosaicked(1, path_over(0, 20, 60.0f)), mosaicked(3, path_over(0, 10, 90.0f)),
+        // Kept already: wider, yet no rival for a mark.
+        flagged(4, path_over(0, 30, 120.0f), Review::KeptBorderline, true)};
+    EXPECT_EQ(keep_frame(live[0], live, 5), 11) << "wider track 3 covers 0..10";
+    EXPECT_EQ(keep_frame(live[1], live, 5), 5) << "the picture's frame when it works";
+    EXPECT_EQ(keep_frame(live[2], live, 5), std::nullopt) << "already kept";
+    for (size_t i : {0, 1}) {
+        auto marked = live;
+        apply_marks(marked, keep_marks({*keep_frame(live[i], live, 5)}));
+        EXPECT_TRUE(marked[i].decision.keep) << i;
+        EXPECT_FALSE(marked[1 - i].decision.keep) << i;
+    }
+    // Always behind a wider face, or as wide with a larger id: nothing to offer.
+    std::vector<JudgedTrack> behind = {mosaicked(1, path_over(2, 4, 50.0f)),
+                                       mosaicked(2, path_over(0, 9, 50.0f))};
+    EXPECT_EQ(keep_frame(behind[0], behind, 3), std::nullopt);
+    EXPECT_EQ(keep_frame(behind[1], behind, 3), 3);
+}

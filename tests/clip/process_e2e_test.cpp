@@ -64,8 +64,9 @@ TEST_F(ProcessEndToEnd, MovingFaceIsMosaickedThenSkippedThenKeptByAMark) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\n  ✓ saved " + out.string() + "\n"), std::string::npos) << r.out;
-    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"A001_mosaic.analysis.json",
-                                                       "A001_mosaic.json", "A001_mosaic.mov"}));
+    EXPECT_EQ(names_in(dir),
+              (std::vector<std::string>{"A001_mosaic.analysis.json", "A001_mosaic.json",
+                                        "A001_mosaic.mov", "A001_mosaic.review.html"}));
 
     // Every face the detector saw in the source is gone from the output.
     const auto source_faces = qltest::faces_per_frame(src, SEEN_SCORE);

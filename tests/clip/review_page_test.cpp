@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <iostream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -11,6 +10,7 @@
 #include "clip/thumbnails.h"
 #include "platform/files.h"
 #include "platform/subprocess.h"
+#include "support/review_pages.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -121,35 +121,6 @@ ReviewHeader _header() {
     return h;
 }
 
-std::string _unbase64(const std::string& s) {
-    std::string out;
-    int bits = 0, acc = 0;
-    for (char c : s) {
-        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const char* p = std::strchr(digits, c);
-        if (c == '=' || !p || !c) break;
-        acc = (acc << 6) | int(p - digits);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += char((acc >> bits) & 0xff);
-        }
-    }
-    return out;
-}
-
-// The embedded pictures, decoded.
-std::vector<cv::Mat> _images(const std::string& page) {
-    std::vector<cv::Mat> out;
-    static const std::regex data_uri("src=\"data:image/jpeg;base64,([A-Za-z0-9+/=]*)\"");
-    for (std::sregex_iterator it(page.begin(), page.end(), data_uri), end; it != end; ++it) {
-        std::string bytes = _unbase64((*it)[1].str());
-        out.push_back(
-            cv::imdecode(std::vector<uchar>(bytes.begin(), bytes.end()), cv::IMREAD_COLOR));
-    }
-    return out;
-}
-
 // Track ids of the cards, in page order.
 std::vector<int> _card_ids(const std::string& page) {
     std::vector<int> ids;
@@ -191,6 +162,9 @@ TEST(ReviewPage, CardsInTrackOrderIgnoredLastWithTheirOverridesLines) {
     ReviewCard c = cards[2];
     c.override_frame.reset();
     EXPECT_EQ(overrides_line(c), "");
+    const std::string no_line = review_page_html(_header(), {c, cards[0]});
+    EXPECT_EQ(_count(no_line, "<code>"), 0u);
+    EXPECT_EQ(_count(no_line, "no line of its own picks it"), 1u);
 
     // Without ignored tracks the section goes, and no template text is left.
     const std::string live = review_page_html(_header(), {cards[0], cards[2]});
@@ -229,7 +203,7 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
 TEST(ReviewPage, PicturesDecodeAndStayWithinTheHeight) {
     const auto cards = _sample_cards();
     const std::string page = review_page_html(_header(), cards);
-    const auto images = _images(page);
+    const auto images = qltest::page_images(page);
     ASSERT_EQ(images.size(), 2 * cards.size());
     for (const auto& img : images) {
         ASSERT_FALSE(img.empty());
@@ -296,17 +270,6 @@ TEST(Timecode, DropFrameSkipsTheSameLabelsAsTheEditor) {
     EXPECT_EQ(timecode_text("00:00:59;24", "25", 1), "00:01:00:00");
 }
 
-TEST(MarkFrame, NamesAFrameWhereTheTrackIsTheWidest) {
-    std::vector<MarkCandidate> c(3);
-    c[0] = {4, {{10, 50.f}, {11, 50.f}, {12, 50.f}}};
-    c[1] = {7, {{10, 80.f}, {11, 50.f}}};  // wider at 10, same width at 11
-    c[2] = {2, {{12, 40.f}}};
-    EXPECT_EQ(mark_frame(c, 0, 10), 12);  // 10: track 7 wider; 11: 7 wins the tie
-    EXPECT_EQ(mark_frame(c, 1, 11), 11);
-    EXPECT_EQ(mark_frame(c, 2, 12), std::nullopt);
-    EXPECT_EQ(mark_frame(c, 0, 99), 12);  // a preferred frame off the path
-}
-
 TEST(Thumbnails, ConvertOnlyTheCropWithItsColours) {
     // A red square on grey in a frame with odd sides, 8- and 16-bit.
     const int W = 641, H = 361;
@@ -335,26 +298,35 @@ TEST(Thumbnails, ConvertOnlyTheCropWithItsColours) {
     EXPECT_EQ(crop_jpeg(y, u, v, MosaicRect{4, 4, 4, 8, 4}, YuvColors{}), "");
 }
 
-TEST(Thumbnails, CaptureTakesTheSourceBeforeAndTheOutputAfterPixelation) {
+TEST(Thumbnails, ShotsComeInFrameOrderAndGoBackToTheirTracks) {
     Frame f = _frame_of(_photo("obama-720p.jpg"));
-    const YuvColors colors = yuv_colors("bt709", std::nullopt, f.h);
-    const BoxF box{590, 50, 160, 200};
-    ThumbnailPlan plan;
-    add_thumbnail(plan, 7, 3, box);
-    add_thumbnail(plan, 7, 5, BoxF{100, 100, 50, 50});
-    Thumbnails t;
-    capture_thumbnails(plan, 6, f.y, f.u, f.v, f.w, f.h, colors, t.source);
-    EXPECT_TRUE(t.source.empty());
-    capture_thumbnails(plan, 7, f.y, f.u, f.v, f.w, f.h, colors, t.source);
-    mosaic_yuv(f.y, f.u, f.v, box, f.w, f.h);
-    capture_thumbnails(plan, 7, f.y, f.u, f.v, f.w, f.h, colors, t.output);
+    const BoxF face{590, 50, 160, 200}, wall{100, 100, 50, 50};
+    ThumbnailShots s = thumbnail_shots({{3, 9, face}, {5, 7, wall}, {4, 7, face}}, f.w, f.h,
+                                       yuv_colors("bt709", std::nullopt, f.h));
+    ASSERT_EQ(s.shots.requests.size(), 3u);
+    EXPECT_EQ(s.tracks, (std::vector<int>{5, 4, 3}));
+    EXPECT_EQ(s.shots.requests[0].frame, 7);
+    EXPECT_EQ(s.shots.requests[2].frame, 9);
+    EXPECT_EQ(s.shots.requests[1].rect, mosaic_rect(face, f.w, f.h));
+    // As the render takes them: before the face is hidden, then after; the
+    // request at frame 9 is never reached.
+    s.shots.before.assign(3, "");
+    s.shots.after.assign(3, "");
+    for (size_t i : {0, 1})
+        s.shots.before[i] = s.shots.take(f.y, f.u, f.v, s.shots.requests[i].rect);
+    mosaic_yuv(f.y, f.u, f.v, face, f.w, f.h);
+    for (size_t i : {0, 1})
+        s.shots.after[i] = s.shots.take(f.y, f.u, f.v, s.shots.requests[i].rect);
+
+    const Thumbnails t = s.pictures();
     ASSERT_EQ(t.source.size(), 2u);
     ASSERT_EQ(t.output.size(), 2u);
-    EXPECT_EQ(t.source[5], t.output[5]);  // not pixelated
+    EXPECT_EQ(t.source.count(3), 0u);
+    EXPECT_EQ(t.source.at(5), t.output.at(5));  // not hidden
     auto decode = [](const std::string& b) {
         return cv::imdecode(std::vector<uchar>(b.begin(), b.end()), cv::IMREAD_GRAYSCALE);
     };
-    cv::Mat before = decode(t.source[3]), after = decode(t.output[3]);
+    cv::Mat before = decode(t.source.at(4)), after = decode(t.output.at(4));
     ASSERT_EQ(before.size(), after.size());
     // Pixelation removes the detail: far less edge energy afterwards.
     cv::Mat eb, ea;
@@ -373,59 +345,35 @@ TEST(Thumbnails, PictureTheBestScoringDetectionWithItsPathBox) {
     path.entries = {{3, BoxF{1, 1, 50, 50}}, {4, BoxF{2, 2, 52, 52}}, {5, BoxF{3, 3, 54, 54}}};
     path.start = 3;
     path.end = 5;
-    ThumbnailPlan plan;
-    EXPECT_EQ(add_track_thumbnail(plan, t, path), 4);
-    ASSERT_EQ(plan[4].size(), 1u);
-    EXPECT_EQ(plan[4][0].track, 9);
-    EXPECT_EQ(plan[4][0].box, (BoxF{2, 2, 52, 52}));
+    auto r = track_thumbnail(t, path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->track, 9);
+    EXPECT_EQ(r->frame, 4);
+    EXPECT_EQ(r->box, (BoxF{2, 2, 52, 52}));
     // Without a path there, the detection box frames it.
-    EXPECT_EQ(add_track_thumbnail(plan, t, BoxPath{}), 4);
-    EXPECT_EQ(plan[4][1].box, (BoxF{12, 10, 40, 40}));
-    EXPECT_EQ(add_track_thumbnail(plan, Track(3), path), std::nullopt);
+    EXPECT_EQ(track_thumbnail(t, BoxPath{})->box, (BoxF{12, 10, 40, 40}));
+    EXPECT_EQ(track_thumbnail(Track(3), path), std::nullopt);
 }
 
 // The page in a real browser: every card is in the DOM and the picture is
 // not blank. QLCORE_REVIEW_SCREENSHOT names a file to keep the screenshot in.
 TEST(ReviewPage, RendersInHeadlessChromium) {
-    auto chromium = find_on_path("chromium");
-    ASSERT_TRUE(chromium) << "chromium is not installed: run scripts/bootstrap (Debian package "
-                             "'chromium') to check the review page in a browser";
     ScopedTempDir dir;
     const auto cards = _sample_cards();
     const auto out = dir / "A001_mosaic.mov";
     write_review_page(out, review_page_html(_header(), cards));
-    const std::string url = "file://" + review_page_path(out).string();
-    auto run = [&](const std::vector<std::string>& extra) {
-        fs::path profile = dir / ("profile" + std::to_string(extra.size()));
-        fs::create_directory(profile);
-        std::vector<std::string> argv = {chromium->string(),
-                                         "--headless",
-                                         "--no-sandbox",
-                                         "--disable-gpu",
-                                         "--disable-quic",
-                                         "--no-first-run",
-                                         "--disable-background-networking",
-                                         "--disable-component-update",
-                                         "--disable-sync",
-                                         "--hide-scrollbars",
-                                         "--user-data-dir=" + profile.string()};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.push_back(url);
-        return run_capture(argv);
-    };
-
-    RunResult dom = run({"--dump-dom"});
-    ASSERT_EQ(dom.status, 0) << dom.err;
-    static const std::regex card_el("<article class=\"card ");
-    auto n = std::distance(std::sregex_iterator(dom.out.begin(), dom.out.end(), card_el),
-                           std::sregex_iterator());
-    EXPECT_EQ(n, static_cast<long>(cards.size()));
+    auto dom = qltest::run_chromium(review_page_path(out), dir.path(), {"--dump-dom"});
+    ASSERT_TRUE(dom) << "chromium is not installed: run scripts/bootstrap (Debian package "
+                        "'chromium') to check the review page in a browser";
+    ASSERT_EQ(dom->status, 0) << dom->err;
+    EXPECT_EQ(qltest::page_cards(dom->out).size(), cards.size());
 
     const fs::path png = dir / "page.png";
-    RunResult shot = run({"--screenshot=" + png.string(), "--window-size=1200,1340"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
+    auto shot = qltest::run_chromium(review_page_path(out), dir.path(),
+                                     {"--screenshot=" + png.string(), "--window-size=1200,1340"});
+    ASSERT_EQ(shot->status, 0) << shot->err;
     cv::Mat img = cv::imread(png.string());
-    ASSERT_FALSE(img.empty()) << shot.err;
+    ASSERT_FALSE(img.empty()) << shot->err;
     cv::Scalar mean, dev;
     cv::meanStdDev(img, mean, dev);
     EXPECT_GT(dev[0] + dev[1] + dev[2], 30.0);

@@ -64,6 +64,7 @@ TEST(ThoroughEndToEnd, ADarkFaceTheDefaultSearchLeavesVisibleIsMosaicked) {
               std::vector<int>{});
     const json report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
     EXPECT_EQ(report.value("mode", ""), "thorough");
+    EXPECT_NE(read_text(dir / "A001_mosaic.review.html").find("thorough"), std::string::npos);
     ASSERT_GE(report["tracks"].size(), 1u) << report.dump();
     const json cache = qlcore::parse_json(read_text(dir / "A001_mosaic.analysis.json"));
     EXPECT_EQ(cache["key"].value("mode", ""), "thorough");

@@ -160,6 +160,44 @@ TEST(Render, AnEncoderThatCannotRunFallsThroughToTheNext) {
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov", "a_mosaic.mov"}));
 }
 
+// Pictures taken on the way, before the frame's boxes are hidden and after,
+// also when the first encoder fails; requests must come in frame order.
+TEST(Render, ShotsShowTheRectangleBeforeAndAfterHiding) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 8;
+    const fs::path src = qltest::make_clip(dir / "a.mov", spec);
+    const ClipInfo info = probe(src.string());
+    const MosaicPlan plan = plan_for(8);
+    const MosaicRect hidden = mosaic_rect(plan.at(3)[0], 320, 240);
+    const MosaicRect open{240, 160, 300, 220, 4};
+    FrameShots shots;
+    shots.requests = {{0, open}, {3, hidden}, {3, open}, {50, open}};
+    shots.take = [](const cv::Mat& y, const cv::Mat&, const cv::Mat&, const MosaicRect& r) {
+        const cv::Mat part = y(cv::Rect(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0));
+        return std::to_string(cv::norm(part, cv::NORM_L1));
+    };
+
+    testing::internal::CaptureStdout();
+    render(src.string(), (dir / "a_mosaic.mov").string(), plan, 8, {320, 240}, info,
+           std::vector<Args>{{"-c:v", "qlcore_no_such_encoder"}, X264}, -1, HideStyle::mosaic,
+           &shots);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(shots.before.size(), 4u);
+    ASSERT_EQ(shots.after.size(), 4u);
+    EXPECT_NE(shots.before[1], shots.after[1]) << "the box was hidden in between";
+    EXPECT_EQ(shots.before[2], shots.after[2]) << "nothing hidden there";
+    EXPECT_NE(shots.before[0], "");
+    EXPECT_EQ(shots.before[0], shots.after[0]);
+    EXPECT_EQ(shots.before[3], "") << "past the clip's end";
+    EXPECT_EQ(shots.after[3], "");
+
+    shots.requests = {{3, open}, {0, open}};
+    EXPECT_THROW(render(src.string(), (dir / "b_mosaic.mov").string(), plan, 8, {320, 240}, info,
+                        std::vector<Args>{X264}, -1, HideStyle::mosaic, &shots),
+                 std::invalid_argument);
+}
+
 TEST(Render, WhenEveryEncoderFailsNothingIsWritten) {
     ScopedTempDir dir;
     qltest::ClipSpec spec;
