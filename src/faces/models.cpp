@@ -24,6 +24,7 @@ namespace {
 
 constexpr float DET_NMS = 0.3f;
 constexpr int DET_TOP_K = 5000;
+constexpr size_t SIZED_NETS = 4;
 constexpr float VER_SCORE = 0.3f;
 constexpr float VER_NMS = 0.3f;
 constexpr int VER_TOP_K = 50;
@@ -47,7 +48,7 @@ void _require_models(const fs::path& det_model, const fs::path& rec_model) {
 
 }  // namespace
 
-Models::Models(const fs::path& det_model, const fs::path& rec_model) {
+Models::Models(const fs::path& det_model, const fs::path& rec_model) : det_model_(det_model) {
     _require_models(det_model, rec_model);
     const cv::Size placeholder(320, 320);
     det_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder,
@@ -60,10 +61,24 @@ Models::Models(const fs::path& det_model, const fs::path& rec_model) {
 Models::~Models() = default;
 
 cv::Mat Models::detect(const cv::Mat& frame, int max_side) {
-    return detect(frame, max_side, DET_SCORE);
+    return _detect(frame, max_side, DET_SCORE, false);
 }
 
 cv::Mat Models::detect(const cv::Mat& frame, int max_side, double min_score) {
+    return _detect(frame, max_side, min_score, true);
+}
+
+YuNetDetector& Models::_sized(cv::Size size) {
+    for (const auto& d : sized_)
+        if (d->input_size() == size) return *d;
+    // A few sizes at most (the views of one clip); beyond that, share one.
+    if (sized_.size() >= SIZED_NETS) return *det_;
+    sized_.push_back(std::make_unique<YuNetDetector>(
+        det_model_.string(), "", size, static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K));
+    return *sized_.back();
+}
+
+cv::Mat Models::_detect(const cv::Mat& frame, int max_side, double min_score, bool sized) {
     const int h = frame.rows, w = frame.cols;
     const double s = std::min(1.0, static_cast<double>(max_side) / std::max(h, w));
     cv::Mat search = frame;
@@ -72,10 +87,11 @@ cv::Mat Models::detect(const cv::Mat& frame, int max_side, double min_score) {
                             static_cast<int>(round_half_even(h * s)));
         cv::resize(frame, search, size, 0, 0, cv::INTER_AREA);
     }
-    det_->set_input_size(search.size());
-    det_->set_score_threshold(static_cast<float>(min_score));
+    YuNetDetector& det = sized ? _sized(search.size()) : *det_;
+    det.set_input_size(search.size());
+    det.set_score_threshold(static_cast<float>(min_score));
     cv::Mat found;
-    det_->detect(search, found);
+    det.detect(search, found);
     if (found.empty() || found.rows == 0) return cv::Mat(0, 15, CV_32F);
 
     cv::Mat rows = found.clone();

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <vector>
 
 namespace qlcore {
 
@@ -36,14 +37,21 @@ class Models {
 
     cv::Mat detect(const cv::Mat& frame, int max_side = 1920);
     // The same down to min_score instead of DET_SCORE. Rows at DET_SCORE or
-    // more are those detect() finds: a weaker row never suppresses one.
+    // more are those detect() finds: a weaker row never suppresses one. Each
+    // picture size gets a network of its own, as a search that switches sizes
+    // every frame would otherwise have the network reshaped every time.
     cv::Mat detect(const cv::Mat& frame, int max_side, double min_score);
     double verify(const cv::Mat& frame, const cv::Mat& face_row);
     // 1 x 128 CV_32F of unit length.
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row);
 
   private:
+    cv::Mat _detect(const cv::Mat& frame, int max_side, double min_score, bool sized);
+    YuNetDetector& _sized(cv::Size size);
+
+    std::filesystem::path det_model_;
     std::unique_ptr<YuNetDetector> det_, ver_;
+    std::vector<std::unique_ptr<YuNetDetector>> sized_;  // one input size each
     std::unique_ptr<Recognizer> rec_;
 };
 

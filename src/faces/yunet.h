@@ -35,6 +35,7 @@ class YuNetDetector {
     std::vector<cv::Mat> forward(const cv::Mat& blob);
 
     cv::Size padded_size() const { return {pad_w_, pad_h_}; }
+    cv::Size input_size() const { return {input_w_, input_h_}; }
 
   private:
     cv::dnn::Net net_;

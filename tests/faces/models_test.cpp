@@ -70,6 +70,26 @@ TEST_F(ModelsTest, SmallFrameIsSearchedUnchanged) {
     EXPECT_EQ(cv::norm(rows, direct, cv::NORM_INF), 0.0);
 }
 
+TEST_F(ModelsTest, DetectingDownToAScoreKeepsEveryUsualRowWhateverSizeCameBefore) {
+    const cv::Mat img = photo("obama-720p.jpg");
+    cv::Mat dark, twice;
+    img.convertTo(dark, -1, 0.3, 0);
+    cv::resize(dark, twice, {}, 2.0, 2.0);
+    const cv::Mat usual = models_->detect(dark, 4000);
+    ASSERT_GE(usual.rows, 1);
+    for (int round = 0; round < 2; ++round) {
+        // Another size in between: the picture of each size has its own network.
+        const cv::Mat other = models_->detect(twice, 4000, 0.2);
+        const cv::Mat down = models_->detect(dark, 4000, 0.2);
+        EXPECT_GE(other.rows, 1);
+        ASSERT_GE(down.rows, usual.rows);
+        // Score order: the usual rows come first, unchanged.
+        EXPECT_EQ(cv::norm(down.rowRange(0, usual.rows), usual, cv::NORM_INF), 0.0);
+        for (int i = usual.rows; i < down.rows; ++i)
+            EXPECT_LT(down.at<float>(i, 14), static_cast<float>(qlcore::DET_SCORE));
+    }
+}
+
 TEST_F(ModelsTest, LargeFrameIsShrunkAndCoordinatesScaledBack) {
     cv::Mat small = photo("obama-720p.jpg");
     cv::Mat big;
