@@ -16,6 +16,7 @@
 #include "media/probe.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/step_timer.h"
 #include "tracking/box_path.h"
 #include "tracking/verdicts.h"
 
@@ -38,12 +39,15 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
                      FrameSize size, Models& models, const Gallery& gallery, const Tuning& tuning) {
     fs::path cache = analysis_path(done);
     json key = analysis_key(src, gallery.names, gallery.gallery, tuning);
-    if (auto cached = load_analysis(cache, key)) {
+    if (auto cached = timed("cache read", [&] { return load_analysis(cache, key); })) {
         log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
         return std::move(*cached);
     }
-    SearchResult found = analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
-    save_analysis(cache, key, found.tracks, found.n_frames, found.n_read);
+    SearchResult found = timed("search", [&] {
+        return analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
+    });
+    timed("cache write",
+          [&] { save_analysis(cache, key, found.tracks, found.n_frames, found.n_read); });
     return found;
 }
 
@@ -76,12 +80,13 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         return std::move(*earlier);
     }
 
-    ClipInfo info = probe(src);
-    FrameSize size = frame_size(src);
+    ClipInfo info = timed("probe", [&] { return probe(src); });
+    FrameSize size = timed("first-frame size", [&] { return frame_size(src); });
     SearchResult search = _search(src, done, info, size, models, gallery, tuning);
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 
+    std::optional<StepTimer> verdicts_timer(std::in_place, "verdicts");
     double long_side = static_cast<double>(std::max(size.w, size.h));
     std::vector<JudgedTrack> live;
     std::vector<IgnoredTrack> let_go;
@@ -103,11 +108,14 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     Assembly assembly = assemble(std::move(live), std::move(hidden), let_go);
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
+    verdicts_timer.reset();
+
     fs::path out = output_path(src, out_dir, home_dir);
     render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read,
            style);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
+    StepTimer report_timer("report");
     json report =
         build_report(src, out.string(), search.n_frames, gallery.names, overrides, assembly, style);
     try {

@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/interrupt.h"
 #include "platform/numbers.h"
+#include "platform/step_timer.h"
 #include "platform/subprocess.h"
 
 namespace qlcore {
@@ -93,6 +94,7 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
                     int64_t n_read, HideStyle style) {
+    StepTimer timer("encode pass");
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
     const FrameSize even = _even_size(size);
@@ -190,6 +192,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     // The mux writes a temporary file that is renamed onto the output only
     // once complete: an interrupted run must never leave a partial video
     // under the final name, where the next run would take it as done.
+    StepTimer mux_timer("mux");
     const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
     ScopedRemove out_guard(tmp_out);
     const std::string tc = info.timecode.value_or("");
