@@ -9,7 +9,7 @@
 namespace qlcore {
 
 FrameSize frame_size(const std::string& path) {
-    RunResult r = run_capture(first_frame_command(ffmpeg_bin(), path));
+    RunResult r = run_capture(first_frame_size_command(ffmpeg_bin(), path));
     cv::Mat img;
     if (!r.out.empty()) {
         cv::Mat bytes(1, static_cast<int>(r.out.size()), CV_8U, r.out.data());
