@@ -80,8 +80,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         return std::move(*earlier);
     }
 
-    ClipInfo info = timed("probe", [&] { return probe(src); });
-    FrameSize size = timed("first-frame size", [&] { return frame_size(src); });
+    const auto [info, size] = probe_with_size(src);
     SearchResult search = _search(src, done, info, size, models, gallery, tuning);
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");

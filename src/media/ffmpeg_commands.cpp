@@ -26,8 +26,11 @@ Args first_frame_command(const std::string& ffmpeg, const std::string& path) {
 
 Args first_frame_size_command(const std::string& ffmpeg, const std::string& path) {
     Args cmd = first_frame_command(ffmpeg, path);
-    const auto muxer = std::find(cmd.begin(), cmd.end(), "-f");
-    cmd.insert(muxer, {"-pix_fmt", "gray", "-compression_level", "0"});
+    cmd.insert(std::find(cmd.begin(), cmd.end(), "-f"),
+               {"-pix_fmt", "gray", "-compression_level", "0"});
+    // One decoding thread: frame threads hold the first picture back until
+    // each has a frame of its own, and hold a 4K frame apiece.
+    cmd.insert(std::find(cmd.begin(), cmd.end(), "-i"), {"-threads", "1"});
     return cmd;
 }
 
