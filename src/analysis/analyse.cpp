@@ -33,7 +33,8 @@ bool _wants_check(const Track& t, double width_frame_px, double score, double ve
 
 class ReaderSource : public FrameSource {
   public:
-    ReaderSource(const std::string& path, FrameSize size, int every) : reader_(path, size, every) {}
+    ReaderSource(const std::string& path, FrameSize size, int every, FrameSize source)
+        : reader_(path, size, every, source) {}
     bool read(cv::Mat& frame) override { return reader_.read(frame); }
     void close() override { reader_.close(); }
 
@@ -143,7 +144,7 @@ SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize si
                      const Tuning& tuning) {
     const SearchGeometry g = search_geometry(size, tuning.det_max_side);
     const int every = std::max(1, tuning.det_every);
-    ReaderSource frames(path, {g.dw, g.dh}, every);
+    ReaderSource frames(path, {g.dw, g.dh}, every, size);
     ModelsDetector detector(models);
     return search_frames(frames, detector, g, every, info.frames, gallery, owners);
 }

@@ -103,7 +103,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
     YUVReader reader(path, size, info);
-    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, enc, color_args(info), tmp_video),
+    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, encoder_threads(enc, size),
+                                 color_args(info), tmp_video),
                   {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
 
     int64_t fi = 0;
