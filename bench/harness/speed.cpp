@@ -72,7 +72,7 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
 
     t = now();
     {
-        qlcore::FFReader reader(path, {g.dw, g.dh});
+        qlcore::FFReader reader(path, {g.dw, g.dh}, 1, size);
         cv::Mat frame;
         while (reader.read(frame))
             models.detect(frame, 1000000);
