@@ -99,8 +99,9 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     }
     const fs::path out_dir = dir / "out";
     write_job(dir / "job", clip, out_dir, keep, "prores");
+    // The step timings go to the log only; the outputs stay as they are.
     const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
-                                          "OPENCV_LOG_LEVEL=ERROR"};
+                                          "OPENCV_LOG_LEVEL=ERROR", "QLCORE_TIMINGS=1"};
     std::vector<std::string> argv = {program.string(), "process", "--job", (dir / "job").string()};
     argv.insert(argv.end(), extra.begin(), extra.end());
     const Measured m = run_measured(argv, env, dir / "process.log");
@@ -114,7 +115,8 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     r["frames"] = s.frames;
     r["process"] = json::object({{"status", m.status},
                                  {"seconds", qlcore::round_places(m.seconds, 2)},
-                                 {"peak_kib_program", m.self_kib}});
+                                 {"peak_kib_program", m.self_kib},
+                                 {"peak_kib_own", m.own_kib}});
     const double search_s = search_seconds(dir / "process.log");
     r["process"]["search_seconds"] =
         search_s < 0 ? json(nullptr) : json(qlcore::round_places(search_s, 2));

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -99,7 +101,37 @@ Measured run_measured(const std::vector<std::string>& argv, const std::vector<st
         m.self_kib = msg[1];
         m.child_kib = msg[2];
     }
+    m.steps = logged_steps(log, &m.own_kib);
     return m;
+}
+
+std::map<std::string, double> logged_steps(const fs::path& log, long* peak_kib) {
+    std::ifstream in(log, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::map<std::string, double> steps;
+    // Progress lines end in a carriage return, so a timing line may follow
+    // one on the same line of the log: look for the tag anywhere.
+    const std::string tag = "qlcore timing: ";
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at + tag.size(), end - at - tag.size());
+        const size_t space = line.rfind(' ');
+        if (space == std::string::npos) continue;
+        steps[line.substr(0, space)] += std::strtod(line.c_str() + space + 1, nullptr);
+    }
+    if (peak_kib) {
+        *peak_kib = 0;
+        const size_t at = text.rfind("qlcore peak memory: ");
+        if (at != std::string::npos) *peak_kib = std::strtol(text.c_str() + at + 20, nullptr, 10);
+    }
+    return steps;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 void write_job(const fs::path& job, const fs::path& clip, const fs::path& out_dir,

@@ -33,7 +33,8 @@ bool _wants_check(const Track& t, double width_frame_px, double score, double ve
 
 class ReaderSource : public FrameSource {
   public:
-    ReaderSource(const std::string& path, FrameSize size, int every) : reader_(path, size, every) {}
+    ReaderSource(const std::string& path, FrameSize size, int every, FrameSize source)
+        : reader_(path, size, every, source) {}
     bool read(cv::Mat& frame) override { return reader_.read(frame); }
     void close() override { reader_.close(); }
 
@@ -193,7 +194,7 @@ SearchResult analyse(const std::string& path, const ClipInfo& info, FrameSize si
     const int decoded_side = tuning.thorough ? std::max(size.w, size.h) : tuning.det_max_side;
     const SearchGeometry g = search_geometry(size, decoded_side);
     const int every = std::max(1, tuning.det_every);
-    ReaderSource frames(path, {g.dw, g.dh}, every);
+    ReaderSource frames(path, {g.dw, g.dh}, every, size);
     ModelsDetector detector(models);
     std::optional<ThoroughSearch> thorough;
     if (tuning.thorough) thorough = thorough_search(tuning);

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/step_timer.h"
 
 namespace qlcore {
 
@@ -30,8 +31,11 @@ int cmd_process(const CliArgs& args) {
     if (plan.thorough) log("Thorough mode: slower, but finds more small, dim and turned faces.");
 
     const Folders& dirs = folders();
+    std::optional<StepTimer> load_timer(std::in_place, "models");
     Models models(dirs.det_model, dirs.rec_model);
-    Gallery gallery = build_gallery(models, dirs.people_dir, plan.keep);
+    load_timer.reset();
+    Gallery gallery =
+        timed("gallery", [&] { return build_gallery(models, dirs.people_dir, plan.keep); });
     if (args.clip) return process_clip_task(plan, models, gallery, *args.clip, dirs.home_dir);
 
     std::vector<std::string> lines;
@@ -67,6 +71,7 @@ int cmd_process(const CliArgs& args) {
     }
 
     check_interrupted();
+    report_peak_memory();
     log("\nFinished " + std::to_string(n - failures.size()) + "/" + std::to_string(n) +
         " clip(s) in " + minutes_text(now_seconds() - t0) + " min.");
     if (!failures.empty()) log(failed_line(failures));

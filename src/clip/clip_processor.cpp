@@ -21,6 +21,7 @@
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/step_timer.h"
 #include "tracking/box_path.h"
 #include "tracking/verdicts.h"
 
@@ -43,12 +44,14 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
                      FrameSize size, Models& models, const Gallery& gallery, const Tuning& tuning) {
     fs::path cache = analysis_path(done);
     json key = analysis_key(src, gallery.names, gallery.gallery, tuning);
-    if (auto cached = load_analysis(cache, key)) {
+    if (auto cached = timed("cache read", [&] { return load_analysis(cache, key); })) {
         log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
         return std::move(*cached);
     }
-    SearchResult found = analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
-    save_analysis(cache, key, found);
+    SearchResult found = timed("search", [&] {
+        return analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
+    });
+    timed("cache write", [&] { save_analysis(cache, key, found); });
     return found;
 }
 
@@ -84,12 +87,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         return std::move(*earlier);
     }
 
-    ClipInfo info = probe(src);
-    FrameSize size = frame_size(src);
+    const auto [info, size] = probe_with_size(src);
     SearchResult search = _search(src, done, info, size, models, gallery, tuning);
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 
+    std::optional<StepTimer> verdicts_timer(std::in_place, "verdicts");
     double long_side = static_cast<double>(std::max(size.w, size.h));
     std::vector<JudgedTrack> live;
     std::vector<IgnoredTrack> let_go;
@@ -118,11 +121,14 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     Assembly assembly = assemble(std::move(live), std::move(hidden), let_go);
     log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
 
+    verdicts_timer.reset();
+
     fs::path out = output_path(src, out_dir, home_dir);
     render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read,
            style, review ? &review->thumbs.shots : nullptr);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
+    std::optional<StepTimer> report_timer(std::in_place, "report");
     json report = build_report(src, out.string(), search.n_frames, gallery.names, overrides,
                                assembly, style, tuning.thorough);
     try {
@@ -135,9 +141,13 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         remove_review_page(out);
         throw;
     }
-    save_review_page(out, review ? &*review : nullptr,
-                     {src, out.string(), local_time_text(), gallery.names, mode_name(tuning),
-                      hide_style_name(style), assembly.kept, assembly.mosaicked, n_flash, n_look});
+    report_timer.reset();
+    timed("review page", [&] {
+        save_review_page(
+            out, review ? &*review : nullptr,
+            {src, out.string(), local_time_text(), gallery.names, mode_name(tuning),
+             hide_style_name(style), assembly.kept, assembly.mosaicked, n_flash, n_look});
+    });
     log("  ✓ saved " + out.string());
     if (!assembly.markers.empty())
         log("  " + std::to_string(assembly.markers.size()) +

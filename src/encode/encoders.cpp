@@ -167,4 +167,12 @@ Args color_args(const ClipInfo& info) {
     return out;
 }
 
+Args encoder_threads(const Args& enc, FrameSize size) {
+    if (!one_thread_for(size) || enc.size() < 2 || enc[0] != "-c:v" || enc[1] != "prores")
+        return enc;
+    Args out = enc;
+    out.insert(out.begin() + 2, {"-threads", "1"});
+    return out;
+}
+
 }  // namespace qlcore

@@ -49,4 +49,9 @@ bool listing_has(const std::string& listing, const std::string& name);
 
 Args color_args(const ClipInfo& info);
 
+// `enc` on one thread for frames above ONE_THREAD_PIXELS when that gives the
+// same file: ProRes codes every frame on its own, so the software encoder's
+// output does not depend on its threads (x264's and x265's does).
+Args encoder_threads(const Args& enc, FrameSize size);
+
 }  // namespace qlcore

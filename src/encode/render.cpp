@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/interrupt.h"
 #include "platform/numbers.h"
+#include "platform/step_timer.h"
 #include "platform/subprocess.h"
 
 namespace qlcore {
@@ -103,6 +104,7 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
                     int64_t n_read, HideStyle style, FrameShots* shots) {
+    StepTimer timer("encode pass");
     // Requests in frame order let the loop check one request a frame.
     size_t next_shot = 0;
     if (shots) {
@@ -123,7 +125,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
     YUVReader reader(path, size, info);
-    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, enc, color_args(info), tmp_video),
+    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, encoder_threads(enc, size),
+                                 color_args(info), tmp_video),
                   {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
 
     int64_t fi = 0;
@@ -218,6 +221,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     // The mux writes a temporary file that is renamed onto the output only
     // once complete: an interrupted run must never leave a partial video
     // under the final name, where the next run would take it as done.
+    StepTimer mux_timer("mux");
     const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
     ScopedRemove out_guard(tmp_out);
     const std::string tc = info.timecode.value_or("");

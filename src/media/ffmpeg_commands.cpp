@@ -1,5 +1,7 @@
 #include "media/ffmpeg_commands.h"
 
+#include <algorithm>
+
 namespace qlcore {
 
 std::string media_path(const std::string& path) {
@@ -20,6 +22,16 @@ Args banner_command(const std::string& ffmpeg, const std::string& path) {
 Args first_frame_command(const std::string& ffmpeg, const std::string& path) {
     return {ffmpeg, "-v",   "error", "-i", media_path(path), "-map", "0:v:0", "-frames:v",
             "1",    "-c:v", "png",   "-f", "image2pipe",     "-"};
+}
+
+Args first_frame_size_command(const std::string& ffmpeg, const std::string& path) {
+    Args cmd = first_frame_command(ffmpeg, path);
+    cmd.insert(std::find(cmd.begin(), cmd.end(), "-f"),
+               {"-pix_fmt", "gray", "-compression_level", "0"});
+    // One decoding thread: frame threads hold the first picture back until
+    // each has a frame of its own, and hold a 4K frame apiece.
+    cmd.insert(std::find(cmd.begin(), cmd.end(), "-i"), {"-threads", "1"});
+    return cmd;
 }
 
 std::string bgr_filter(int w, int h, int every) {

@@ -83,9 +83,10 @@ void Pipe::close() {
 
 // --- FFReader -------------------------------------------------------------------
 
-FFReader::FFReader(const std::string& path, FrameSize size, int every)
-    : Pipe(bgr_reader_command(ffmpeg_bin(), hwaccel_args(), path, size.w, size.h, every),
-           _positive(size.w) * _positive(size.h) * 3),
+FFReader::FFReader(const std::string& path, FrameSize size, int every, FrameSize source)
+    : Pipe(
+          bgr_reader_command(ffmpeg_bin(), decoder_input_args(source), path, size.w, size.h, every),
+          _positive(size.w) * _positive(size.h) * 3),
       w(size.w),
       h(size.h) {}
 
@@ -98,7 +99,7 @@ bool FFReader::read(cv::Mat& out) {
 // --- YUVReader ------------------------------------------------------------------
 
 YUVReader::YUVReader(const std::string& path, FrameSize size, const ClipInfo& info)
-    : Pipe(yuv_reader_command(ffmpeg_bin(), hwaccel_args(), path,
+    : Pipe(yuv_reader_command(ffmpeg_bin(), decoder_input_args(size), path,
                               _is_deep(info) ? "yuv420p10le" : "yuv420p"),
            size.w > 0 && size.h > 0 ? _yuv_samples(size) * (_is_deep(info) ? 2 : 1) : 0,
            /*keep_errors=*/true),

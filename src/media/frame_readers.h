@@ -42,7 +42,9 @@ class Pipe {
 // BGR pictures scaled by ffmpeg, optionally every k-th frame only.
 class FFReader : public Pipe {
   public:
-    FFReader(const std::string& path, FrameSize size, int every = 1);
+    // source: the clip's own frame size, which decides the decoding threads
+    // (none given: ffmpeg's choice).
+    FFReader(const std::string& path, FrameSize size, int every = 1, FrameSize source = {});
     // Fills `out` (h x w, CV_8UC3), reusing its memory when it has the right
     // shape and nobody else holds it.
     // False at the end of the clip.

@@ -39,4 +39,12 @@ void parse_banner(const std::string& err, ClipInfo& info);
 // frame" when there is none.
 FrameSize frame_size(const std::string& path);
 
+// probe and frame_size of one clip, their children run side by side: each
+// spends most of its time opening the clip and decoding its start.
+struct ProbedClip {
+    ClipInfo info;
+    FrameSize size;
+};
+ProbedClip probe_with_size(const std::string& path);
+
 }  // namespace qlcore

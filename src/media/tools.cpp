@@ -52,4 +52,15 @@ std::vector<std::string> hwaccel_args() {
     return hwaccel_args_for(MACOS, WINDOWS);
 }
 
+bool one_thread_for(FrameSize source) {
+    return static_cast<long long>(source.w) * source.h > ONE_THREAD_PIXELS;
+}
+
+std::vector<std::string> decoder_input_args(FrameSize source) {
+    std::vector<std::string> args = hwaccel_args();
+    // Decoded pictures do not depend on the thread count.
+    if (one_thread_for(source)) args.insert(args.end(), {"-threads", "1"});
+    return args;
+}
+
 }  // namespace qlcore

@@ -246,3 +246,18 @@ TEST(ColorArgs, EveryOptionWeEmitIsAcceptedByFfmpeg) {
     auto r = qltest::run_program(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
 }
+
+// One thread only where the file stays the same: ProRes above the pixel
+// limit; never an encoder whose output depends on its threads.
+TEST(EncoderCandidates, OneThreadOnlyForProresAboveThePixelLimit) {
+    const FrameSize uhd{3840, 2160}, wide{2560, 1600}, hd{1920, 1080};
+    const Args prores{"-c:v", "prores", "-profile:v", "2"};
+    EXPECT_EQ(encoder_threads(prores, uhd),
+              (Args{"-c:v", "prores", "-threads", "1", "-profile:v", "2"}));
+    EXPECT_EQ(encoder_threads(prores, wide), prores);
+    EXPECT_EQ(encoder_threads(prores, hd), prores);
+    for (const char* name : {"libx264", "libx265", "prores_videotoolbox", "hevc_nvenc"}) {
+        const Args other{"-c:v", name, "-pix_fmt", "yuv420p"};
+        EXPECT_EQ(encoder_threads(other, uhd), other) << name;
+    }
+}

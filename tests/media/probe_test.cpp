@@ -173,6 +173,28 @@ TEST_F(ProbeClips, FrameSizeIsTheDecodedPictureSize) {
     EXPECT_EQ(frame_size(clip("odd.mkv")), (FrameSize{321, 241}));
 }
 
+// The two children side by side must give what the two calls give, the
+// deep and odd-sized clips included, and the same failure for a non-video.
+TEST_F(ProbeClips, ProbeWithSizeIsProbeAndFrameSize) {
+    for (const char* name : {"plain.mov", "deep.mov", "odd.mkv"}) {
+        SCOPED_TRACE(name);
+        const ProbedClip both = probe_with_size(clip(name));
+        const ClipInfo info = probe(clip(name));
+        EXPECT_EQ(both.size, frame_size(clip(name)));
+        EXPECT_EQ(both.info.rate, info.rate);
+        EXPECT_EQ(both.info.frames, info.frames);
+        EXPECT_EQ(both.info.bits, info.bits);
+        EXPECT_EQ(both.info.color_space, info.color_space);
+        EXPECT_EQ(both.info.timecode, info.timecode);
+    }
+    try {
+        probe_with_size(clip("notes.txt"));
+        FAIL() << "no error";
+    } catch (const MediaError& e) {
+        EXPECT_STREQ(e.what(), "could not decode the first frame");
+    }
+}
+
 TEST_F(ProbeClips, OpenVideo) {
     cv::VideoCapture cap = open_video(clip("plain.mov"));
     EXPECT_TRUE(cap.isOpened());

@@ -88,3 +88,15 @@ TEST(Tools, HardwareDecodeArgumentsByPlatform) {
     EXPECT_TRUE(hwaccel_args_for(false, false).empty());
     EXPECT_TRUE(hwaccel_args().empty());
 }
+
+// Decoded pictures do not depend on the threads, so the limit may take them;
+// the hardware items stay first, before the input.
+TEST(Tools, DecoderThreadsOnlyAboveThePixelLimit) {
+    std::vector<std::string> uhd = hwaccel_args();
+    uhd.insert(uhd.end(), {"-threads", "1"});
+    EXPECT_EQ(decoder_input_args({3840, 2160}), uhd);
+    EXPECT_EQ(decoder_input_args({4096, 2160}), uhd);
+    EXPECT_EQ(decoder_input_args({2560, 1600}), hwaccel_args());
+    EXPECT_EQ(decoder_input_args({1920, 1080}), hwaccel_args());
+    EXPECT_EQ(decoder_input_args({}), hwaccel_args());
+}
