@@ -124,15 +124,10 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
     if (!dom) GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
     ASSERT_EQ(dom->status, 0) << dom->err;
     EXPECT_EQ(qltest::page_cards(dom->out).size(), 3u);
-    const fs::path png = work_ / "page.png";
-    auto shot = qltest::run_chromium(page(), work_.path(),
-                                     {"--screenshot=" + png.string(), "--window-size=1200,900"});
-    ASSERT_EQ(shot->status, 0) << shot->err;
-    cv::Mat img = cv::imread(png.string());
-    ASSERT_FALSE(img.empty()) << shot->err;
-    cv::Scalar mean, dev;
-    cv::meanStdDev(img, mean, dev);
-    EXPECT_GT(dev[0] + dev[1] + dev[2], 30.0);
+    auto shot = qltest::page_screenshot(page(), work_.path(), "1200,900");
+    ASSERT_TRUE(shot);
+    ASSERT_FALSE(shot->picture.empty()) << shot->run.err;
+    EXPECT_GT(qltest::picture_spread(shot->picture), 30.0);
 
     // The lines copied into the overrides file do what the page says.
     write_text(dir() / "two_mosaic.overrides.json",

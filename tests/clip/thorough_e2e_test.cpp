@@ -1,9 +1,7 @@
 // `qlcore process --thorough` on a face too dark for the default search.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "platform/files.h"
 #include "platform/json_text.h"
 #include "support/face_clips.h"
 #include "support/test_install.h"
@@ -16,13 +14,6 @@ namespace {
 
 // Below the program's own detector setting (0.42): a dim face scores less.
 constexpr float SEEN_SCORE = 0.25f;
-
-std::string read_text(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 qlcore::RunResult run(const fs::path& home, const std::vector<std::string>& args) {
     return qltest::run_qlcore(args, {"QUILLET_HOME=" + home.string()}, std::nullopt,
@@ -51,7 +42,7 @@ TEST(ThoroughEndToEnd, ADarkFaceTheDefaultSearchLeavesVisibleIsMosaicked) {
     EXPECT_EQ(r.out.find("Thorough mode"), std::string::npos) << r.out;
     EXPECT_GE(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)).size(), seen - 2)
         << "the default search was expected to leave this face visible";
-    const std::string default_cache = read_text(dir / "A001_mosaic.analysis.json");
+    const std::string default_cache = qlcore::read_file(dir / "A001_mosaic.analysis.json");
 
     // Thorough: searched again (the default search is not reused), hidden.
     r = run(home.path(), {"process", "--thorough", src.string()});
@@ -62,14 +53,15 @@ TEST(ThoroughEndToEnd, ADarkFaceTheDefaultSearchLeavesVisibleIsMosaicked) {
     EXPECT_NE(r.out.find("finding faces"), std::string::npos) << r.out;
     EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
               std::vector<int>{});
-    const json report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
+    const json report = qlcore::parse_json(qlcore::read_file(dir / "A001_mosaic.json"));
     EXPECT_EQ(report.value("mode", ""), "thorough");
-    EXPECT_NE(read_text(dir / "A001_mosaic.review.html").find("thorough"), std::string::npos);
+    EXPECT_NE(qlcore::read_file(dir / "A001_mosaic.review.html").find("thorough"),
+              std::string::npos);
     ASSERT_GE(report["tracks"].size(), 1u) << report.dump();
-    const json cache = qlcore::parse_json(read_text(dir / "A001_mosaic.analysis.json"));
+    const json cache = qlcore::parse_json(qlcore::read_file(dir / "A001_mosaic.analysis.json"));
     EXPECT_EQ(cache["key"].value("mode", ""), "thorough");
     EXPECT_TRUE(cache.contains("candidates"));
-    EXPECT_NE(read_text(dir / "A001_mosaic.analysis.json"), default_cache);
+    EXPECT_NE(qlcore::read_file(dir / "A001_mosaic.analysis.json"), default_cache);
 
     // A default run leaves the thorough result alone; a thorough redo reuses
     // the thorough search and gives the same report.
@@ -80,5 +72,5 @@ TEST(ThoroughEndToEnd, ADarkFaceTheDefaultSearchLeavesVisibleIsMosaicked) {
     r = run(home.path(), {"process", "--thorough", src.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos) << r.out;
-    EXPECT_EQ(qlcore::parse_json(read_text(dir / "A001_mosaic.json")), report);
+    EXPECT_EQ(qlcore::parse_json(qlcore::read_file(dir / "A001_mosaic.json")), report);
 }

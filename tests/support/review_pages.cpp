@@ -86,4 +86,20 @@ std::optional<qlcore::RunResult> run_chromium(const fs::path& page, const fs::pa
     return qlcore::run_capture(argv);
 }
 
+std::optional<PageShot> page_screenshot(const fs::path& page, const fs::path& scratch,
+                                        const std::string& window) {
+    const fs::path png = scratch / "page.png";
+    auto run =
+        run_chromium(page, scratch, {"--screenshot=" + png.string(), "--window-size=" + window});
+    if (!run) return std::nullopt;
+    PageShot shot{*run, run->status == 0 ? cv::imread(png.string()) : cv::Mat()};
+    return shot;
+}
+
+double picture_spread(const cv::Mat& picture) {
+    cv::Scalar mean, dev;
+    cv::meanStdDev(picture, mean, dev);
+    return dev[0] + dev[1] + dev[2];
+}
+
 }  // namespace qltest

@@ -32,4 +32,17 @@ std::vector<cv::Mat> page_images(const std::string& page);
 std::optional<qlcore::RunResult> run_chromium(const fs::path& page, const fs::path& scratch,
                                               const std::vector<std::string>& extra);
 
+// A screenshot of `page` at `window` ("W,H") decoded, with the run that took
+// it; an empty picture when Chromium or the picture failed.
+struct PageShot {
+    qlcore::RunResult run;
+    cv::Mat picture;
+};
+std::optional<PageShot> page_screenshot(const fs::path& page, const fs::path& scratch,
+                                        const std::string& window);
+
+// The summed standard deviation of a picture's channels: far above zero
+// for anything but a blank page.
+double picture_spread(const cv::Mat& picture);
+
 }  // namespace qltest
