@@ -136,13 +136,7 @@ int main(int argc, char** argv) {
     const fs::path dir =
         fs::temp_directory_path() / ("qlcore-render-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    qltest::FaceClipSpec spec;
-    spec.width = 1920;
-    spec.height = 1080;
-    spec.audio = false;
-    spec.timecode = "";
-    spec.extra = {"-preset", "veryfast"};
-    spec.frames = SHORT;
+    qltest::FaceClipSpec spec = fhd_clip_spec(SHORT);
     const fs::path short_clip = qltest::make_two_people_clip(dir / "short.mov", spec);
     spec.frames = LONG;
     const fs::path long_clip = qltest::make_two_people_clip(dir / "long.mov", spec);

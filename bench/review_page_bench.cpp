@@ -109,14 +109,7 @@ Timing pass(const fs::path& clip, const fs::path& out, const Args& enc, const Mo
 }
 
 void render_pairs(const fs::path& dir) {
-    qltest::FaceClipSpec spec;
-    spec.width = 1920;
-    spec.height = 1080;
-    spec.audio = false;
-    spec.timecode = "";
-    spec.extra = {"-preset", "veryfast"};
-    spec.frames = FRAMES;
-    const fs::path clip = qltest::make_two_people_clip(dir / "fhd.mov", spec);
+    const fs::path clip = qltest::make_two_people_clip(dir / "fhd.mov", fhd_clip_spec(FRAMES));
     const ClipInfo info = probe(clip.string());
     const FrameSize size = frame_size(clip.string());
     const MosaicPlan plan = two_faces(size.w, size.h);

@@ -105,10 +105,9 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                         decide(t, gallery.names, tuning.keep_threshold)});
     }
 
-    if (tuning.thorough) {
-        std::vector<JudgedTrack> weak = weak_tracks(search.candidates, live, search.n_frames);
-        std::move(weak.begin(), weak.end(), std::back_inserter(live));
-    }
+    // Only the thorough search has candidates.
+    std::vector<JudgedTrack> weak = weak_tracks(search.candidates, live, search.n_frames);
+    std::move(weak.begin(), weak.end(), std::back_inserter(live));
     apply_marks(live, overrides);
     std::vector<JudgedTrack> hidden = apply_hides(let_go, overrides);
     int64_t n_flash = 0;

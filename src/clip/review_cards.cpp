@@ -4,6 +4,7 @@
 #include <map>
 
 #include "clip/report.h"
+#include "encode/render.h"
 #include "media/console.h"
 
 namespace qlcore {
@@ -97,9 +98,9 @@ ReviewPlan plan_review(const std::vector<Track>& tracks, const std::vector<Judge
     std::stable_sort(plan.cards.begin(), plan.cards.end(),
                      [](const ReviewCard& a, const ReviewCard& b) { return a.id < b.id; });
 
-    const int W = size.w > 1 ? size.w & ~1 : size.w, H = size.h > 1 ? size.h & ~1 : size.h;
-    plan.thumbs =
-        thumbnail_shots(std::move(wanted), W, H, yuv_colors(info.color_space, info.color_range, H));
+    const FrameSize even = encoded_size(size);
+    plan.thumbs = thumbnail_shots(std::move(wanted), even.w, even.h,
+                                  yuv_colors(info.color_space, info.color_range, even.h));
     return plan;
 }
 

@@ -67,10 +67,6 @@ int64_t _packets_present(const std::string& path) {
 // The size the encoders are given: 4:2:0 and 4:2:2 encoders refuse odd
 // sizes, and the mosaic's even-aligned rectangles never reach an odd last
 // column or row, which is dropped.
-FrameSize _even_size(FrameSize size) {
-    return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
-}
-
 // `frame` without its odd last column and row, copied into `even` (whose
 // buffer is reused); `frame` itself when its size is even already.
 YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
@@ -101,6 +97,10 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 
 }  // namespace
 
+FrameSize encoded_size(FrameSize size) {
+    return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
+}
+
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
                     int64_t n_read, HideStyle style, FrameShots* shots) {
@@ -119,7 +119,7 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     }
     const std::string ff = ffmpeg_bin();
     const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
-    const FrameSize even = _even_size(size);
+    const FrameSize even = encoded_size(size);
     const int W = even.w, H = even.h;
 
     // Declared before the encoder, so the decoder is closed too when the
@@ -181,8 +181,8 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
             int64_t n_read, HideStyle style, FrameShots* shots) {
-    render(path, out, plan, n_frames, size, info, encoder_candidates(codec, info, _even_size(size)),
-           n_read, style, shots);
+    render(path, out, plan, n_frames, size, info,
+           encoder_candidates(codec, info, encoded_size(size)), n_read, style, shots);
 }
 
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
@@ -194,7 +194,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
     // Removed on every way out, errors of any kind included.
     ScopedRemove video_guard(tmp_video);
-    const FrameSize even = _even_size(size);
+    const FrameSize even = encoded_size(size);
     if (even.w != size.w || even.h != size.h)
         log("  \u26a0 odd frame size " + std::to_string(size.w) + "\u00d7" +
             std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +

@@ -49,6 +49,9 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
             const std::vector<Args>& candidates, int64_t n_read = -1,
             HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);
 
+// The size the render encodes: an odd last column or row is dropped.
+FrameSize encoded_size(FrameSize size);
+
 // One attempt with one encoder entry; returns the frames written. It starts
 // `shots`' pictures afresh, so a failed attempt leaves none behind.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
