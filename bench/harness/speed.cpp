@@ -31,9 +31,6 @@ double _r(double v, int places = 2) {
     return qlcore::round_places(v, places);
 }
 
-// Reruns from the cache, each paired with a plain transcode.
-constexpr int RERUN_PAIRS = 3;
-
 bool log_has(const fs::path& log, const std::string& text) {
     std::ifstream in(log);
     std::string line;
@@ -93,6 +90,42 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
                                                 found.n_frames, size, info);
     const double render_s = now() - t;
 
+    json reruns = measure_reruns(clip, dir, rerun, env, output);
+    const double transcode_s = reruns["transcode_seconds"].get<double>();
+
+    json j = json::object();
+    j["size"] = std::to_string(size.w) + "x" + std::to_string(size.h);
+    j["bits"] = info.bits;
+    j["frames"] = found.n_frames;
+    j["search_size"] = std::to_string(g.dw) + "x" + std::to_string(g.dh);
+    j["encoder"] = enc.at(1);
+    j["search"] = _pair(n, search_s, detect_s);
+    j["render"] = _pair(static_cast<double>(written), render_s, transcode_s);
+    const double minutes = n / qlcore::rate_value(info.rate) / 60.0;
+    j["end_to_end_seconds"] = _r(end_to_end.seconds, 3);
+    j["seconds_per_minute"] = _r(end_to_end.seconds / minutes, 1);
+    j["peak_kib_program"] = end_to_end.self_kib;
+    j["peak_kib_largest_process"] = end_to_end.child_kib;
+    j["peak_kib_own"] = end_to_end.own_kib;
+    j.update(reruns);
+    j["rerun_seconds_per_minute"] = _r(reruns["rerun_seconds"].get<double>() / minutes, 1);
+    // End to end against what it cannot avoid: the bare search and a
+    // transcode (one cold run, so a single sample).
+    j["end_to_end_vs_limit"] = _r(end_to_end.seconds / (detect_s + transcode_s), 3);
+    json cold = json::object();
+    for (const auto& [step, sec] : end_to_end.steps)
+        cold[step] = _r(sec, 3);
+    j["steps_cold"] = cold;
+    return j;
+}
+
+json measure_reruns(const fs::path& clip, const fs::path& dir,
+                    const std::vector<std::string>& rerun, const std::vector<std::string>& env,
+                    const fs::path& output, int pairs) {
+    const std::string path = clip.string();
+    const qlcore::ClipInfo info = qlcore::probe(path);
+    const qlcore::FrameSize size = qlcore::frame_size(path);
+    const qlcore::Args enc = qlcore::encoder_candidates(CODEC, info, size).front();
     qlcore::Args cmd = {qlcore::ffmpeg_bin(),     "-hide_banner", "-loglevel", "error", "-y", "-i",
                         qlcore::media_path(path), "-map",         "0:v:0"};
     cmd.insert(cmd.end(), enc.begin(), enc.end());
@@ -115,7 +148,7 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
     std::vector<double> rerun_s, trans_s, ratios;
     std::map<std::string, std::vector<double>> cached_steps;
     bool reused = true;
-    for (int i = 0; i < RERUN_PAIRS; ++i) {
+    for (int i = 0; i < pairs; ++i) {
         std::ofstream(overrides) << "{\"keep\": [" << 99999999 - i << "]}\n";
         const fs::path log = dir / ("rerun-" + std::to_string(i) + ".log");
         double tr = 0.0;
@@ -130,41 +163,19 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
         for (const auto& [step, sec] : again.steps)
             cached_steps[step].push_back(sec);
     }
-    const double transcode_s = median(trans_s);
-
     json j = json::object();
-    j["size"] = std::to_string(size.w) + "x" + std::to_string(size.h);
-    j["bits"] = info.bits;
-    j["frames"] = found.n_frames;
-    j["search_size"] = std::to_string(g.dw) + "x" + std::to_string(g.dh);
-    j["encoder"] = enc.at(1);
-    j["search"] = _pair(n, search_s, detect_s);
-    j["render"] = _pair(static_cast<double>(written), render_s, transcode_s);
-    const double minutes = n / qlcore::rate_value(info.rate) / 60.0;
-    j["end_to_end_seconds"] = _r(end_to_end.seconds, 3);
-    j["seconds_per_minute"] = _r(end_to_end.seconds / minutes, 1);
-    j["peak_kib_program"] = end_to_end.self_kib;
-    j["peak_kib_largest_process"] = end_to_end.child_kib;
-    j["peak_kib_own"] = end_to_end.own_kib;
-    j["rerun_pairs"] = RERUN_PAIRS;
+    j["rerun_pairs"] = pairs;
     j["rerun_seconds"] = _r(median(rerun_s), 3);
-    j["transcode_seconds"] = _r(transcode_s, 3);
+    j["transcode_seconds"] = _r(median(trans_s), 3);
     j["rerun_reused_search"] = reused;
     // The median of the pairs' ratios: each pair ran under the same load.
     j["rerun_vs_transcode"] = _r(median(ratios), 3);
     j["rerun_vs_transcode_pairs"] = json::array();
     for (double r : ratios)
         j["rerun_vs_transcode_pairs"].push_back(_r(r, 3));
-    j["rerun_seconds_per_minute"] = _r(median(rerun_s) / minutes, 1);
-    // End to end against what it cannot avoid: the bare search and a
-    // transcode (one cold run, so a single sample).
-    j["end_to_end_vs_limit"] = _r(end_to_end.seconds / (detect_s + transcode_s), 3);
-    json cold = json::object(), cached = json::object();
-    for (const auto& [step, sec] : end_to_end.steps)
-        cold[step] = _r(sec, 3);
+    json cached = json::object();
     for (const auto& [step, secs] : cached_steps)
         cached[step] = _r(median(secs), 3);
-    j["steps_cold"] = cold;
     j["steps_cached"] = cached;
     return j;
 }

@@ -233,7 +233,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
         StreamedMux streamed{piped_mux_command(ff, path, tc, tmp_out.string()), std::nullopt};
         try {
             encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style,
-                        shots, streams_into_mux(enc) ? &streamed : nullptr);
+                        shots, streams_into_mux(enc, size) ? &streamed : nullptr);
             last_err.reset();
             if (streamed.child) {
                 // Whatever it says, the video file is whole: a failed mux

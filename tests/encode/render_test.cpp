@@ -150,7 +150,7 @@ TEST(Render, TheStreamedMuxWritesTheSameFileAsTheMuxAfterTheEncode) {
     const ClipInfo info = probe(src.string());
     const FrameSize size = frame_size(src.string());
     const Args prores = encoder_candidates("prores", info, size).back();
-    ASSERT_TRUE(streams_into_mux(prores));
+    ASSERT_TRUE(streams_into_mux(prores, size));
 
     testing::internal::CaptureStdout();
     render(src.string(), (dir / "streamed.mov").string(), plan_for(12), 12, size, info,
