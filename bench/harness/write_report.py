@@ -290,10 +290,9 @@ def speed_section(scenes):
             "runs and is cached), *cached* the median of the reruns (the search read from the "
             "cache). The probe and the first-frame size run side by side: *first-frame size* is what "
             "is left of its wait once the probe is done. *encode pass* is decoding, hiding and "
-            "encoding; *mux* joins the video with the source's audio, metadata and timecode, and "
-            "with ProRes it reads the video as it is encoded, so what shows is what is left of it "
-            "once the encoder is done. *other* is the run's wall time that no step covers (starting "
-            "the program, the skip test, the output folder). *n/a*: a step this build does not time.",
+            "encoding; *mux* joins the video with the source's audio, metadata and timecode. "
+            "*other* is the run's wall time that no step covers (starting the program, the skip "
+            "test, the output folder). *n/a*: a step this kind of run does not take.",
             "",
             "| clip | run | " + " | ".join(STEPS) + " | other | total |",
             "|---|---|" + "---|" * (len(STEPS) + 2),

@@ -175,8 +175,4 @@ Args encoder_threads(const Args& enc, FrameSize size) {
     return out;
 }
 
-bool streams_into_mux(const Args& enc, FrameSize size) {
-    return !one_thread_for(size) && enc.size() >= 2 && enc[0] == "-c:v" && enc[1] == "prores";
-}
-
 }  // namespace qlcore

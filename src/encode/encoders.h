@@ -54,12 +54,4 @@ Args color_args(const ClipInfo& info);
 // output does not depend on its threads (x264's and x265's does).
 Args encoder_threads(const Args& enc, FrameSize size);
 
-// Whether the mux takes `enc`'s video as it is encoded: for the software
-// ProRes encoder, whose frames stand alone and need no stream header, so the
-// file comes out the same (x264 and x265 put their headers into the stream
-// when the output is not a plain file). Not above ONE_THREAD_PIXELS: there
-// the encoder is the largest process of a run, and its second output keeps
-// another 25-30 MB of frame buffers.
-bool streams_into_mux(const Args& enc, FrameSize size);
-
 }  // namespace qlcore

@@ -1,12 +1,10 @@
 #include "encode/render.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <opencv2/videoio.hpp>
 #include <optional>
@@ -93,15 +91,6 @@ size_t _shoot(const FrameShots& shots, size_t i, int64_t fi, const YuvFrame& fra
     return i;
 }
 
-// The tee output's report of a file it cannot create ends in a line naming
-// neither the file nor the reason, so the file is created here first, and
-// its failure said as ffmpeg says it for a plain output.
-void _check_creatable(const std::string& path) {
-    errno = 0;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) throw MediaError(media_path(path) + ": " + std::strerror(errno ? errno : EIO));
-}
-
 fs::path _beside(const fs::path& out, const std::string& suffix) {
     return out.parent_path() / (out.stem().string() + suffix);
 }
@@ -114,7 +103,7 @@ FrameSize encoded_size(FrameSize size) {
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read, HideStyle style, FrameShots* shots, StreamedMux* mux) {
+                    int64_t n_read, HideStyle style, FrameShots* shots) {
     StepTimer timer("encode pass");
     // Requests in frame order let the loop check one request a frame.
     size_t next_shot = 0;
@@ -135,21 +124,10 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
 
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
-    if (mux) _check_creatable(tmp_video);
     YUVReader reader(path, size, info);
-    const Args threaded = encoder_threads(enc, size);
-    const Args colour = color_args(info);
-    Child encoder(
-        mux ? streamed_encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour, tmp_video)
-            : encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour, tmp_video),
-        {Stdio::Pipe, mux ? Stdio::Pipe : Stdio::Inherit, Stdio::Pipe});
-    // The mux's own errors stay unseen: a failed one is run again from the
-    // file, where they show. Unread, they could never fill a pipe and stall it.
-    if (mux)
-        mux->child.emplace(mux->command, ChildOptions{.in = Stdio::Null,
-                                                      .out = Stdio::Inherit,
-                                                      .err = Stdio::Null,
-                                                      .stdin_from = &encoder});
+    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, encoder_threads(enc, size),
+                                 color_args(info), tmp_video),
+                  {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
 
     int64_t fi = 0;
     const double t0 = now_seconds();
@@ -222,26 +200,12 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
             std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +
             std::to_string(even.h));
 
-    // Declared before the muxes writing it, so it goes after they have ended.
-    const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
-    ScopedRemove out_guard(tmp_out);
-    const std::string tc = info.timecode.value_or("");
-
     std::optional<MediaError> last_err;
-    bool muxed = false;
     for (const Args& enc : candidates) {
-        StreamedMux streamed{piped_mux_command(ff, path, tc, tmp_out.string()), std::nullopt};
         try {
             encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style,
-                        shots, streams_into_mux(enc, size) ? &streamed : nullptr);
+                        shots);
             last_err.reset();
-            if (streamed.child) {
-                // Whatever it says, the video file is whole: a failed mux
-                // is tried again from it below, every way as before.
-                StepTimer mux_timer("mux");
-                muxed = streamed.child->wait() == 0;
-                check_interrupted();
-            }
             break;
         } catch (const MediaError& e) {
             last_err = e;
@@ -257,11 +221,16 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     // The mux writes a temporary file that is renamed onto the output only
     // once complete: an interrupted run must never leave a partial video
     // under the final name, where the next run would take it as done.
-    std::optional<StepTimer> mux_timer;
-    if (!muxed) mux_timer.emplace("mux");
+    StepTimer mux_timer("mux");
+    const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
+    ScopedRemove out_guard(tmp_out);
+    const std::string tc = info.timecode.value_or("");
+    bool muxed = false;
     for (const Args& cmd : mux_commands(ff, tmp_video.string(), path, tc, tmp_out.string())) {
-        if (muxed) break;
-        muxed = run_inherit(cmd) == 0;
+        if (run_inherit(cmd) == 0) {
+            muxed = true;
+            break;
+        }
     }
     std::error_code ec;
     fs::remove(tmp_video, ec);

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,6 @@
 #include "media/probe.h"
 #include "mosaic/mosaic.h"
 #include "mosaic/styles.h"
-#include "platform/subprocess.h"
 
 namespace qlcore {
 
@@ -35,9 +33,9 @@ struct FrameShots {
 };
 
 // Writes `out`: encodes with the first encoder entry that works, then muxes
-// (while encoding, where the encoder allows) into a temporary file beside
-// `out` and renames it onto `out`, so `out` never exists half-written. Throws MediaError when
-// nothing works. n_read: the frames the search decoded (-1: n_frames); a decoder that complains and
+// into a temporary file beside `out` and renames it onto `out`, so `out`
+// never exists half-written. Throws MediaError when nothing works. n_read:
+// the frames the search decoded (-1: n_frames); a decoder that complains and
 // delivers fewer is a source that breaks off. `style`: how each planned box
 // is hidden. `shots`, when given, is filled on the way.
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
@@ -54,20 +52,11 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
 // The size the render encodes: an odd last column or row is dropped.
 FrameSize encoded_size(FrameSize size);
 
-// A mux run beside the encoder, taking the video as it is written, so the
-// mux is done almost as soon as the encoder.
-struct StreamedMux {
-    Args command;                // piped_mux_command
-    std::optional<Child> child;  // started by encode_pass, waited for by its caller
-};
-
 // One attempt with one encoder entry; returns the frames written. It starts
-// `shots`' pictures afresh, so a failed attempt leaves none behind. With
-// `mux`, the encoder also streams the video into a mux started here; the
-// mux's result counts only once this returned.
+// `shots`' pictures afresh, so a failed attempt leaves none behind.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
                     int64_t n_read = -1, HideStyle style = HideStyle::mosaic,
-                    FrameShots* shots = nullptr, StreamedMux* mux = nullptr);
+                    FrameShots* shots = nullptr);
 
 }  // namespace qlcore

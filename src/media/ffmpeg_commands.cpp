@@ -63,11 +63,9 @@ Args encoders_command(const std::string& ffmpeg) {
     return {ffmpeg, "-hide_banner", "-encoders"};
 }
 
-namespace {
-
-// The encode up to its output.
-Args _encode_input(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
-                   const std::string& rate, const Args& encoder, const Args& colour) {
+Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
+                    const std::string& rate, const Args& encoder, const Args& colour,
+                    const std::string& tmp_video) {
     Args cmd{ffmpeg,
              "-hide_banner",
              "-loglevel",
@@ -89,55 +87,30 @@ Args _encode_input(const std::string& ffmpeg, const std::string& pix_fmt, int w,
     cmd.insert(cmd.end(), encoder.begin(), encoder.end());
     cmd.insert(cmd.end(), colour.begin(), colour.end());
     cmd.push_back("-an");
-    return cmd;
-}
-
-}  // namespace
-
-Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
-                    const std::string& rate, const Args& encoder, const Args& colour,
-                    const std::string& tmp_video) {
-    Args cmd = _encode_input(ffmpeg, pix_fmt, w, h, rate, encoder, colour);
     cmd.push_back(media_path(tmp_video));
     return cmd;
 }
 
-std::string tee_quoted(const std::string& path) {
-    // Inside single quotes only the quote itself needs care: close, escape
-    // it, reopen.
-    std::string out = "'";
-    for (char c : path) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-}
-
-Args streamed_encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
-                             const std::string& rate, const Args& encoder, const Args& colour,
-                             const std::string& tmp_video) {
-    Args cmd = _encode_input(ffmpeg, pix_fmt, w, h, rate, encoder, colour);
-    // The tee muxer picks no stream by itself. Fragments start at every key
-    // frame; the stdout copy may fail without failing the file, the file
-    // fails the encode (left to itself, tee goes on without it).
-    std::string outputs = "[f=mov:onfail=abort]";
-    outputs.append(tee_quoted(media_path(tmp_video)))
-        .append("|[f=mov:movflags=frag_keyframe+empty_moov:onfail=ignore]pipe\\:1");
-    cmd.insert(cmd.end(), {"-map", "0:v:0", "-f", "tee", outputs});
-    return cmd;
-}
-
-namespace {
-
-std::vector<Args> _mux_commands(const std::string& ffmpeg, const Args& video_input,
-                                const std::string& source, const std::string& timecode,
-                                const std::string& out) {
-    Args base{ffmpeg, "-hide_banner", "-loglevel", "error", "-y"};
-    base.insert(base.end(), video_input.begin(), video_input.end());
-    base.insert(base.end(), {"-i", media_path(source), "-map", "0:v:0", "-map", "1:a?",
-                             "-map_metadata", "1", "-c:v", "copy"});
+std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
+                               const std::string& source, const std::string& timecode,
+                               const std::string& out) {
+    Args base{ffmpeg,
+              "-hide_banner",
+              "-loglevel",
+              "error",
+              "-y",
+              "-i",
+              media_path(tmp_video),
+              "-i",
+              media_path(source),
+              "-map",
+              "0:v:0",
+              "-map",
+              "1:a?",
+              "-map_metadata",
+              "1",
+              "-c:v",
+              "copy"};
     Args tc;
     if (!timecode.empty()) tc = {"-timecode", timecode};
     auto with = [&](Args audio, bool timecode_too) {
@@ -149,19 +122,6 @@ std::vector<Args> _mux_commands(const std::string& ffmpeg, const Args& video_inp
     };
     return {with({"-c:a", "copy"}, true), with({"-c:a", "pcm_s24le"}, true),
             with({"-c:a", "pcm_s24le"}, false)};
-}
-
-}  // namespace
-
-std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
-                               const std::string& source, const std::string& timecode,
-                               const std::string& out) {
-    return _mux_commands(ffmpeg, {"-i", media_path(tmp_video)}, source, timecode, out);
-}
-
-Args piped_mux_command(const std::string& ffmpeg, const std::string& source,
-                       const std::string& timecode, const std::string& out) {
-    return _mux_commands(ffmpeg, {"-f", "mov", "-i", "pipe:0"}, source, timecode, out).front();
 }
 
 }  // namespace qlcore

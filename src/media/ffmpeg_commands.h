@@ -12,8 +12,7 @@
 // - an encoder reading rawvideo on stdin: status 0 when written, otherwise
 //   an error text whose last line names the problem.
 // - a mux run: status 0 when the output holds the video, the source's audio,
-//   global metadata and the timecode if given; the same file whether the
-//   encoded video comes from a file or as fragmented QuickTime on a pipe.
+//   global metadata and the timecode if given.
 // Commands whose errors reach the console ask for errors only.
 #pragma once
 
@@ -50,25 +49,9 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
                     const std::string& rate, const Args& encoder, const Args& colour,
                     const std::string& tmp_video);
 
-// The encode written both ways: `tmp_video` as encode_command writes it,
-// and the same stream as fragmented QuickTime on stdout for a mux reading it
-// as it comes (piped_mux_command). A reader that goes away leaves the file
-// to be written on.
-Args streamed_encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
-                             const std::string& rate, const Args& encoder, const Args& colour,
-                             const std::string& tmp_video);
-
-// `path` as one output of ffmpeg's tee muxer, quoted against its separators.
-std::string tee_quoted(const std::string& path);
-
 // The three mux attempts, in the order they are tried.
 std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
                                const std::string& source, const std::string& timecode,
                                const std::string& out);
-
-// The first mux attempt with the video read from stdin, as
-// streamed_encode_command writes it there.
-Args piped_mux_command(const std::string& ffmpeg, const std::string& source,
-                       const std::string& timecode, const std::string& out);
 
 }  // namespace qlcore

@@ -10,16 +10,10 @@ namespace qlcore {
 // What each standard stream of a child is connected to.
 enum class Stdio { Pipe, Inherit, Null };
 
-class Child;
-
 struct ChildOptions {
     Stdio in = Stdio::Null;
     Stdio out = Stdio::Pipe;
     Stdio err = Stdio::Inherit;
-    // When set, stdin is this running child's piped stdout instead (`in` is
-    // not used): the two form a pipeline, and the feeder's end passes over
-    // to the new child, so its stdout can no longer be read here.
-    Child* stdin_from = nullptr;
 };
 
 // A running child. Destroying it kills and reaps a child that was not waited

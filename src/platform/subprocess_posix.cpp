@@ -139,14 +139,7 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
                          program);
         }
     };
-    if (opts.stdin_from) {
-        if (opts.stdin_from->out_fd_ < 0)
-            throw MediaError("cannot start " + program + ": its input is not a running pipe");
-        _check_spawn(posix_spawn_file_actions_adddup2(&fa.fa, opts.stdin_from->out_fd_, 0),
-                     program);
-    } else {
-        wire(opts.in, 0, in_p, true);
-    }
+    wire(opts.in, 0, in_p, true);
     wire(opts.out, 1, out_p, false);
     wire(opts.err, 2, err_p, false);
     for (UniqueFd* p : {&in_p[0], &out_p[0]})
@@ -179,8 +172,6 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
         pid_ = -1;
         _check_spawn(rc, program);
     }
-    // Only the new child reads the feeder's output now.
-    if (opts.stdin_from) opts.stdin_from->close_stdout();
     // Keep our ends.
     in_fd_ = in_p[1].release();
     out_fd_ = out_p[0].release();

@@ -12,10 +12,8 @@
 
 #include "encode/encoders.h"
 #include "media/probe.h"
-#include "media/tools.h"
 #include "platform/failure.h"
 #include "platform/json_text.h"
-#include "platform/subprocess.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -137,38 +135,6 @@ TEST(Render, TenBitSourcesForEachCodecKeepColourAudioAndTimecode) {
               (std::vector<std::string>{"h.mov", "out_h264.mov", "out_hevc.mov", "out_prores.mov",
                                         "p.mov"}))
         << "no temporary file stays behind";
-}
-
-// The mux that reads the video as it is encoded must write the very file the
-// mux after the encoder writes, in a folder whose name holds every character
-// the encoder's output list treats specially.
-TEST(Render, TheStreamedMuxWritesTheSameFileAsTheMuxAfterTheEncode) {
-    ScopedTempDir tmp;
-    const fs::path dir = tmp / "it's [a]|b:c";
-    fs::create_directories(dir);
-    const fs::path src = ten_bit_clip(dir / "p.mov", "prores_ks", "yuv422p10le");
-    const ClipInfo info = probe(src.string());
-    const FrameSize size = frame_size(src.string());
-    const Args prores = encoder_candidates("prores", info, size).back();
-    ASSERT_TRUE(streams_into_mux(prores, size));
-
-    testing::internal::CaptureStdout();
-    render(src.string(), (dir / "streamed.mov").string(), plan_for(12), 12, size, info,
-           std::vector<Args>{prores});
-    const fs::path tmp_video = dir / "plain-video.mov";
-    encode_pass(src.string(), tmp_video.string(), prores, plan_for(12), 12, size, info);
-    const Args mux = mux_commands(ffmpeg_bin(), tmp_video.string(), src.string(),
-                                  info.timecode.value_or(""), (dir / "plain.mov").string())[0];
-    testing::internal::GetCapturedStdout();
-    ASSERT_EQ(run_capture(mux).status, 0);
-
-    const std::string streamed = read_bytes(dir / "streamed.mov");
-    EXPECT_GT(streamed.size(), 10000u);
-    EXPECT_TRUE(streamed == read_bytes(dir / "plain.mov"));
-    EXPECT_EQ(stream_of(dir / "streamed.mov", "audio").value("codec_name", ""), "pcm_s16le");
-    EXPECT_EQ(timecode_of(dir / "streamed.mov"), "10:00:00:00");
-    EXPECT_EQ(names_in(dir),
-              (std::vector<std::string>{"p.mov", "plain-video.mov", "plain.mov", "streamed.mov"}));
 }
 
 TEST(Render, AnEncoderThatCannotRunFallsThroughToTheNext) {

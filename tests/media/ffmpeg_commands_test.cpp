@@ -82,21 +82,3 @@ TEST(FfmpegCommands, ThreeMuxAttempts) {
     EXPECT_EQ(no_tc[0], with({"-c:a", "copy", "/o/out.mov"}));
     EXPECT_EQ(no_tc[1], no_tc[2]);
 }
-
-TEST(FfmpegCommands, ThePipedMuxIsTheFirstAttemptReadingStdin) {
-    Args expected = mux_commands("ff", "/o/t.mov", "/s/a.mov", "01:00:00:00", "/o/out.mov")[0];
-    auto in = std::find(expected.begin(), expected.end(), "/o/t.mov");
-    ASSERT_NE(in, expected.end());
-    *in = "pipe:0";
-    expected.insert(in - 1, {"-f", "mov"});
-    EXPECT_EQ(piped_mux_command("ff", "/s/a.mov", "01:00:00:00", "/o/out.mov"), expected);
-
-    // The streamed encode differs from the plain one only in its output.
-    const Args enc{"-c:v", "prores"}, colour{"-color_range", "tv"};
-    Args plain = encode_command("ff", "yuv420p", 64, 48, "25", enc, colour, "/o/t.mov");
-    Args streamed = streamed_encode_command("ff", "yuv420p", 64, 48, "25", enc, colour, "/o/t.mov");
-    plain.pop_back();
-    ASSERT_EQ(streamed.size(), plain.size() + 5);
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), streamed.begin()));
-    EXPECT_EQ(streamed.back().rfind("[f=mov:onfail=abort]'/o/t.mov'|", 0), 0u) << streamed.back();
-}

@@ -157,20 +157,3 @@ TEST(Subprocess, PipeEndsAreNotInheritedBySecondChild) {
     EXPECT_EQ(first.read_all_stdout(), "hi");
     EXPECT_EQ(first.wait(), 0);
 }
-
-TEST(Subprocess, APipelineFeedsTheSecondChildFromTheFirst) {
-    Child first({"/bin/cat"}, {Stdio::Pipe, Stdio::Pipe, Stdio::Null});
-    Child second({"/usr/bin/tr", "a-z", "A-Z"},
-                 {.out = Stdio::Pipe, .err = Stdio::Null, .stdin_from = &first});
-    // The second child holds the only reading end now.
-    EXPECT_EQ(first.read_all_stdout(), "");
-    ASSERT_TRUE(first.write_all("pipeline", 8));
-    first.close_stdin();
-    EXPECT_EQ(second.read_all_stdout(), "PIPELINE");
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_EQ(second.wait(), 0);
-
-    // A feeder whose stdout is not ours to pass on.
-    Child unpiped({"/bin/true"}, {Stdio::Null, Stdio::Null, Stdio::Null});
-    EXPECT_THROW(Child({"/bin/cat"}, {.stdin_from = &unpiped}), MediaError);
-}
