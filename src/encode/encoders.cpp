@@ -175,4 +175,9 @@ Args encoder_threads(const Args& enc, FrameSize size) {
     return out;
 }
 
+bool encodes_into_output(const Args& enc, FrameSize size) {
+    if (one_thread_for(size) || enc.size() < 2 || enc[0] != "-c:v") return false;
+    return enc[1] == "prores" || enc[1] == "libx264" || enc[1] == "libx265";
+}
+
 }  // namespace qlcore

@@ -54,4 +54,10 @@ Args color_args(const ClipInfo& info);
 // output does not depend on its threads (x264's and x265's does).
 Args encoder_threads(const Args& enc, FrameSize size);
 
+// Whether `enc` writes straight into the output (direct_encode_command) for
+// frames of `size`: for the software encoders, whose one-pass files were
+// found the same as the mux's, up to ONE_THREAD_PIXELS. Above, the encoder is
+// the largest process of a run, and opening the source as well adds to it.
+bool encodes_into_output(const Args& enc, FrameSize size);
+
 }  // namespace qlcore

@@ -103,7 +103,7 @@ FrameSize encoded_size(FrameSize size) {
 
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read, HideStyle style, FrameShots* shots) {
+                    int64_t n_read, HideStyle style, FrameShots* shots, bool with_audio) {
     StepTimer timer("encode pass");
     // Requests in frame order let the loop check one request a frame.
     size_t next_shot = 0;
@@ -125,8 +125,12 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     // Declared before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
     YUVReader reader(path, size, info);
-    Child encoder(encode_command(ff, reader.pix_fmt, W, H, rate, encoder_threads(enc, size),
-                                 color_args(info), tmp_video),
+    const Args threaded = encoder_threads(enc, size);
+    const Args colour = color_args(info);
+    Child encoder(with_audio
+                      ? direct_encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour,
+                                              path, info.timecode.value_or(""), tmp_video)
+                      : encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour, tmp_video),
                   {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
 
     int64_t fi = 0;
@@ -200,6 +204,32 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
             std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +
             std::to_string(even.h));
 
+    // The mux writes a temporary file that is renamed onto the output only
+    // once complete: an interrupted run must never leave a partial video
+    // under the final name, where the next run would take it as done.
+    const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
+    ScopedRemove out_guard(tmp_out);
+    const auto finish = [&] {
+        std::error_code ec;
+        fs::rename(tmp_out, outp, ec);
+        if (ec) throw MediaError("could not save " + out + ": " + ec.message());
+        out_guard.release();
+    };
+    // One run instead of two where it writes the same file. Whatever fails
+    // in it is left to the encode and mux below, which say what fails.
+    if (!candidates.empty() && encodes_into_output(candidates.front(), size)) {
+        bool written = false;
+        try {
+            encode_pass(path, tmp_out.string(), candidates.front(), plan, n_frames, size, info,
+                        n_read, style, shots, true);
+            written = true;
+        } catch (const MediaError&) {
+            std::error_code ec;
+            fs::remove(tmp_out, ec);
+        }
+        if (written) return finish();
+    }
+
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
@@ -218,12 +248,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     }
     if (last_err) throw MediaError(std::string("could not encode video: ") + last_err->what());
 
-    // The mux writes a temporary file that is renamed onto the output only
-    // once complete: an interrupted run must never leave a partial video
-    // under the final name, where the next run would take it as done.
     StepTimer mux_timer("mux");
-    const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
-    ScopedRemove out_guard(tmp_out);
     const std::string tc = info.timecode.value_or("");
     bool muxed = false;
     for (const Args& cmd : mux_commands(ff, tmp_video.string(), path, tc, tmp_out.string())) {
@@ -235,9 +260,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::error_code ec;
     fs::remove(tmp_video, ec);
     if (!muxed) throw MediaError("ffmpeg failed while adding audio");
-    fs::rename(tmp_out, outp, ec);
-    if (ec) throw MediaError("could not save " + out + ": " + ec.message());
-    out_guard.release();
+    finish();
 }
 
 }  // namespace qlcore

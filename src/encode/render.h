@@ -33,9 +33,9 @@ struct FrameShots {
 };
 
 // Writes `out`: encodes with the first encoder entry that works, then muxes
-// into a temporary file beside `out` and renames it onto `out`, so `out`
-// never exists half-written. Throws MediaError when nothing works. n_read:
-// the frames the search decoded (-1: n_frames); a decoder that complains and
+// into a temporary file beside `out` (in one run where the first entry
+// allows it) and renames it onto `out`, so `out` never exists half-written. Throws MediaError when
+// nothing works. n_read: the frames the search decoded (-1: n_frames); a decoder that complains and
 // delivers fewer is a source that breaks off. `style`: how each planned box
 // is hidden. `shots`, when given, is filled on the way.
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
@@ -53,10 +53,12 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
 FrameSize encoded_size(FrameSize size);
 
 // One attempt with one encoder entry; returns the frames written. It starts
-// `shots`' pictures afresh, so a failed attempt leaves none behind.
+// `shots`' pictures afresh, so a failed attempt leaves none behind. With
+// `with_audio`, `tmp_video` gets the source's audio, metadata and timecode
+// too, as the first mux attempt would add them.
 int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
                     const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
                     int64_t n_read = -1, HideStyle style = HideStyle::mosaic,
-                    FrameShots* shots = nullptr);
+                    FrameShots* shots = nullptr, bool with_audio = false);
 
 }  // namespace qlcore

@@ -63,9 +63,11 @@ Args encoders_command(const std::string& ffmpeg) {
     return {ffmpeg, "-hide_banner", "-encoders"};
 }
 
-Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
-                    const std::string& rate, const Args& encoder, const Args& colour,
-                    const std::string& tmp_video) {
+namespace {
+
+// The encode up to its output options.
+Args _encode_input(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
+                   const std::string& rate, const Args& colour) {
     Args cmd{ffmpeg,
              "-hide_banner",
              "-loglevel",
@@ -84,6 +86,26 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
     // only, ProRes (for one) was written untagged.
     cmd.insert(cmd.end(), colour.begin(), colour.end());
     cmd.insert(cmd.end(), {"-i", "-"});
+    return cmd;
+}
+
+// What the mux adds besides the video: the source's audio, its metadata and
+// the timecode.
+Args _mux_maps() {
+    return {"-map", "0:v:0", "-map", "1:a?", "-map_metadata", "1"};
+}
+
+Args _timecode(const std::string& timecode) {
+    if (timecode.empty()) return {};
+    return {"-timecode", timecode};
+}
+
+}  // namespace
+
+Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
+                    const std::string& rate, const Args& encoder, const Args& colour,
+                    const std::string& tmp_video) {
+    Args cmd = _encode_input(ffmpeg, pix_fmt, w, h, rate, colour);
     cmd.insert(cmd.end(), encoder.begin(), encoder.end());
     cmd.insert(cmd.end(), colour.begin(), colour.end());
     cmd.push_back("-an");
@@ -91,28 +113,32 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
     return cmd;
 }
 
+Args direct_encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
+                           const std::string& rate, const Args& encoder, const Args& colour,
+                           const std::string& source, const std::string& timecode,
+                           const std::string& out) {
+    Args cmd = _encode_input(ffmpeg, pix_fmt, w, h, rate, colour);
+    cmd.insert(cmd.end(), {"-i", media_path(source)});
+    const Args maps = _mux_maps();
+    cmd.insert(cmd.end(), maps.begin(), maps.end());
+    cmd.insert(cmd.end(), encoder.begin(), encoder.end());
+    cmd.insert(cmd.end(), colour.begin(), colour.end());
+    cmd.insert(cmd.end(), {"-metadata:s:v:0", "handler_name=VideoHandler", "-c:a", "copy"});
+    const Args tc = _timecode(timecode);
+    cmd.insert(cmd.end(), tc.begin(), tc.end());
+    cmd.push_back(media_path(out));
+    return cmd;
+}
+
 std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
                                const std::string& source, const std::string& timecode,
                                const std::string& out) {
-    Args base{ffmpeg,
-              "-hide_banner",
-              "-loglevel",
-              "error",
-              "-y",
-              "-i",
-              media_path(tmp_video),
-              "-i",
-              media_path(source),
-              "-map",
-              "0:v:0",
-              "-map",
-              "1:a?",
-              "-map_metadata",
-              "1",
-              "-c:v",
-              "copy"};
-    Args tc;
-    if (!timecode.empty()) tc = {"-timecode", timecode};
+    Args base{ffmpeg, "-hide_banner",        "-loglevel", "error",           "-y",
+              "-i",   media_path(tmp_video), "-i",        media_path(source)};
+    const Args maps = _mux_maps();
+    base.insert(base.end(), maps.begin(), maps.end());
+    base.insert(base.end(), {"-c:v", "copy"});
+    const Args tc = _timecode(timecode);
     auto with = [&](Args audio, bool timecode_too) {
         Args cmd = base;
         cmd.insert(cmd.end(), audio.begin(), audio.end());

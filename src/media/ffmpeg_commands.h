@@ -49,6 +49,15 @@ Args encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w
                     const std::string& rate, const Args& encoder, const Args& colour,
                     const std::string& tmp_video);
 
+// The encode and the first mux attempt in one run, straight into `out`: the
+// source's audio, metadata and timecode are added as the mux adds them, and
+// the video track gets the handler name the mux takes from the temporary
+// file (the timecode track takes its name from it), so the file is the same.
+Args direct_encode_command(const std::string& ffmpeg, const std::string& pix_fmt, int w, int h,
+                           const std::string& rate, const Args& encoder, const Args& colour,
+                           const std::string& source, const std::string& timecode,
+                           const std::string& out);
+
 // The three mux attempts, in the order they are tried.
 std::vector<Args> mux_commands(const std::string& ffmpeg, const std::string& tmp_video,
                                const std::string& source, const std::string& timecode,

@@ -12,8 +12,10 @@
 
 #include "encode/encoders.h"
 #include "media/probe.h"
+#include "media/tools.h"
 #include "platform/failure.h"
 #include "platform/json_text.h"
+#include "platform/subprocess.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -135,6 +137,40 @@ TEST(Render, TenBitSourcesForEachCodecKeepColourAudioAndTimecode) {
               (std::vector<std::string>{"h.mov", "out_h264.mov", "out_hevc.mov", "out_prores.mov",
                                         "p.mov"}))
         << "no temporary file stays behind";
+}
+
+// One run straight into the output must write the very file the encode and
+// the mux after it write, audio, timecode and colour tags included, for
+// every encoder that takes that way; a folder name with quotes, brackets and
+// a colon must not get in its way.
+TEST(Render, OneRunIntoTheOutputWritesTheSameFileAsEncodeAndMux) {
+    ScopedTempDir tmp;
+    const fs::path dir = tmp / "it's [a]|b:c";
+    fs::create_directories(dir);
+    const fs::path src = ten_bit_clip(dir / "p.mov", "prores_ks", "yuv422p10le");
+    const ClipInfo info = probe(src.string());
+    const FrameSize size = frame_size(src.string());
+    for (const char* codec : {"prores", "h264", "hevc"}) {
+        SCOPED_TRACE(codec);
+        const Args enc = encoder_candidates(codec, info, size).back();
+        ASSERT_TRUE(encodes_into_output(enc, size));
+        ASSERT_FALSE(encodes_into_output(enc, {3840, 2160}));
+        const fs::path direct = dir / (std::string(codec) + "_direct.mov");
+        const fs::path video = dir / (std::string(codec) + "_video.mov");
+        const fs::path muxed = dir / (std::string(codec) + "_muxed.mov");
+        testing::internal::CaptureStdout();
+        render(src.string(), direct.string(), plan_for(12), 12, size, info, std::vector<Args>{enc});
+        encode_pass(src.string(), video.string(), enc, plan_for(12), 12, size, info);
+        testing::internal::GetCapturedStdout();
+        const Args mux = mux_commands(ffmpeg_bin(), video.string(), src.string(),
+                                      info.timecode.value_or(""), muxed.string())[0];
+        ASSERT_EQ(run_capture(mux).status, 0);
+        const std::string bytes = read_bytes(direct);
+        EXPECT_GT(bytes.size(), 1000u);
+        EXPECT_TRUE(bytes == read_bytes(muxed)) << "the one-run file differs from the muxed one";
+        EXPECT_EQ(timecode_of(direct), "10:00:00:00");
+        EXPECT_EQ(stream_of(direct, "audio").value("codec_name", ""), "pcm_s16le");
+    }
 }
 
 TEST(Render, AnEncoderThatCannotRunFallsThroughToTheNext) {
