@@ -34,10 +34,11 @@ struct FrameShots {
 
 // Writes `out`: encodes with the first encoder entry that works, then muxes
 // into a temporary file beside `out` (in one run where the first entry
-// allows it) and renames it onto `out`, so `out` never exists half-written. Throws MediaError when
-// nothing works. n_read: the frames the search decoded (-1: n_frames); a decoder that complains and
-// delivers fewer is a source that breaks off. `style`: how each planned box
-// is hidden. `shots`, when given, is filled on the way.
+// allows it) and renames it onto `out`, so `out` never exists half-written.
+// Throws MediaError when nothing works. n_read: the frames the search decoded
+// (-1: n_frames); a decoder that complains and delivers fewer is a source
+// that breaks off. `style`: how each planned box is hidden. `shots`, when
+// given, is filled on the way.
 void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
             int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
             int64_t n_read = -1, HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);

@@ -173,6 +173,26 @@ TEST(Render, OneRunIntoTheOutputWritesTheSameFileAsEncodeAndMux) {
     }
 }
 
+// Audio the output cannot hold as it is fails the one run; the encode and
+// the mux after it then convert it, as they always did.
+TEST(Render, AudioTheOutputCannotHoldFallsBackToTheMuxAttempts) {
+    ScopedTempDir dir;
+    qltest::ClipSpec spec;
+    spec.frames = 25;  // a second of sound: the encoder holds back the first frames' worth
+    spec.audio = true;
+    spec.extra = {"-c:a", "libopus"};
+    const fs::path src = qltest::make_clip(dir / "a.mkv", spec);
+    const ClipInfo info = probe(src.string());
+    const FrameSize size = frame_size(src.string());
+    ASSERT_EQ(stream_of(src, "audio").value("codec_name", ""), "opus");
+    testing::internal::CaptureStdout();
+    render(src.string(), (dir / "a_mosaic.mov").string(), plan_for(25), 25, size, info, "prores");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(stream_of(dir / "a_mosaic.mov", "audio").value("codec_name", ""), "pcm_s24le");
+    EXPECT_EQ(qltest::count_frames(dir / "a_mosaic.mov"), 25);
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mkv", "a_mosaic.mov"}));
+}
+
 TEST(Render, AnEncoderThatCannotRunFallsThroughToTheNext) {
     ScopedTempDir dir;
     qltest::ClipSpec spec;
