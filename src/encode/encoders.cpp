@@ -167,17 +167,25 @@ Args color_args(const ClipInfo& info) {
     return out;
 }
 
+namespace {
+
+// The encoder an entry names ("-c:v", name, ...), or "".
+std::string _encoder_name(const Args& enc) {
+    return enc.size() >= 2 && enc[0] == "-c:v" ? enc[1] : std::string();
+}
+
+}  // namespace
+
 Args encoder_threads(const Args& enc, FrameSize size) {
-    if (!one_thread_for(size) || enc.size() < 2 || enc[0] != "-c:v" || enc[1] != "prores")
-        return enc;
+    if (!one_thread_for(size) || _encoder_name(enc) != "prores") return enc;
     Args out = enc;
     out.insert(out.begin() + 2, {"-threads", "1"});
     return out;
 }
 
 bool encodes_into_output(const Args& enc, FrameSize size) {
-    if (one_thread_for(size) || enc.size() < 2 || enc[0] != "-c:v") return false;
-    return enc[1] == "prores" || enc[1] == "libx264" || enc[1] == "libx265";
+    const std::string name = _encoder_name(enc);
+    return !one_thread_for(size) && (name == "prores" || name == "libx264" || name == "libx265");
 }
 
 }  // namespace qlcore

@@ -64,9 +64,6 @@ int64_t _packets_present(const std::string& path) {
     return n ? *n : -1;
 }
 
-// The size the encoders are given: 4:2:0 and 4:2:2 encoders refuse odd
-// sizes, and the mosaic's even-aligned rectangles never reach an odd last
-// column or row, which is dropped.
 // `frame` without its odd last column and row, copied into `even` (whose
 // buffer is reused); `frame` itself when its size is even already.
 YuvFrame& _even_frame(YuvFrame& frame, FrameSize size, YuvFrame& even) {
@@ -97,6 +94,8 @@ fs::path _beside(const fs::path& out, const std::string& suffix) {
 
 }  // namespace
 
+// 4:2:0 and 4:2:2 encoders refuse odd sizes, and the mosaic's even-aligned
+// rectangles never reach an odd last column or row, which is dropped.
 FrameSize encoded_size(FrameSize size) {
     return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
 }
