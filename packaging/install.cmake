@@ -1,6 +1,7 @@
 # Installation and the Debian package.
 #
 #   <prefix>/lib/qlcore/qlcore          the program
+#   <prefix>/lib/qlcore/libqlcore_opencv_io.so  its image and video files module
 #   <prefix>/lib/qlcore/models/         its models (qlcore-fetch-models fills it)
 #   <prefix>/lib/qlcore/fetch-models    the model installer
 #   <prefix>/bin/qlcore                 -> ../lib/qlcore/qlcore
@@ -16,6 +17,7 @@ set(QLCORE_INSTALL_APPDIR "lib/qlcore" CACHE STRING
 # Installing (and cpack) needs the program only, not the tests: build it first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS qlcore RUNTIME DESTINATION ${QLCORE_INSTALL_APPDIR})
+install(TARGETS qlcore_opencv_io LIBRARY DESTINATION ${QLCORE_INSTALL_APPDIR})
 install(DIRECTORY DESTINATION ${QLCORE_INSTALL_APPDIR}/models)
 install(PROGRAMS ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fetch-models
                  ${CMAKE_CURRENT_SOURCE_DIR}/scripts/slurm-submit

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "media/opencv_io.h"
 
 namespace qlcore {
 namespace {
@@ -100,9 +101,7 @@ std::string crop_jpeg(const cv::Mat& y, const cv::Mat& u, const cv::Mat& v, cons
             out[col] = cv::Vec3b(_byte(blue), _byte(green), _byte(red));
         }
     }
-    std::vector<uchar> buf;
-    cv::imencode(".jpg", bgr, buf, {cv::IMWRITE_JPEG_QUALITY, THUMB_JPEG_QUALITY});
-    return std::string(buf.begin(), buf.end());
+    return encode_jpeg(bgr, THUMB_JPEG_QUALITY);
 }
 
 Thumbnails ThumbnailShots::pictures() const {

@@ -6,14 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <opencv2/videoio.hpp>
 #include <optional>
 #include <stdexcept>
 
 #include "encode/encoders.h"
-#include "media/capture.h"
 #include "media/console.h"
 #include "media/frame_readers.h"
+#include "media/opencv_io.h"
 #include "media/tools.h"
 #include "mosaic/mosaic.h"
 #include "platform/clock.h"
@@ -28,9 +27,9 @@ namespace qlcore {
 namespace {
 
 std::string _fallback_rate(const std::string& path) {
-    cv::VideoCapture cap = open_video(path);
+    VideoFile video(path);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6f", cap.get(cv::CAP_PROP_FPS));
+    std::snprintf(buf, sizeof buf, "%.6f", video.fps());
     return buf;
 }
 

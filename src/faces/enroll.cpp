@@ -1,5 +1,3 @@
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -9,8 +7,8 @@
 #include "faces/people.h"
 #include "geometry/face_row.h"
 #include "geometry/tuning.h"
-#include "media/capture.h"
 #include "media/console.h"
+#include "media/opencv_io.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/interrupt.h"
@@ -53,23 +51,18 @@ cv::Mat _face_crop(const cv::Mat& frame, FaceRow row) {
 }
 
 bool _write_jpeg(const fs::path& path, const cv::Mat& crop) {
-    if (crop.empty()) return false;
-    try {
-        return cv::imwrite(path.string(), crop, {cv::IMWRITE_JPEG_QUALITY, JPEG_QUALITY});
-    } catch (const cv::Exception&) {
-        return false;
-    }
+    return !crop.empty() && write_jpeg_file(path, crop, JPEG_QUALITY);
 }
 
 }  // namespace
 
 long long enroll_from_video(Models& models, const fs::path& folder, const std::string& video,
                             double every, long long max) {
-    cv::VideoCapture cap = open_video(video);
-    double fps = cap.get(cv::CAP_PROP_FPS);
+    VideoFile cap(video);
+    double fps = cap.fps();
     if (!(fps > 0.0) || !std::isfinite(fps)) fps = FALLBACK_FPS;
     const long long step = _sample_step(fps, every);
-    const double count = cap.get(cv::CAP_PROP_FRAME_COUNT);
+    const double count = cap.frame_count();
     const long long total = count > 0.0 && std::isfinite(count) ? static_cast<long long>(count) : 0;
 
     const fs::path clip(video);

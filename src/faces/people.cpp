@@ -1,6 +1,5 @@
 #include "faces/people.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "faces/models.h"
 #include "media/console.h"
+#include "media/opencv_io.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/json_text.h"
@@ -131,13 +131,7 @@ std::optional<cv::Mat> cached_embedding(const json& v) {
 std::optional<cv::Mat> read_image(const fs::path& path) {
     const std::string ext = _lower(path.extension().string());
     if (ext == ".heic" || ext == ".heif") return std::nullopt;
-    try {
-        cv::Mat img = cv::imread(path.string());
-        if (img.empty()) return std::nullopt;
-        return img;
-    } catch (const cv::Exception&) {
-        return std::nullopt;
-    }
+    return read_image_file(path);
 }
 
 std::vector<std::string> list_people(const fs::path& people_dir) {

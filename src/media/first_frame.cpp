@@ -1,4 +1,5 @@
-#include <opencv2/imgcodecs.hpp>
+#include <cstdint>
+#include <string>
 
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
@@ -11,21 +12,33 @@
 namespace qlcore {
 namespace {
 
-FrameSize _picture_size(std::string& png) {
-    cv::Mat img;
-    if (!png.empty()) {
-        cv::Mat bytes(1, static_cast<int>(png.size()), CV_8U, png.data());
-        img = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
-    }
-    if (img.empty()) throw MediaError("could not decode the first frame");
-    return {img.cols, img.rows};
+uint32_t _big_endian(const std::string& b, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = at; i < at + 4; ++i)
+        v = v << 8 | static_cast<unsigned char>(b[i]);
+    return v;
 }
 
 }  // namespace
 
+// Decoding the whole picture would only repeat the header's numbers.
+FrameSize png_picture_size(const std::string& png) {
+    static const std::string SIGNATURE("\x89PNG\r\n\x1a\n", 8);
+    static const std::string END("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+    if (png.size() < 24 + END.size() || png.compare(0, 8, SIGNATURE) != 0 ||
+        png.compare(12, 4, "IHDR") != 0 ||
+        png.compare(png.size() - END.size(), END.size(), END) != 0)
+        throw MediaError("could not decode the first frame");
+    const uint32_t w = _big_endian(png, 16), h = _big_endian(png, 20);
+    // PNG allows up to 2^31 - 1; no frame is anywhere near that.
+    if (w == 0 || h == 0 || w > 1u << 20 || h > 1u << 20)
+        throw MediaError("could not decode the first frame");
+    return {static_cast<int>(w), static_cast<int>(h)};
+}
+
 FrameSize frame_size(const std::string& path) {
     RunResult r = run_capture(first_frame_size_command(ffmpeg_bin(), path));
-    return _picture_size(r.out);
+    return png_picture_size(r.out);
 }
 
 ProbedClip probe_with_size(const std::string& path) {
@@ -39,7 +52,7 @@ ProbedClip probe_with_size(const std::string& path) {
     std::string png = first.read_all_stdout();
     first.wait();
     check_interrupted();
-    clip.size = _picture_size(png);
+    clip.size = png_picture_size(png);
     return clip;
 }
 

@@ -39,6 +39,11 @@ void parse_banner(const std::string& err, ClipInfo& info);
 // frame" when there is none.
 FrameSize frame_size(const std::string& path);
 
+// The size a PNG file's header gives (its IHDR chunk), for a whole file:
+// one without its closing IEND chunk was broken off. MediaError "could not
+// decode the first frame" otherwise.
+FrameSize png_picture_size(const std::string& png);
+
 // probe and frame_size of one clip, their children run side by side: each
 // spends most of its time opening the clip and decoding its start.
 struct ProbedClip {

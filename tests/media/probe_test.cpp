@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "media/capture.h"
+#include "media/opencv_io.h"
 #include "media/rates.h"
 #include "media/tools.h"
 #include "platform/failure.h"
@@ -196,12 +196,14 @@ TEST_F(ProbeClips, ProbeWithSizeIsProbeAndFrameSize) {
 }
 
 TEST_F(ProbeClips, OpenVideo) {
-    cv::VideoCapture cap = open_video(clip("plain.mov"));
-    EXPECT_TRUE(cap.isOpened());
-    EXPECT_NEAR(cap.get(cv::CAP_PROP_FPS), 25.0, 1e-6);
+    VideoFile video(clip("plain.mov"));
+    EXPECT_NEAR(video.fps(), 25.0, 1e-6);
+    cv::Mat frame;
+    ASSERT_TRUE(video.read(frame));
+    EXPECT_EQ(frame.type(), CV_8UC3);
     std::string missing = clip("missing.mov");
     try {
-        open_video(missing);
+        VideoFile{missing};
         FAIL() << "no error";
     } catch (const MediaError& e) {
         EXPECT_EQ(std::string(e.what()), "cannot open " + missing);

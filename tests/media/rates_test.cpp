@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "media/capture.h"
 #include "media/rates.h"
 #include "media/tools.h"
 #include "platform/failure.h"

@@ -1,0 +1,86 @@
+#include "media/opencv_io.h"
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include "media/opencv_io_table.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/shared_library.h"
+
+#ifndef QLCORE_OPENCV_IO_MODULE
+#define QLCORE_OPENCV_IO_MODULE "libqlcore_opencv_io.so"
+#endif
+
+namespace qlcore {
+namespace {
+
+// Loaded once and kept for the life of the process.
+const OpenCvIoTable& _io() {
+    static std::once_flag once;
+    static std::unique_ptr<SharedLibrary> library;
+    static const OpenCvIoTable* table = nullptr;
+    std::call_once(once, [] {
+        const fs::path path = opencv_io_module_path();
+        library = std::make_unique<SharedLibrary>(path);
+        using Entry = const OpenCvIoTable* (*)();
+        const auto entry = reinterpret_cast<Entry>(library->symbol(OPENCV_IO_SYMBOL));
+        const OpenCvIoTable* t = entry();
+        if (!t || t->version != OPENCV_IO_VERSION)
+            throw std::runtime_error("cannot load " + path.string() +
+                                     ": it belongs to another version of the program");
+        table = t;
+    });
+    // A failed load leaves the flag unset, so each call says why again.
+    return *table;
+}
+
+}  // namespace
+
+fs::path opencv_io_module_path() {
+    const fs::path dir = self_exe_path().parent_path();
+    std::error_code ec;
+    if (fs::path here = dir / QLCORE_OPENCV_IO_MODULE; fs::exists(here, ec)) return here;
+    if (fs::path up = dir.parent_path() / QLCORE_OPENCV_IO_MODULE; fs::exists(up, ec)) return up;
+    return dir / QLCORE_OPENCV_IO_MODULE;
+}
+
+std::optional<cv::Mat> read_image_file(const fs::path& path) {
+    cv::Mat img;
+    if (!_io().read_image(path.string().c_str(), &img)) return std::nullopt;
+    return img;
+}
+
+bool write_jpeg_file(const fs::path& path, const cv::Mat& img, int quality) {
+    return _io().write_jpeg(path.string().c_str(), &img, quality);
+}
+
+std::string encode_jpeg(const cv::Mat& img, int quality) {
+    std::vector<unsigned char> buf;
+    if (!_io().encode_jpeg(&img, quality, &buf)) return {};
+    return std::string(buf.begin(), buf.end());
+}
+
+VideoFile::VideoFile(const std::string& path) : io_(&_io()) {
+    video_ = io_->open_video(path.c_str());
+    if (!video_) throw MediaError("cannot open " + path);
+}
+
+VideoFile::~VideoFile() {
+    if (video_) io_->close_video(video_);
+}
+
+double VideoFile::fps() const {
+    return io_->video_property(video_, VideoProperty::Fps);
+}
+
+double VideoFile::frame_count() const {
+    return io_->video_property(video_, VideoProperty::FrameCount);
+}
+
+bool VideoFile::read(cv::Mat& frame) {
+    return io_->read_video(video_, &frame);
+}
+
+}  // namespace qlcore
