@@ -53,8 +53,8 @@ fs::path _generator() {
 
 // What the installation is made of; a change to any of it means a rebuild.
 std::string _stamp() {
-    return _file_stamp(qlcore_program()) + "\n" + _file_stamp(test_detector_model()) + "\n" +
-           _file_stamp(_generator()) + "\n";
+    return _file_stamp(qlcore_program()) + "\n" + _file_stamp(QLCORE_OPENCV_IO_FILE) + "\n" +
+           _file_stamp(test_detector_model()) + "\n" + _file_stamp(_generator()) + "\n";
 }
 
 std::string _read_text(const fs::path& p) {
@@ -67,6 +67,8 @@ std::string _read_text(const fs::path& p) {
 void _make_install(const fs::path& dir) {
     fs::create_directories(dir / "models");
     fs::copy_file(qlcore_program(), dir / "qlcore", fs::copy_options::overwrite_existing);
+    const fs::path module(QLCORE_OPENCV_IO_FILE);
+    fs::copy_file(module, dir / module.filename(), fs::copy_options::overwrite_existing);
     fs::copy_file(test_detector_model(), dir / "models" / qlcore::DET_MODEL_NAME,
                   fs::copy_options::overwrite_existing);
     const fs::path rec = dir / "models" / qlcore::REC_MODEL_NAME;
