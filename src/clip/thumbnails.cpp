@@ -4,7 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-#include "media/opencv_io.h"
+#include "media/jpeg.h"
 
 namespace qlcore {
 namespace {

@@ -8,6 +8,7 @@
 #include "geometry/face_row.h"
 #include "geometry/tuning.h"
 #include "media/console.h"
+#include "media/jpeg.h"
 #include "media/opencv_io.h"
 #include "platform/clock.h"
 #include "platform/files.h"

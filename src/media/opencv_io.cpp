@@ -52,16 +52,6 @@ std::optional<cv::Mat> read_image_file(const fs::path& path) {
     return img;
 }
 
-bool write_jpeg_file(const fs::path& path, const cv::Mat& img, int quality) {
-    return _io().write_jpeg(path.string().c_str(), &img, quality);
-}
-
-std::string encode_jpeg(const cv::Mat& img, int quality) {
-    std::vector<unsigned char> buf;
-    if (!_io().encode_jpeg(&img, quality, &buf)) return {};
-    return std::string(buf.begin(), buf.end());
-}
-
 VideoFile::VideoFile(const std::string& path) : io_(&_io()) {
     video_ = io_->open_video(path.c_str());
     if (!video_) throw MediaError("cannot open " + path);

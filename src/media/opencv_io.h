@@ -1,8 +1,8 @@
-// Image files and OpenCV's own reading of video files (the rate fallback,
-// enrolment). OpenCV's image and video modules bring in some 200 shared
-// libraries, whose loading took two thirds of every start of the program,
-// so they live in a module beside the program, loaded on the first call.
-// Each call throws std::runtime_error when that module cannot be loaded.
+// Reading image files (enrolment photos) and OpenCV's own reading of video
+// files (the rate fallback, enrolment from a video). OpenCV's image and video modules bring in some
+// 200 shared libraries, whose loading took two thirds of every start of the program, so they live
+// in a module beside the program, loaded on the first call. Each call throws std::runtime_error
+// when that module cannot be loaded.
 #pragma once
 
 #include <filesystem>
@@ -20,12 +20,6 @@ std::filesystem::path opencv_io_module_path();
 
 // The picture in BGR as cv::imread reads it; nothing when it cannot be read.
 std::optional<cv::Mat> read_image_file(const std::filesystem::path& path);
-
-// False when it could not be written.
-bool write_jpeg_file(const std::filesystem::path& path, const cv::Mat& img, int quality);
-
-// The JPEG file's bytes; empty when the picture cannot be encoded.
-std::string encode_jpeg(const cv::Mat& img, int quality);
 
 // An opened video file, read frame by frame in BGR.
 class VideoFile {

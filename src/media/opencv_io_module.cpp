@@ -16,23 +16,6 @@ bool _read_image(const char* path, cv::Mat* out) {
     }
 }
 
-bool _write_jpeg(const char* path, const cv::Mat* img, int quality) {
-    try {
-        return cv::imwrite(path, *img, {cv::IMWRITE_JPEG_QUALITY, quality});
-    } catch (const cv::Exception&) {
-        return false;
-    }
-}
-
-bool _encode_jpeg(const cv::Mat* img, int quality, std::vector<unsigned char>* out) {
-    try {
-        return cv::imencode(".jpg", *img, *out, {cv::IMWRITE_JPEG_QUALITY, quality});
-    } catch (const cv::Exception&) {
-        out->clear();
-        return false;
-    }
-}
-
 void* _open_video(const char* path) {
     try {
         auto* cap = new cv::VideoCapture(path);
@@ -65,9 +48,8 @@ void _close_video(void* video) {
     delete static_cast<cv::VideoCapture*>(video);
 }
 
-const qlcore::OpenCvIoTable TABLE = {
-    qlcore::OPENCV_IO_VERSION, _read_image, _write_jpeg, _encode_jpeg, _open_video,
-    _video_property,           _read_video, _close_video};
+const qlcore::OpenCvIoTable TABLE = {qlcore::OPENCV_IO_VERSION, _read_image, _open_video,
+                                     _video_property,           _read_video, _close_video};
 
 }  // namespace
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <opencv2/core.hpp>
-#include <vector>
 
 namespace qlcore {
 
@@ -17,9 +16,7 @@ enum class VideoProperty { Fps, FrameCount };
 struct OpenCvIoTable {
     int version;
     bool (*read_image)(const char* path, cv::Mat* out);  // as cv::imread, in BGR
-    bool (*write_jpeg)(const char* path, const cv::Mat* img, int quality);
-    bool (*encode_jpeg)(const cv::Mat* img, int quality, std::vector<unsigned char>* out);
-    void* (*open_video)(const char* path);  // null when it cannot be opened
+    void* (*open_video)(const char* path);               // null when it cannot be opened
     double (*video_property)(void* video, VideoProperty property);
     bool (*read_video)(void* video, cv::Mat* frame);
     void (*close_video)(void* video);

@@ -17,7 +17,7 @@ std::string _dl_reason() {
 // RTLD_NODELETE: the libraries it brings in (OpenCV's video and image
 // modules, GStreamer) register exit handlers, which must outlive dlclose.
 SharedLibrary::SharedLibrary(const std::filesystem::path& path) : path_(path.string()) {
-    handle_ = ::dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    handle_ = ::dlopen(path_.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle_) throw std::runtime_error("cannot load " + path_ + ": " + _dl_reason());
 }
 

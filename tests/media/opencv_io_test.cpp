@@ -12,9 +12,7 @@
 using namespace qlcore;
 using qltest::ScopedTempDir;
 
-// The module must give the bytes OpenCV gives when linked directly, as
-// enrolment photos and review-page thumbnails were made that way.
-TEST(OpenCvIo, PicturesReadAndWrittenAsOpenCvDoesDirectly) {
+TEST(OpenCvIo, PicturesReadAsOpenCvReadsThemDirectly) {
     ASSERT_TRUE(fs::exists(opencv_io_module_path())) << opencv_io_module_path();
     const fs::path photo = qltest::shared_photo("obama1.jpg");
     std::optional<cv::Mat> img = read_image_file(photo);
@@ -23,27 +21,13 @@ TEST(OpenCvIo, PicturesReadAndWrittenAsOpenCvDoesDirectly) {
     ASSERT_EQ(img->size(), direct.size());
     ASSERT_EQ(img->type(), CV_8UC3);
     EXPECT_EQ(cv::norm(*img, direct, cv::NORM_INF), 0.0);
-
-    const cv::Mat crop = direct(cv::Rect(10, 20, 97, 61));
-    for (int quality : {85, 92}) {
-        std::vector<uchar> want;
-        ASSERT_TRUE(cv::imencode(".jpg", crop, want, {cv::IMWRITE_JPEG_QUALITY, quality}));
-        EXPECT_EQ(encode_jpeg(crop, quality), std::string(want.begin(), want.end())) << quality;
-
-        ScopedTempDir dir;
-        ASSERT_TRUE(write_jpeg_file(dir / "crop.jpg", crop, quality));
-        EXPECT_EQ(read_file(dir / "crop.jpg"), std::string(want.begin(), want.end()));
-    }
 }
 
-TEST(OpenCvIo, WhatCannotBeReadOrWrittenGivesNothing) {
+TEST(OpenCvIo, WhatCannotBeReadGivesNothing) {
     ScopedTempDir dir;
     write_file_atomic(dir / "broken.jpg", "not a picture");
     EXPECT_FALSE(read_image_file(dir / "broken.jpg").has_value());
     EXPECT_FALSE(read_image_file(dir / "missing.png").has_value());
-    const cv::Mat grey(8, 8, CV_8UC1, cv::Scalar(128));
-    EXPECT_FALSE(write_jpeg_file(dir / "no" / "such" / "folder.jpg", grey, 90));
-    EXPECT_EQ(encode_jpeg(cv::Mat(), 90), "");
 }
 
 TEST(PngPictureSize, ReadsTheHeaderOfAWholeFileOnly) {
