@@ -38,12 +38,10 @@ const OpenCvIoTable& _io() {
 
 }  // namespace
 
+// Only beside the program's real file: a library found anywhere else would
+// be code the installation did not bring.
 fs::path opencv_io_module_path() {
-    const fs::path dir = self_exe_path().parent_path();
-    std::error_code ec;
-    if (fs::path here = dir / QLCORE_OPENCV_IO_MODULE; fs::exists(here, ec)) return here;
-    if (fs::path up = dir.parent_path() / QLCORE_OPENCV_IO_MODULE; fs::exists(up, ec)) return up;
-    return dir / QLCORE_OPENCV_IO_MODULE;
+    return self_exe_path().parent_path() / QLCORE_OPENCV_IO_MODULE;
 }
 
 std::optional<cv::Mat> read_image_file(const fs::path& path) {

@@ -14,8 +14,7 @@ namespace qlcore {
 
 struct OpenCvIoTable;
 
-// The module's file beside the program (or one folder up, for tools built
-// into a subfolder of the build).
+// The module's file, beside the program's real file.
 std::filesystem::path opencv_io_module_path();
 
 // The picture in BGR as cv::imread reads it; nothing when it cannot be read.

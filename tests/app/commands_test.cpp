@@ -84,6 +84,29 @@ TEST_F(FaceCommands, MissingModelsStopWithTheInstallerMessage) {
     EXPECT_TRUE(fs::is_directory(people() / "Cy")) << "the folder is made before the models load";
 }
 
+TEST_F(FaceCommands, WithoutItsImageModuleThePhotosStopTheRunNamingTheFile) {
+    // The test installation without the module: photos must not pass for
+    // faceless ones, or a person to keep would silently be mosaicked.
+    qltest::ScopedTempDir bare;
+    const fs::path installed = qltest::test_install_program().parent_path();
+    fs::copy_file(installed / "qlcore", bare / "qlcore");
+    fs::copy(installed / "models", bare / "models");
+    fs::create_directories(people() / "Ann");
+    fs::copy_file(qltest::shared_photo("obama1.jpg"), people() / "Ann" / "one.jpg");
+    auto r = qltest::run_qlcore({"people"}, {"QUILLET_HOME=" + home_.path().string()}, std::nullopt,
+                                bare / "qlcore");
+    EXPECT_EQ(r.status, 1);
+    const fs::path module = fs::canonical(bare.path()) / "libqlcore_opencv_io.so";
+    EXPECT_NE(r.err.find("cannot load " + module.string() + ": "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(people() / "Ann" / ".embeddings.json"));
+
+    fs::copy_file(installed / "libqlcore_opencv_io.so", module);
+    r = qltest::run_qlcore({"people"}, {"QUILLET_HOME=" + home_.path().string()}, std::nullopt,
+                           bare / "qlcore");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "  Ann: 1 usable photo(s)\n");
+}
+
 TEST_F(FaceCommands, EnrollSavesFaceCropsAtTheSampleStep) {
     fs::path clip = still_clip("clip.mp4", 100);  // 25 fps, every 1.5 s: step 38
     auto r = run({"enroll", "  Ann ", "--from-video", clip.string()});

@@ -16,8 +16,8 @@ TEST(SharedLibrary, NamesTheLibraryAndTheReasonWhenItCannotLoad) {
         FAIL() << "no error";
     } catch (const std::runtime_error& e) {
         const std::string what = e.what();
-        EXPECT_EQ(what.rfind("cannot load " + missing.string() + ": ", 0), 0u) << what;
-        EXPECT_GT(what.size(), ("cannot load " + missing.string() + ": ").size());
+        EXPECT_EQ(what, "cannot load " + missing.string() +
+                            ": cannot open shared object file: No such file or directory");
     }
 
     SharedLibrary libm("libm.so.6");
