@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -24,9 +23,9 @@ struct ErrorJump {
 }
 
 // Only plain data lives in this frame, as a longjmp out of libjpeg skips
-// destructors. The rows arrive as RGB, the order libjpeg expects.
-bool _compress(const unsigned char* rows, int w, int h, int channels, int quality,
-               unsigned char** out, unsigned long* out_size) {
+// destructors. BGR rows go in as they are: libjpeg-turbo's JCS_EXT_BGR reads
+// them in that order, with the same conversion as for RGB.
+bool _compress(const cv::Mat& img, int quality, unsigned char** out, unsigned long* out_size) {
     jpeg_compress_struct cinfo;
     ErrorJump err;
     cinfo.err = jpeg_std_error(&err.mgr);
@@ -37,17 +36,16 @@ bool _compress(const unsigned char* rows, int w, int h, int channels, int qualit
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, out, out_size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = channels;
-    cinfo.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    cinfo.image_width = static_cast<JDIMENSION>(img.cols);
+    cinfo.image_height = static_cast<JDIMENSION>(img.rows);
+    cinfo.input_components = img.channels();
+    cinfo.in_color_space = img.channels() == 3 ? JCS_EXT_BGR : JCS_GRAYSCALE;
     jpeg_set_defaults(&cinfo);
     cinfo.restart_interval = 0;
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    const size_t stride = static_cast<size_t>(w) * static_cast<size_t>(channels);
-    for (int y = 0; y < h; ++y) {
-        JSAMPROW row = const_cast<unsigned char*>(rows + stride * static_cast<size_t>(y));
+    for (int y = 0; y < img.rows; ++y) {
+        JSAMPROW row = const_cast<unsigned char*>(img.ptr<unsigned char>(y));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -60,25 +58,9 @@ bool _compress(const unsigned char* rows, int w, int h, int channels, int qualit
 std::string encode_jpeg(const cv::Mat& img, int quality) {
     if (img.empty() || img.depth() != CV_8U || (img.channels() != 1 && img.channels() != 3))
         return {};
-    const int channels = img.channels();
-    std::vector<unsigned char> rows(img.total() * static_cast<size_t>(channels));
-    for (int y = 0; y < img.rows; ++y) {
-        const unsigned char* src = img.ptr<unsigned char>(y);
-        unsigned char* dst = rows.data() + static_cast<size_t>(y) * img.cols * channels;
-        if (channels == 1) {
-            std::copy(src, src + img.cols, dst);
-            continue;
-        }
-        for (int x = 0; x < img.cols; ++x, src += 3, dst += 3) {
-            dst[0] = src[2];
-            dst[1] = src[1];
-            dst[2] = src[0];
-        }
-    }
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    const bool ok = _compress(rows.data(), img.cols, img.rows, channels,
-                              std::clamp(quality, 0, 100), &out, &size);
+    const bool ok = _compress(img, std::clamp(quality, 0, 100), &out, &size);
     if (!ok) return {};  // the buffer may be half handed over: left, not freed twice
     std::string bytes(reinterpret_cast<char*>(out), size);
     std::free(out);

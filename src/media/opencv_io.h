@@ -1,8 +1,9 @@
 // Reading image files (enrolment photos) and OpenCV's own reading of video
-// files (the rate fallback, enrolment from a video). OpenCV's image and video modules bring in some
-// 200 shared libraries, whose loading took two thirds of every start of the program, so they live
-// in a module beside the program, loaded on the first call. Each call throws std::runtime_error
-// when that module cannot be loaded.
+// files (the rate fallback, enrolment from a video). OpenCV's image and video
+// modules bring in some 200 shared libraries, whose loading was nearly all of
+// every start of the program, so they live in a module beside the program,
+// loaded on the first call. Each call throws std::runtime_error when that
+// module cannot be loaded.
 #pragma once
 
 #include <filesystem>

@@ -1,5 +1,6 @@
 // The module behind media/opencv_io.h: the only code linked with OpenCV's
 // image and video modules.
+#include <memory>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -18,9 +19,8 @@ bool _read_image(const char* path, cv::Mat* out) {
 
 void* _open_video(const char* path) {
     try {
-        auto* cap = new cv::VideoCapture(path);
-        if (cap->isOpened()) return cap;
-        delete cap;
+        auto cap = std::make_unique<cv::VideoCapture>(path);
+        if (cap->isOpened()) return cap.release();
     } catch (const cv::Exception&) {
     }
     return nullptr;
