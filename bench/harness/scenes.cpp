@@ -362,7 +362,7 @@ void write_clip(const Scene& s, const std::vector<Sprite>& sprites, const fs::pa
         if (!enc.write_all(frame.data, frame.total() * frame.elemSize())) break;
     }
     enc.close_stdin();
-    if (enc.wait() != 0) throw std::runtime_error("ffmpeg could not write " + out.string());
+    if (!enc.wait().success()) throw std::runtime_error("ffmpeg could not write " + out.string());
 }
 
 std::vector<Scene> quality_scenes() {

@@ -62,7 +62,8 @@ int cmd_process(const CliArgs& args) {
                 all.push_back(std::move(l));
             // Atomic, so the editor's script never reads half a file; the lines
             // count only once written, so a failed clip never has any.
-            if (plan.job_dir) write_file_atomic(*plan.job_dir / "results.tsv", results_text(all));
+            if (plan.job_dir)
+                write_text_file_atomic(*plan.job_dir / "results.tsv", results_text(all));
             lines = std::move(all);
         } catch (const std::exception& e) {
             log("\n  ✗ failed: " + std::string(e.what()));
@@ -75,7 +76,7 @@ int cmd_process(const CliArgs& args) {
     log("\nFinished " + std::to_string(n - failures.size()) + "/" + std::to_string(n) +
         " clip(s) in " + minutes_text(now_seconds() - t0) + " min.");
     if (!failures.empty()) log(failed_line(failures));
-    if (plan.job_dir) write_file_atomic(*plan.job_dir / "done.flag", local_time_text());
+    if (plan.job_dir) write_text_file_atomic(*plan.job_dir / "done.flag", local_time_text());
     return failures.empty() ? 0 : 2;
 }
 

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "app/batch.h"
+#include "platform/files.h"
 
 namespace qlcore {
 namespace {
@@ -53,7 +54,7 @@ std::string failed_line(const std::vector<std::string>& clips) {
         std::filesystem::path p(clips[i]);
         // "folder/clip.mov/" still names clip.mov.
         std::string name =
-            p.has_filename() ? p.filename().string() : p.parent_path().filename().string();
+            p.has_filename() ? u8string(p.filename()) : u8string(p.parent_path().filename());
         s += (i ? ", " : "") + name;
     }
     return s;

@@ -16,7 +16,7 @@ std::optional<std::string> clip_option_error(const CliArgs& args) {
     if (!args.job) return "argument --clip: not allowed without argument --job";
     size_t count = 0;
     try {
-        count = trimmed_lines(read_file(fs::path(*args.job) / "clips.txt")).size();
+        count = trimmed_lines(read_file(u8path(*args.job) / "clips.txt")).size();
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -34,9 +34,9 @@ json process_entry(const RunPlan& plan, Models& models, const Gallery& gallery,
                    const std::string& clip, const std::string& folder, const fs::path& home_dir) {
     std::optional<fs::path> out_dir;
     if (!folder.empty())
-        out_dir = fs::path(folder);
+        out_dir = u8path(folder);
     else if (plan.out_dir)
-        out_dir = fs::path(*plan.out_dir);
+        out_dir = u8path(*plan.out_dir);
     return process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
                         plan.style, plan.review_page);
 }
@@ -65,7 +65,7 @@ int process_clip_task(const RunPlan& plan, Models& models, const Gallery& galler
         // Every task of the job may create the folder at once; an existing
         // one is fine and any real failure shows in the write.
         fs::create_directories(part.parent_path(), ec);
-        write_file_atomic(part, results_text(result_lines(report)));
+        write_text_file_atomic(part, results_text(result_lines(report)));
     } catch (const std::exception& e) {
         log("\n  ✗ failed: " + std::string(e.what()));
         fs::remove(part, ec);

@@ -20,7 +20,7 @@ int cmd_enroll(const CliArgs& args) {
         return 1;
     }
     const Folders& f = folders();
-    const fs::path folder = f.people_dir / name;
+    const fs::path folder = f.people_dir / u8path(name);
     fs::create_directories(folder);
 
     Models models(f.det_model, f.rec_model);
@@ -36,7 +36,7 @@ int cmd_people(const CliArgs&) {
     const Folders& f = folders();
     const std::vector<std::string> people = list_people(f.people_dir);
     if (people.empty()) {
-        log("No people yet. Make a folder per person in " + f.people_dir.string() +
+        log("No people yet. Make a folder per person in " + u8string(f.people_dir) +
             " and drop in a few clear photos.");
         return 0;
     }

@@ -11,7 +11,7 @@ Folders resolve_folders() {
     // QUILLET_HOME is taken unchanged: not expanded, not made absolute; an
     // empty value therefore means the current folder.
     if (auto home = get_env("QUILLET_HOME"))
-        f.home_dir = fs::path(*home);
+        f.home_dir = u8path(*home);
     else
         f.home_dir = user_home() / "Quillet";
     f.people_dir = f.home_dir / "people";

@@ -65,7 +65,7 @@ RunPlan plan_run(const CliArgs& args) {
     plan.style = parse_hide_style(args.style).value_or(HideStyle::mosaic);
     plan.out_dir = args.out_dir;
     if (args.job) {
-        fs::path dir(*args.job);
+        fs::path dir = u8path(*args.job);
         plan.job_dir = dir;
         plan.clips = trimmed_lines(read_file(dir / "clips.txt"));
         plan.keep.clear();

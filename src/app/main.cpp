@@ -1,12 +1,14 @@
 #include <filesystem>
 #include <iostream>
 #include <system_error>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/folders.h"
 #include "app/startup.h"
 #include "platform/failure.h"
 #include "platform/interrupt.h"
+#include "platform/system.h"
 
 using namespace qlcore;
 
@@ -15,7 +17,13 @@ int main(int argc, char** argv) {
     install_signal_handlers();
     utf8_console();
     try {
-        ParseOutcome parsed = parse_command_line(argc, argv);
+        // UTF-8 whatever the system's code page.
+        std::vector<std::string> args = program_arguments(argc, argv);
+        std::vector<char*> utf8_argv;
+        for (std::string& a : args)
+            utf8_argv.push_back(a.data());
+        utf8_argv.push_back(nullptr);
+        ParseOutcome parsed = parse_command_line(static_cast<int>(args.size()), utf8_argv.data());
         if (!parsed.args) return parsed.exit_status;
         std::filesystem::create_directories(folders().people_dir);
         return parsed.args->fn(*parsed.args);

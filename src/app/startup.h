@@ -1,6 +1,8 @@
 // What happens before any command runs.
 #pragma once
 
+#include "platform/system.h"  // KEEP_AWAKE_FLAGS
+
 namespace qlcore {
 
 // Sets OPENCV_LOG_LEVEL to "ERROR" when unset (an empty value is left
@@ -13,8 +15,5 @@ void utf8_console();
 
 // Keeps the computer awake during a batch (Windows only).
 void keep_awake();
-
-// The flags value keep_awake passes to SetThreadExecutionState.
-inline constexpr unsigned long KEEP_AWAKE_FLAGS = 0x80000001UL;
 
 }  // namespace qlcore

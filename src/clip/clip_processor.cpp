@@ -32,8 +32,9 @@ namespace {
 // for them (ffmpeg would only fail to decode a first frame).
 void _check_source(const std::string& src) {
     std::error_code ec;
-    if (fs::is_directory(src, ec)) throw MediaError("cannot read " + src + ": it is a folder");
-    std::ifstream in(src, std::ios::binary);
+    if (fs::is_directory(u8path(src), ec))
+        throw MediaError("cannot read " + src + ": it is a folder");
+    std::ifstream in(u8path(src), std::ios::binary);
     if (!in) throw MediaError("cannot read " + src + ": " + std::strerror(errno));
     if (in.peek() == std::ifstream::traits_type::eof())
         throw MediaError("cannot read " + src + ": the file is empty");
@@ -43,7 +44,7 @@ void _check_source(const std::string& src) {
 SearchResult _search(const std::string& src, const fs::path& done, const ClipInfo& info,
                      FrameSize size, Models& models, const Gallery& gallery, const Tuning& tuning) {
     fs::path cache = analysis_path(done);
-    json key = analysis_key(src, gallery.names, gallery.gallery, tuning);
+    json key = analysis_key(u8path(src), gallery.names, gallery.gallery, tuning);
     if (auto cached = timed("cache read", [&] { return load_analysis(cache, key); })) {
         log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
         return std::move(*cached);
@@ -77,12 +78,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                   const std::optional<fs::path>& out_dir, const std::string& codec,
                   const Tuning& tuning, const fs::path& home_dir, HideStyle style,
                   bool review_page) {
-    log("\n▶ " + fs::path(src).filename().string());
+    log("\n▶ " + u8string(u8path(src).filename()));
     _check_source(src);
-    fs::path done = output_path(src, out_dir, home_dir);
+    fs::path done = output_path(u8path(src), out_dir, home_dir);
     json overrides = load_overrides(done);
     if (auto earlier =
-            earlier_report(src, done, gallery.names, overrides, style, tuning.thorough)) {
+            earlier_report(u8path(src), done, gallery.names, overrides, style, tuning.thorough)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }
@@ -122,16 +123,16 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
 
     verdicts_timer.reset();
 
-    fs::path out = output_path(src, out_dir, home_dir);
-    render(src, out.string(), assembly.plan, search.n_frames, size, info, codec, search.n_read,
+    fs::path out = output_path(u8path(src), out_dir, home_dir);
+    render(src, u8string(out), assembly.plan, search.n_frames, size, info, codec, search.n_read,
            style, review ? &review->thumbs.shots : nullptr);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     std::optional<StepTimer> report_timer(std::in_place, "report");
-    json report = build_report(src, out.string(), search.n_frames, gallery.names, overrides,
+    json report = build_report(src, u8string(out), search.n_frames, gallery.names, overrides,
                                assembly, style, tuning.thorough);
     try {
-        write_file_atomic(report_path(out), report_text(report));
+        write_text_file_atomic(report_path(out), report_text(report));
     } catch (...) {
         // A video without its report is redone by the next run anyway; gone,
         // it cannot pass for a finished one in the meantime.
@@ -144,10 +145,10 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     timed("review page", [&] {
         save_review_page(
             out, review ? &*review : nullptr,
-            {src, out.string(), local_time_text(), gallery.names, mode_name(tuning),
+            {src, u8string(out), local_time_text(), gallery.names, mode_name(tuning),
              hide_style_name(style), assembly.kept, assembly.mosaicked, n_flash, n_look});
     });
-    log("  ✓ saved " + out.string());
+    log("  ✓ saved " + u8string(out));
     if (!assembly.markers.empty())
         log("  " + std::to_string(assembly.markers.size()) +
             " spot(s) flagged for a quick look (they become markers in Resolve)");

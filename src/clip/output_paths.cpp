@@ -57,7 +57,7 @@ fs::path output_path(const fs::path& src, const std::optional<fs::path>& out_dir
         if (!_writable_folder(dir)) dir = home_dir / "output";
     }
     fs::create_directories(dir);
-    return dir / (src.stem().string() + "_mosaic.mov");
+    return dir / u8path(u8string(src.stem()) + "_mosaic.mov");
 }
 
 }  // namespace qlcore

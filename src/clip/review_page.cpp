@@ -203,9 +203,8 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
     if (people.empty()) people = "nobody";
 
     const std::string ignored_tpl = _cut_block(page, IGNORED_OPEN, IGNORED_CLOSE);
-    const std::string out_name = std::filesystem::path(header.output).filename().string();
-    std::filesystem::path ov =
-        std::filesystem::path(header.output).replace_extension(".overrides.json");
+    const std::string out_name = u8string(u8path(header.output).filename());
+    std::filesystem::path ov = u8path(header.output).replace_extension(".overrides.json");
     std::map<std::string, std::string> values = {
         {"title", _html_escape(out_name)},
         {"source", _html_escape(header.source)},
@@ -215,7 +214,7 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
         {"mode", _html_escape(header.mode)},
         {"style", _html_escape(header.style)},
         {"counts", _html_escape(_counts(header))},
-        {"overrides_file", _html_escape(ov.filename().string())},
+        {"overrides_file", _html_escape(u8string(ov.filename()))},
         {"n_live", std::to_string(n_live)},
         {"live_cards", live},
         {std::string(CARD_OPEN), ""},
@@ -228,7 +227,7 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
 }
 
 std::filesystem::path review_page_path(const std::filesystem::path& out) {
-    return std::filesystem::path(out).replace_extension(".review.html");
+    return fs::path(out).replace_extension(".review.html");
 }
 
 void write_review_page(const std::filesystem::path& out, const std::string& html) {

@@ -5,10 +5,6 @@
 #include <optional>
 #include <sstream>
 
-#if !defined(_WIN32)
-#include <sys/utsname.h>
-#endif
-
 #include "media/rates.h"
 #include "media/tools.h"
 #include "platform/platform.h"
@@ -24,7 +20,7 @@ std::string _bit_rate(double px, double bits_per_pixel, double floor_mbps) {
     return std::to_string(static_cast<long long>(mbps)) + "M";
 }
 
-std::vector<Args> _hevc(const EncoderPlatform& p, bool deep, const std::string& br,
+std::vector<Args> _hevc(const Platform& p, bool deep, const std::string& br,
                         const std::function<bool(const std::string&)>& has) {
     auto hw = [&](const std::string& name, bool allow_sw) {
         Args e{"-c:v", name, "-b:v", br, "-pix_fmt", deep ? "p010le" : "nv12"};
@@ -47,7 +43,7 @@ std::vector<Args> _hevc(const EncoderPlatform& p, bool deep, const std::string& 
 }
 
 // H.264 output is 8-bit 4:2:0 whatever the source depth.
-std::vector<Args> _h264(const EncoderPlatform& p, const std::string& br,
+std::vector<Args> _h264(const Platform& p, const std::string& br,
                         const std::function<bool(const std::string&)>& has) {
     std::vector<Args> list;
     if (p.macos)
@@ -63,8 +59,7 @@ std::vector<Args> _h264(const EncoderPlatform& p, const std::string& br,
 }
 
 // ProRes output is always 10-bit 4:2:2 whatever the source depth.
-std::vector<Args> _prores(const EncoderPlatform& p,
-                          const std::function<bool(const std::string&)>& has) {
+std::vector<Args> _prores(const Platform& p, const std::function<bool(const std::string&)>& has) {
     std::vector<Args> list;
     bool apple_silicon = p.macos && p.machine == "arm64";
     if (apple_silicon && has("prores_videotoolbox"))
@@ -77,21 +72,8 @@ std::vector<Args> _prores(const EncoderPlatform& p,
 
 }  // namespace
 
-EncoderPlatform this_platform() {
-    EncoderPlatform p;
-    p.macos = MACOS;
-    p.windows = WINDOWS;
-#if !defined(_WIN32)
-    if (p.macos) {
-        struct utsname u;
-        if (::uname(&u) == 0) p.machine = u.machine;
-    }
-#endif
-    return p;
-}
-
 std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInfo& info,
-                                         FrameSize size, const EncoderPlatform& platform,
+                                         FrameSize size, const Platform& platform,
                                          const std::function<bool(const std::string&)>& has) {
     const bool deep = info.bits > 8;
     double fps = rate_value(info.rate);

@@ -8,24 +8,15 @@
 
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
+#include "platform/platform.h"
 
 namespace qlcore {
-
-// The platform facts the choice depends on; the program passes its build's
-// flags, tests pass any.
-struct EncoderPlatform {
-    bool macos = false;
-    bool windows = false;
-    std::string machine;  // hardware name on macOS ("arm64" on Apple silicon)
-};
-
-EncoderPlatform this_platform();
 
 // Entries start with "-c:v", name. Never empty: the software entry is last.
 std::vector<Args> encoder_candidates(const std::string& codec, const ClipInfo& info,
                                      FrameSize size);
 std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInfo& info,
-                                         FrameSize size, const EncoderPlatform& platform,
+                                         FrameSize size, const Platform& platform,
                                          const std::function<bool(const std::string&)>& has);
 
 // The ffmpeg encoder listing, fetched at the first question and kept until

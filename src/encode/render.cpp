@@ -1,9 +1,7 @@
 #include "encode/render.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -88,7 +86,7 @@ size_t _shoot(const FrameShots& shots, size_t i, int64_t fi, const YuvFrame& fra
 }
 
 fs::path _beside(const fs::path& out, const std::string& suffix) {
-    return out.parent_path() / (out.stem().string() + suffix);
+    return out.parent_path() / u8path(u8string(out.stem()) + suffix);
 }
 
 }  // namespace
@@ -153,13 +151,13 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     reader.close();
     encoder.close_stdin();
     std::string err = encoder.read_all_stderr();
-    int rc = encoder.wait();
+    const ExitStatus st = encoder.wait();
     check_interrupted();
-    // An encoder killed by a signal says nothing; the file size limit's
+    // An encoder the system ended says nothing; the file size limit's
     // SIGXFSZ, for one, is a full disk in all but name.
-    if (rc > 128 && rc - 128 < NSIG && trim(err).empty())
-        throw MediaError(std::string("encoder stopped: ") + ::strsignal(rc - 128));
-    if (rc != 0 || fi == 0) throw MediaError(_last_line(err));
+    if (!st.ended_by.empty() && trim(err).empty())
+        throw MediaError("encoder stopped: " + st.ended_by);
+    if (!st.success() || fi == 0) throw MediaError(_last_line(err));
     // A decoder that complained and stopped short of the frames the search
     // read met a damaged file: a shorter video would pass for finished. The
     // container's count is no measure: a healthy file may overstate it.
@@ -192,7 +190,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
             const std::vector<Args>& candidates, int64_t n_read, HideStyle style,
             FrameShots* shots) {
     const std::string ff = ffmpeg_bin();
-    const fs::path outp(out);
+    const fs::path outp = u8path(out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
     // Removed on every way out, errors of any kind included.
     ScopedRemove video_guard(tmp_video);
@@ -218,7 +216,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     if (!candidates.empty() && encodes_into_output(candidates.front(), size)) {
         bool written = false;
         try {
-            encode_pass(path, tmp_out.string(), candidates.front(), plan, n_frames, size, info,
+            encode_pass(path, u8string(tmp_out), candidates.front(), plan, n_frames, size, info,
                         n_read, style, shots, true);
             written = true;
         } catch (const MediaError&) {
@@ -231,7 +229,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, tmp_video.string(), enc, plan, n_frames, size, info, n_read, style,
+            encode_pass(path, u8string(tmp_video), enc, plan, n_frames, size, info, n_read, style,
                         shots);
             last_err.reset();
             break;
@@ -249,8 +247,8 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     StepTimer mux_timer("mux");
     const std::string tc = info.timecode.value_or("");
     bool muxed = false;
-    for (const Args& cmd : mux_commands(ff, tmp_video.string(), path, tc, tmp_out.string())) {
-        if (run_inherit(cmd) == 0) {
+    for (const Args& cmd : mux_commands(ff, u8string(tmp_video), path, tc, u8string(tmp_out))) {
+        if (run_inherit(cmd).success()) {
             muxed = true;
             break;
         }

@@ -66,14 +66,14 @@ long long enroll_from_video(Models& models, const fs::path& folder, const std::s
     const double count = cap.frame_count();
     const long long total = count > 0.0 && std::isfinite(count) ? static_cast<long long>(count) : 0;
 
-    const fs::path clip(video);
-    const std::string stem = clip.stem().string();
+    const fs::path clip = u8path(video);
+    const std::string stem = u8string(clip.stem());
     long long saved = 0, fi = 0;
     const double t0 = now_seconds();
     cv::Mat reference;  // the first saved face; every later photo must look like it
 
-    log("Pulling the largest face every " + shortest(every) + "s from " + clip.filename().string() +
-        " into " + folder.string());
+    log("Pulling the largest face every " + shortest(every) + "s from " +
+        u8string(clip.filename()) + " into " + u8string(folder));
     cv::Mat frame;
     while (saved < max) {
         check_interrupted();
@@ -90,12 +90,12 @@ long long enroll_from_video(Models& models, const fs::path& folder, const std::s
                     const bool alike = reference.empty() ||
                                        static_cast<double>(likeness) >= DEFAULT_KEEP_THRESHOLD;
                     if (alike) {
-                        const fs::path out = folder / _photo_name(stem, fi);
+                        const fs::path out = folder / u8path(_photo_name(stem, fi));
                         if (_write_jpeg(out, _face_crop(frame, row))) {
                             if (reference.empty()) reference = vec.clone();
                             ++saved;
                         } else {
-                            log("\n  ⚠ could not write " + out.string());
+                            log("\n  ⚠ could not write " + u8string(out));
                         }
                     }
                 }

@@ -7,6 +7,7 @@
 
 #include "faces/yunet.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "platform/numbers.h"
 
 namespace qlcore {
@@ -41,7 +42,7 @@ void _require_models(const fs::path& det_model, const fs::path& rec_model) {
     for (const auto& p : {det_model, rec_model}) {
         std::error_code ec;
         if (!fs::exists(p, ec))
-            stop_with("Model files missing in " + p.parent_path().string() +
+            stop_with("Model files missing in " + u8string(p.parent_path()) +
                       ". Re-run the installer.\n" + INSTALL_HINT);
     }
 }
@@ -51,11 +52,11 @@ void _require_models(const fs::path& det_model, const fs::path& rec_model) {
 Models::Models(const fs::path& det_model, const fs::path& rec_model) : det_model_(det_model) {
     _require_models(det_model, rec_model);
     const cv::Size placeholder(320, 320);
-    det_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder,
+    det_ = std::make_unique<YuNetDetector>(narrow_path(det_model), "", placeholder,
                                            static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K);
-    ver_ = std::make_unique<YuNetDetector>(det_model.string(), "", placeholder, VER_SCORE, VER_NMS,
-                                           VER_TOP_K);
-    rec_ = std::make_unique<Recognizer>(rec_model.string());
+    ver_ = std::make_unique<YuNetDetector>(narrow_path(det_model), "", placeholder, VER_SCORE,
+                                           VER_NMS, VER_TOP_K);
+    rec_ = std::make_unique<Recognizer>(narrow_path(rec_model));
 }
 
 Models::~Models() = default;
@@ -74,7 +75,7 @@ YuNetDetector& Models::_sized(cv::Size size) {
     // A few sizes at most (the views of one clip); beyond that, share one.
     if (sized_.size() >= SIZED_NETS) return *det_;
     sized_.push_back(std::make_unique<YuNetDetector>(
-        det_model_.string(), "", size, static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K));
+        narrow_path(det_model_), "", size, static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K));
     return *sized_.back();
 }
 

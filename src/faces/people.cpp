@@ -32,8 +32,8 @@ std::string _lower(std::string s) {
 }
 
 bool _is_photo(const fs::path& p) {
-    const std::string name = p.filename().string();
-    return !name.empty() && name[0] != '.' && is_image_ext(p.extension().string());
+    const std::string name = u8string(p.filename());
+    return !name.empty() && name[0] != '.' && is_image_ext(u8string(p.extension()));
 }
 
 // Photo order: by name, case-folded only where the file system is too.
@@ -42,7 +42,7 @@ std::vector<std::string> _photos(const fs::path& folder) {
     std::error_code ec;
     for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
          it.increment(ec))
-        if (_is_photo(it->path())) names.push_back(it->path().filename().string());
+        if (_is_photo(it->path())) names.push_back(u8string(it->path().filename()));
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         if constexpr (WINDOWS) return _lower(a) < _lower(b);
         return a < b;
@@ -129,7 +129,7 @@ std::optional<cv::Mat> cached_embedding(const json& v) {
 }
 
 std::optional<cv::Mat> read_image(const fs::path& path) {
-    const std::string ext = _lower(path.extension().string());
+    const std::string ext = _lower(u8string(path.extension()));
     if (ext == ".heic" || ext == ".heif") return std::nullopt;
     return read_image_file(path);
 }
@@ -140,7 +140,7 @@ std::vector<std::string> list_people(const fs::path& people_dir) {
     if (!fs::is_directory(people_dir, ec)) return names;
     for (auto it = fs::directory_iterator(people_dir, ec); !ec && it != fs::directory_iterator();
          it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = u8string(it->path().filename());
         std::error_code dir_ec;
         if (!name.empty() && name[0] != '.' && it->is_directory(dir_ec)) names.push_back(name);
     }
@@ -170,10 +170,10 @@ cv::Mat load_person(Models& models, const fs::path& people_dir, const std::strin
     // The name comes from job files and the command line; it must never
     // lead outside the people folder.
     if (auto why = person_name_error(name)) stop_with(*why);
-    const fs::path folder = people_dir / name;
+    const fs::path folder = people_dir / u8path(name);
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
-        stop_with("No folder for '" + name + "' in " + people_dir.string());
+        stop_with("No folder for '" + name + "' in " + u8string(people_dir));
 
     const fs::path cache_file = folder / CACHE_NAME;
     const json old = _read_cache(cache_file);
@@ -185,7 +185,7 @@ cv::Mat load_person(Models& models, const fs::path& people_dir, const std::strin
     std::vector<cv::Mat> rows;
     std::vector<std::string> bad;
     for (const std::string& photo : _photos(folder)) {
-        const fs::path path = folder / photo;
+        const fs::path path = folder / u8path(photo);
         FileStatus st;
         try {
             st = file_status(path);

@@ -8,28 +8,37 @@ namespace qlcore {
 namespace {
 
 std::optional<std::string> _find_tool(const std::string& name) {
-    if (auto p = find_on_path(name)) return p->string();
+    if (auto p = find_on_path(name)) return u8string(*p);
     for (const char* dir : {"/opt/homebrew/bin/", "/usr/local/bin/"}) {
         fs::path cand = fs::path(dir) / name;
         std::error_code ec;
-        if (fs::exists(cand, ec)) return cand.string();
+        if (fs::exists(cand, ec)) return u8string(cand);
+    }
+    return std::nullopt;
+}
+
+// A tool shipped in the "ffmpeg" folder beside the program's real file.
+std::optional<std::string> _bundled(const std::string& name) {
+    try {
+        fs::path cand =
+            self_exe_path().parent_path() / "ffmpeg" / bundled_tool_name(name, this_platform());
+        std::error_code ec;
+        if (fs::is_regular_file(cand, ec)) return u8string(cand);
+    } catch (const std::exception&) {
+        // Any failure of this last step only means "not found"; a fatal stop
+        // or an interruption goes on to the caller.
     }
     return std::nullopt;
 }
 
 }  // namespace
 
+std::string bundled_tool_name(const std::string& name, const Platform& platform) {
+    return platform.windows ? name + ".exe" : name;
+}
+
 std::optional<std::string> bundled_ffmpeg() {
-    try {
-        fs::path cand =
-            self_exe_path().parent_path() / "ffmpeg" / (WINDOWS ? "ffmpeg.exe" : "ffmpeg");
-        std::error_code ec;
-        if (fs::is_regular_file(cand, ec)) return cand.string();
-    } catch (const std::exception&) {
-        // Any failure of this last step only means "not found"; a fatal stop
-        // or an interruption goes on to the caller.
-    }
-    return std::nullopt;
+    return _bundled("ffmpeg");
 }
 
 std::string ffmpeg_bin() {
@@ -38,18 +47,21 @@ std::string ffmpeg_bin() {
     stop_with("ffmpeg not found. Run the installer again.");
 }
 
+// The ffprobe shipped beside the bundled ffmpeg comes last, so an
+// installation that brings both probes with ffprobe, as a full one does.
 std::optional<std::string> ffprobe_bin() {
-    return _find_tool("ffprobe");
+    if (auto p = _find_tool("ffprobe")) return p;
+    return _bundled("ffprobe");
 }
 
-std::vector<std::string> hwaccel_args_for(bool macos, bool windows) {
-    if (macos) return {"-hwaccel", "videotoolbox"};
-    if (windows) return {"-hwaccel", "auto"};
+std::vector<std::string> hwaccel_args_for(const Platform& platform) {
+    if (platform.macos) return {"-hwaccel", "videotoolbox"};
+    if (platform.windows) return {"-hwaccel", "auto"};
     return {};
 }
 
 std::vector<std::string> hwaccel_args() {
-    return hwaccel_args_for(MACOS, WINDOWS);
+    return hwaccel_args_for(this_platform());
 }
 
 bool one_thread_for(FrameSize source) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "media/probe.h"
+#include "platform/platform.h"
 
 namespace qlcore {
 
@@ -13,16 +14,21 @@ namespace qlcore {
 // found the program stops with "ffmpeg not found. Run the installer again.".
 std::string ffmpeg_bin();
 
-// Path of an ffprobe executable, or nothing.
+// Path of an ffprobe executable, or nothing: the same search as ffmpeg's,
+// the one shipped with the installation last.
 std::optional<std::string> ffprobe_bin();
 
-// The ffmpeg shipped with this installation: an "ffmpeg" in the "ffmpeg"
-// folder beside the program. Nothing when it is not there.
+// The ffmpeg shipped with this installation: an "ffmpeg" ("ffmpeg.exe" on
+// Windows) in the "ffmpeg" folder beside the program. Nothing when it is not
+// there.
 std::optional<std::string> bundled_ffmpeg();
+// The file name of a shipped tool on a platform.
+std::string bundled_tool_name(const std::string& name, const Platform& platform);
 
-// Items placed before a decoder's input: none on this platform family.
+// Items placed before a decoder's input: the hardware decoder of macOS or
+// Windows, none elsewhere.
 std::vector<std::string> hwaccel_args();
-std::vector<std::string> hwaccel_args_for(bool macos, bool windows);
+std::vector<std::string> hwaccel_args_for(const Platform& platform);
 
 // Frames above this many pixels (twice 1080p: UHD, DCI 4K and up) are
 // decoded and encoded on one thread. Each of ffmpeg's frame threads holds

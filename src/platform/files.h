@@ -5,10 +5,29 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace qlcore {
 
 namespace fs = std::filesystem;
+
+// Every std::string in the program holds UTF-8. These convert at the edge to
+// and from paths: on Windows a plain fs::path(std::string) would read the
+// bytes in the ANSI code page, and .string() would fail on a name outside it.
+fs::path u8path(std::string_view utf8);
+std::string u8string(const fs::path& p);
+
+// The path for libraries that open files by a narrow name (OpenCV's model
+// and image readers): as it is on POSIX; on Windows its short form, which
+// is ASCII where the volume keeps short names.
+std::string narrow_path(const fs::path& p);
+
+// Text as the platform's text files hold it: each LF becomes CR LF on
+// Windows. Readers of the program's text files take either.
+std::string platform_text(std::string_view lf_text, const Platform& platform = this_platform());
 
 struct FileStatus {
     int64_t mtime = 0;  // whole seconds since the epoch, fraction dropped
@@ -29,6 +48,9 @@ std::string read_file(const fs::path& p);
 // std::runtime_error with the reason on failure; the temporary is removed.
 void write_file_atomic(const fs::path& p, const std::string& data);
 
+// write_file_atomic of platform_text(lf_text).
+void write_text_file_atomic(const fs::path& p, std::string_view lf_text);
+
 // A path in `p`'s folder for work in progress: `p` with `suffix` appended
 // before a unique tag. Used by atomic writes.
 fs::path sibling_temp_path(const fs::path& p, const std::string& suffix);
@@ -46,6 +68,14 @@ class ScopedRemove {
   private:
     fs::path path_;
 };
+
+// The files the system's own program search tries for `name`, in order, given
+// the PATH and PATHEXT values: folders apart by ':' (an empty one is the
+// current folder); on Windows by ';', with quotes dropped, empty ones
+// skipped, and each of PATHEXT's extensions tried (the name as it is first
+// when it already ends in one of them).
+std::vector<fs::path> program_candidates(const std::string& name, const std::string& path_list,
+                                         const std::string& pathext, const Platform& platform);
 
 // First executable file named `name` along PATH (the OS's own search).
 std::optional<fs::path> find_on_path(const std::string& name);

@@ -5,17 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/files.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -52,33 +48,6 @@ double mtime_precise(const fs::path& p) {
     return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + p.string());
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) throw std::runtime_error("cannot read " + p.string());
-    return ss.str();
-}
-
-fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
-    // Writers on other machines may share the folder and the process id, so
-    // the tag also holds a random part drawn once per process.
-    static const uint64_t salt = [] {
-        std::random_device rd;
-        return (static_cast<uint64_t>(rd()) << 32) ^ rd();
-    }();
-    static std::atomic<unsigned> counter{0};
-    char tag[40];
-    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(salt));
-    fs::path dir = p.parent_path();
-    // Appended, not "." + name: g++ 12 at -O3 warns falsely (-Wrestrict) on that.
-    std::string name(1, '.');
-    name += p.filename().string();
-    name += suffix + "." + std::to_string(::getpid()) + "-" + tag + "-" + std::to_string(counter++);
-    return dir.empty() ? fs::path(name) : dir / name;
-}
-
 void write_file_atomic(const fs::path& p, const std::string& data) {
     fs::path tmp = sibling_temp_path(p, ".part");
     // O_EXCL: never write into a file someone else is writing.
@@ -105,28 +74,18 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
     guard.release();
 }
 
-ScopedRemove::~ScopedRemove() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    fs::remove(path_, ec);
+std::string narrow_path(const fs::path& p) {
+    return p.string();
 }
 
 std::optional<fs::path> find_on_path(const std::string& name) {
     const char* env = std::getenv("PATH");
     if (!env) return std::nullopt;
-    std::string all(env);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(':', start);
-        if (end == std::string::npos) end = all.size();
-        std::string dir = all.substr(start, end - start);
-        if (dir.empty()) dir.push_back('.');  // not = ".": a false -Wrestrict at -O3
-        fs::path cand = fs::path(dir) / name;
+    for (const fs::path& cand : program_candidates(name, env, "", this_platform())) {
         struct stat st {};
         if (::stat(cand.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(cand.c_str(), X_OK) == 0)
             return cand;
-        start = end + 1;
     }
     return std::nullopt;
 }

@@ -10,6 +10,19 @@ namespace qlcore {
 // What each standard stream of a child is connected to.
 enum class Stdio { Pipe, Inherit, Null };
 
+// How a child ended.
+struct ExitStatus {
+    // The exit code; for a child the system ended (a POSIX signal, a Windows
+    // crash) the shell's number for it: 128 + the signal on POSIX, the
+    // exception code on Windows.
+    int code = -1;
+    // What ended a child that did not exit by itself ("Killed",
+    // "Segmentation fault", "exception 0xC0000005"); empty when it exited.
+    std::string ended_by;
+
+    bool success() const { return code == 0 && ended_by.empty(); }
+};
+
 struct ChildOptions {
     Stdio in = Stdio::Null;
     Stdio out = Stdio::Pipe;
@@ -50,12 +63,12 @@ class Child {
     void close_stdin();
     void close_stdout();
 
-    // Sends SIGKILL; harmless when the child already ended.
+    // Ends the child at once; harmless when it already ended.
     void kill();
 
-    // Waits for the child and returns its exit status; a child ended by a
-    // signal gives 128 + the signal number. Later calls return the same value.
-    int wait();
+    // Waits for the child and returns how it ended. Later calls return the
+    // same value.
+    ExitStatus wait();
 
     bool running() const { return pid_ > 0 && !reaped_; }
     int pid() const { return pid_; }  // the process id, -1 before a start
@@ -63,28 +76,42 @@ class Child {
   private:
     int pid_ = -1;
     bool reaped_ = false;
-    int status_ = -1;
+    ExitStatus status_;
+    std::string err_early_;  // stderr drained while waiting on the other pipes
+#if defined(_WIN32)
+    // Handles as the system's void*; null when absent or closed. A thread
+    // drains a piped stderr, as anonymous pipes cannot be polled.
+    void* process_ = nullptr;
+    void* in_ = nullptr;
+    void* out_ = nullptr;
+    void* err_ = nullptr;
+    struct ErrDrain;
+    ErrDrain* drain_ = nullptr;
+    bool killed_ = false;
+    void _join_drain();
+#else
     // Our ends of the pipes; -1 when not piped or already closed.
     int in_fd_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
-    std::string err_early_;  // stderr drained while waiting on the other pipes
 
     // Waits until `fd` is ready for `events`, draining stderr meanwhile.
     void _await(int fd, short events);
+#endif
 };
 
 struct RunResult {
-    int status = -1;
+    int status = -1;       // ExitStatus::code
+    std::string ended_by;  // ExitStatus::ended_by
     std::string out;
     std::string err;
 };
 
 // Runs a child to completion with stdout and stderr captured, draining both
-// at once so neither can fill up and stall the child. Stdin is /dev/null.
+// at once so neither can fill up and stall the child. Stdin is the null device.
 RunResult run_capture(const std::vector<std::string>& argv);
 
-// Runs a child with every stream inherited and returns its exit status.
-int run_inherit(const std::vector<std::string>& argv);
+// Runs a child with every stream inherited and returns how it ended.
+ExitStatus run_inherit(const std::vector<std::string>& argv);
 
 }  // namespace qlcore

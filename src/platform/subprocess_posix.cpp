@@ -12,7 +12,7 @@
 #include "platform/failure.h"
 #include "platform/interrupt.h"
 #include "platform/subprocess.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 extern char** environ;
 
@@ -277,14 +277,19 @@ void Child::kill() {
     if (running()) ::kill(pid_, SIGKILL);
 }
 
-int Child::wait() {
+ExitStatus Child::wait() {
     if (pid_ <= 0) return status_;
     while (!reaped_) {
         int st = 0;
         pid_t r = ::waitpid(pid_, &st, 0);
         if (r == pid_) {
             reaped_ = true;
-            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            if (WIFEXITED(st)) {
+                status_.code = WEXITSTATUS(st);
+            } else {
+                status_.code = 128 + WTERMSIG(st);  // as a shell reports it
+                status_.ended_by = ::strsignal(WTERMSIG(st));
+            }
         } else if (r < 0 && errno == EINTR) {
             // Interrupted while waiting: end the child rather than wait for
             // it to finish its work.
@@ -324,25 +329,6 @@ void Child::read_both(std::string& out, std::string& err) {
     }
     _close_fd(out_fd_);
     _close_fd(err_fd_);
-}
-
-RunResult run_capture(const std::vector<std::string>& argv) {
-    Child c(argv, {Stdio::Null, Stdio::Pipe, Stdio::Pipe});
-    RunResult res;
-    c.read_both(res.out, res.err);
-    res.status = c.wait();
-    check_interrupted();
-    return res;
-}
-
-int run_inherit(const std::vector<std::string>& argv) {
-    // Stdin stays /dev/null: an ffmpeg reading the terminal would take
-    // keystrokes as commands, and from its own process group it would be
-    // stopped for touching the terminal.
-    Child c(argv, {Stdio::Null, Stdio::Inherit, Stdio::Inherit});
-    int st = c.wait();
-    check_interrupted();
-    return st;
 }
 
 }  // namespace qlcore

@@ -124,8 +124,8 @@ TEST(ClipTask, TwoProcessesRefreshingOnePersonLeaveAWholeCache) {
         qlcore::ChildOptions quiet{qlcore::Stdio::Null, qlcore::Stdio::Null, qlcore::Stdio::Null};
         auto a = std::make_unique<qlcore::Child>(people, quiet);
         auto b = std::make_unique<qlcore::Child>(people, quiet);
-        EXPECT_EQ(a->wait(), 0);
-        EXPECT_EQ(b->wait(), 0);
+        EXPECT_EQ(a->wait().code, 0);
+        EXPECT_EQ(b->wait().code, 0);
         EXPECT_EQ(read_text(cache), reference) << "round " << round;
     }
     for (const auto& e : fs::directory_iterator(person))

@@ -68,7 +68,7 @@ class Interrupt : public ::testing::Test {
         std::string rest;
         run.read_both(rest, s.err);
         s.out += rest;
-        s.status = run.wait();
+        s.status = run.wait().code;
         return s;
     }
 

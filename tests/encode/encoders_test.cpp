@@ -11,10 +11,10 @@ using namespace qlcore;
 
 namespace {
 
-const EncoderPlatform LINUX{false, false, ""};
-const EncoderPlatform MAC_ARM{true, false, "arm64"};
-const EncoderPlatform MAC_INTEL{true, false, "x86_64"};
-const EncoderPlatform WIN{false, true, ""};
+const Platform LINUX{false, false, ""};
+const Platform MAC_ARM{true, false, "arm64"};
+const Platform MAC_INTEL{true, false, "x86_64"};
+const Platform WIN{false, true, ""};
 
 // A listing that offers exactly these names.
 std::function<bool(const std::string&)> offering(std::set<std::string> names) {
@@ -160,7 +160,7 @@ TEST(EncoderCandidates, ThisBuildOffersItsSoftwareEncoderLast) {
     const bool macos = false;
 #endif
     EXPECT_EQ(this_platform().macos, macos);
-    EXPECT_EQ(this_platform().windows, false);  // the Windows build has no ffmpeg pipes here
+    EXPECT_EQ(this_platform().windows, WINDOWS);
     auto list = encoder_candidates("hevc", at_rate("25/1"), {640, 360});
     ASSERT_FALSE(list.empty());
     EXPECT_EQ(names(list).back(), "libx265");

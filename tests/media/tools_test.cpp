@@ -81,12 +81,13 @@ TEST(Tools, MissingFfmpegStopsTheProgramWithStatusOne) {
 }
 
 TEST(Tools, HardwareDecodeArgumentsByPlatform) {
-    EXPECT_EQ(hwaccel_args_for(true, false),
-              (std::vector<std::string>{"-hwaccel", "videotoolbox"}));
-    EXPECT_EQ(hwaccel_args_for(true, true), (std::vector<std::string>{"-hwaccel", "videotoolbox"}));
-    EXPECT_EQ(hwaccel_args_for(false, true), (std::vector<std::string>{"-hwaccel", "auto"}));
-    EXPECT_TRUE(hwaccel_args_for(false, false).empty());
-    EXPECT_TRUE(hwaccel_args().empty());
+    const Platform mac{true, false, "arm64"}, windows{false, true, ""}, linux{};
+    EXPECT_EQ(hwaccel_args_for(mac), (std::vector<std::string>{"-hwaccel", "videotoolbox"}));
+    EXPECT_EQ(hwaccel_args_for(windows), (std::vector<std::string>{"-hwaccel", "auto"}));
+    EXPECT_TRUE(hwaccel_args_for(linux).empty());
+    EXPECT_EQ(hwaccel_args().empty(), !WINDOWS && !MACOS);
+    EXPECT_EQ(bundled_tool_name("ffprobe", windows), "ffprobe.exe");
+    EXPECT_EQ(bundled_tool_name("ffprobe", linux), "ffprobe");
 }
 
 // Decoded pictures do not depend on the threads, so the limit may take them;

@@ -39,12 +39,18 @@ TEST(Subprocess, ReadExactDeliversWholeChunksAndDropsShortTail) {
     EXPECT_EQ(std::string(buf, 4), "efgh");
     EXPECT_FALSE(c.read_exact(buf, 4));
     EXPECT_FALSE(c.read_exact(buf, 4));  // stays at the end
-    EXPECT_EQ(c.wait(), 0);
+    EXPECT_EQ(c.wait().code, 0);
 }
 
 TEST(Subprocess, ExitStatusAndSignalStatus) {
-    EXPECT_EQ(run_capture({"/bin/sh", "-c", "exit 3"}).status, 3);
-    EXPECT_EQ(run_capture({"/bin/sh", "-c", "kill -9 $$"}).status, 128 + 9);
+    RunResult exited = run_capture({"/bin/sh", "-c", "exit 3"});
+    EXPECT_EQ(exited.status, 3);
+    EXPECT_EQ(exited.ended_by, "");
+    RunResult killed = run_capture({"/bin/sh", "-c", "kill -9 $$"});
+    EXPECT_EQ(killed.status, 128 + 9);
+    EXPECT_EQ(killed.ended_by, "Killed");
+    Child child({"/bin/sh", "-c", "exit 0"}, {Stdio::Null, Stdio::Null, Stdio::Null});
+    EXPECT_TRUE(child.wait().success());
 }
 
 TEST(Subprocess, StartFailureIsAMediaError) {
@@ -96,7 +102,7 @@ TEST(Subprocess, WriteAllFeedsTheChild) {
     ASSERT_TRUE(c.write_all(block.data(), block.size()));
     c.close_stdin();
     EXPECT_EQ(c.read_all_stdout(), "300000\n");
-    EXPECT_EQ(c.wait(), 0);
+    EXPECT_EQ(c.wait().code, 0);
 }
 
 TEST(Subprocess, AChildWithMuchToSayOnStderrNeverStalls) {
@@ -109,14 +115,14 @@ TEST(Subprocess, AChildWithMuchToSayOnStderrNeverStalls) {
     ASSERT_TRUE(reader.read_exact(buf, 5));
     EXPECT_EQ(std::string(buf, 5), "done\n");
     EXPECT_EQ(reader.read_all_stderr(), std::string(300000, 'e'));
-    EXPECT_EQ(reader.wait(), 0);
+    EXPECT_EQ(reader.wait().code, 0);
 
     Child writer({"/bin/sh", "-c", noisy + "wc -c >&2"}, {Stdio::Pipe, Stdio::Null, Stdio::Pipe});
     std::string block(300000, 'x');
     ASSERT_TRUE(writer.write_all(block.data(), block.size()));
     writer.close_stdin();
     EXPECT_EQ(writer.read_all_stderr(), std::string(300000, 'e') + "300000\n");
-    EXPECT_EQ(writer.wait(), 0);
+    EXPECT_EQ(writer.wait().code, 0);
 }
 
 TEST(Subprocess, DestroyingARunningChildKillsAndReapsIt) {
@@ -155,5 +161,5 @@ TEST(Subprocess, PipeEndsAreNotInheritedBySecondChild) {
     first.write_all("hi", 2);
     first.close_stdin();
     EXPECT_EQ(first.read_all_stdout(), "hi");
-    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(first.wait().code, 0);
 }

@@ -160,7 +160,7 @@ std::vector<std::vector<SeenFace>> faces_per_frame(const fs::path& clip, float m
         }
         seen.push_back(std::move(here));
     }
-    EXPECT_EQ(dec.wait(), 0) << "ffmpeg could not decode " << clip;
+    EXPECT_EQ(dec.wait().code, 0) << "ffmpeg could not decode " << clip;
     return seen;
 }
 

@@ -9,10 +9,6 @@
 #include "platform/files.h"
 #include "platform/shared_library.h"
 
-#ifndef QLCORE_OPENCV_IO_MODULE
-#define QLCORE_OPENCV_IO_MODULE "libqlcore_opencv_io.so"
-#endif
-
 namespace qlcore {
 namespace {
 
@@ -28,7 +24,7 @@ const OpenCvIoTable& _io() {
         const auto entry = reinterpret_cast<Entry>(library->symbol(OPENCV_IO_SYMBOL));
         const OpenCvIoTable* t = entry();
         if (!t || t->version != OPENCV_IO_VERSION)
-            throw std::runtime_error("cannot load " + path.string() +
+            throw std::runtime_error("cannot load " + u8string(path) +
                                      ": it belongs to another version of the program");
         table = t;
     });
@@ -46,7 +42,7 @@ fs::path opencv_io_module_path() {
 
 std::optional<cv::Mat> read_image_file(const fs::path& path) {
     cv::Mat img;
-    if (!_io().read_image(path.string().c_str(), &img)) return std::nullopt;
+    if (!_io().read_image(narrow_path(path).c_str(), &img)) return std::nullopt;
     return img;
 }
 
