@@ -147,7 +147,8 @@ def script_dir():
 def find_program(remembered=None, beside=None, environ=None):
     """The qlcore to run: the remembered path, one beside this script, one on
     the search path, or one in the usual macOS tool folders (Resolve started
-    from the Dock sees only a bare search path). None when there is none."""
+    from the Dock sees only a bare search path) or, on Windows, where the zip
+    is unpacked (%LOCALAPPDATA%\\Programs\\qlcore). None when there is none."""
     env = os.environ if environ is None else environ
     candidates = [remembered] if remembered else []
     folders = [beside] if beside else _utility_folders(env)
@@ -157,7 +158,11 @@ def find_program(remembered=None, beside=None, environ=None):
         found = shutil.which(name, path=env.get("PATH", os.defpath))
         if found:
             candidates.append(found)
-    if os.name != "nt":
+    if os.name == "nt":
+        # Where the Windows zip's instructions unpack it.
+        candidates.append(os.path.join(env.get("LOCALAPPDATA", ""), "Programs", "qlcore",
+                                       "qlcore.exe"))
+    else:
         candidates += ["/opt/homebrew/bin/qlcore", "/usr/local/bin/qlcore"]
     for path in candidates:
         if is_program(path):

@@ -39,6 +39,16 @@ std::string _last_line(const std::string& text) {
     return nl == std::string::npos ? t : t.substr(nl + 1);
 }
 
+// An ffmpeg built without the encoder (the one shipped for Windows has no
+// libx264 or libx265) gets one line that says what to do about it.
+std::string _missing_encoder_hint(const std::string& error) {
+    const std::string unknown = "Unknown encoder '";
+    if (error.rfind(unknown, 0) != 0 || error.back() != '\'') return error;
+    const std::string name = error.substr(unknown.size(), error.size() - unknown.size() - 1);
+    return "this ffmpeg cannot encode with " + name + "; put a full ffmpeg (one with " + name +
+           ") on PATH";
+}
+
 // A decoder's last error line without ffmpeg's "[demuxer @ 0x...] " tag.
 std::string _decoder_error(const std::string& text) {
     std::string line = _last_line(text);
@@ -242,7 +252,8 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
             fs::remove(tmp_video, ec);
         }
     }
-    if (last_err) throw MediaError(std::string("could not encode video: ") + last_err->what());
+    if (last_err)
+        throw MediaError("could not encode video: " + _missing_encoder_hint(last_err->what()));
 
     StepTimer mux_timer("mux");
     const std::string tc = info.timecode.value_or("");

@@ -276,6 +276,21 @@ TEST(Render, WhenEveryEncoderFailsNothingIsWritten) {
     EXPECT_NE(msg.find("encoder"), std::string::npos) << msg;
     EXPECT_NE(said.find("  libx264 not available here ("), std::string::npos) << said;
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov"}));
+
+    // An ffmpeg without the encoder at all names the remedy.
+    testing::internal::CaptureStdout();
+    msg.clear();
+    try {
+        render(src.string(), (dir / "a_mosaic.mov").string(), {}, 4, {320, 240}, info,
+               std::vector<Args>{{"-c:v", "qlcore_no_such_encoder"}});
+    } catch (const MediaError& e) {
+        msg = e.what();
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(msg,
+              "could not encode video: this ffmpeg cannot encode with qlcore_no_such_encoder; "
+              "put a full ffmpeg (one with qlcore_no_such_encoder) on PATH");
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.mov"}));
 }
 
 TEST(Render, AFailedMuxLeavesNoOutputAndNoTemporaryFiles) {

@@ -25,7 +25,8 @@ std::string joined(std::initializer_list<const char*> parts) {
 
 TEST(ProgramSearch, PosixFoldersApartByColonsAndAnEmptyOneIsHere) {
     EXPECT_EQ(texts(program_candidates("ffmpeg", "/usr/bin::/opt/x", "", LINUX)),
-              (std::vector<std::string>{"/usr/bin/ffmpeg", "./ffmpeg", "/opt/x/ffmpeg"}));
+              (std::vector<std::string>{joined({"/usr/bin", "ffmpeg"}), joined({".", "ffmpeg"}),
+                                        joined({"/opt/x", "ffmpeg"})}));
     EXPECT_TRUE(program_candidates("ffmpeg", "", "", LINUX).empty());
 }
 

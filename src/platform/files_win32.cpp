@@ -1,0 +1,151 @@
+#include <windows.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win32.h"
+
+namespace qlcore {
+namespace {
+
+// 100-nanosecond ticks between 1601-01-01 and 1970-01-01.
+constexpr long long EPOCH_TICKS = 116444736000000000LL;
+
+WIN32_FILE_ATTRIBUTE_DATA _attributes(const fs::path& p) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data))
+        throw fs::filesystem_error(
+            "cannot read the status of the file", p,
+            std::error_code(static_cast<int>(::GetLastError()), std::system_category()));
+    return data;
+}
+
+long long _ticks(const FILETIME& t) {
+    ULARGE_INTEGER u;
+    u.LowPart = t.dwLowDateTime;
+    u.HighPart = t.dwHighDateTime;
+    return static_cast<long long>(u.QuadPart) - EPOCH_TICKS;
+}
+
+std::string _last_error() {
+    return windows_error_text(::GetLastError());
+}
+
+std::optional<std::wstring> _env(const wchar_t* name) {
+    const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (n == 0) {
+        if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return std::wstring();
+    }
+    std::wstring value(n, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(name, value.data(), n);
+    value.resize(got);
+    return value;
+}
+
+}  // namespace
+
+FileStatus file_status(const fs::path& p) {
+    const WIN32_FILE_ATTRIBUTE_DATA d = _attributes(p);
+    const long long ticks = _ticks(d.ftLastWriteTime);
+    // Whole seconds, the fraction dropped toward minus infinity as on POSIX.
+    const long long secs = ticks >= 0 ? ticks / 10000000 : -((-ticks + 9999999) / 10000000);
+    return {secs, (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow};
+}
+
+double mtime_precise(const fs::path& p) {
+    return static_cast<double>(_ticks(_attributes(p).ftLastWriteTime)) / 1e7;
+}
+
+void write_file_atomic(const fs::path& p, const std::string& data) {
+    const fs::path tmp = sibling_temp_path(p, ".part");
+    // CREATE_NEW: never write into a file someone else is writing.
+    HANDLE h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot write " + u8string(p) + ": " + _last_error());
+    ScopedRemove guard(tmp);
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < data.size()) {
+        DWORD w = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
+        ok = ::WriteFile(h, data.data() + done, want, &w, nullptr) && w > 0;
+        done += w;
+    }
+    // Flushed so a power cut after the rename cannot leave an empty file.
+    if (ok) ok = ::FlushFileBuffers(h);
+    std::string why = ok ? "" : _last_error();
+    if (!::CloseHandle(h) && ok) {
+        ok = false;
+        why = _last_error();
+    }
+    if (!ok) throw std::runtime_error("cannot write " + u8string(p) + ": " + why);
+    if (!::MoveFileExW(tmp.c_str(), p.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        throw std::runtime_error("cannot write " + u8string(p) + ": " + _last_error());
+    guard.release();
+}
+
+std::string narrow_path(const fs::path& p) {
+    std::wstring wide = p.wstring();
+    const DWORD n = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (n > 0) {
+        std::wstring shortened(n, L'\0');
+        const DWORD got = ::GetShortPathNameW(wide.c_str(), shortened.data(), n);
+        if (got > 0 && got < n) {
+            shortened.resize(got);
+            wide = shortened;
+        }
+    }
+    // In the ANSI code page, which is what narrow file functions decode.
+    const int len = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(len), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), len,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::optional<fs::path> find_on_path(const std::string& name) {
+    const std::optional<std::wstring> path = _env(L"PATH");
+    if (!path) return std::nullopt;
+    const std::string pathext = narrow(_env(L"PATHEXT").value_or(L""));
+    for (const fs::path& cand : program_candidates(name, narrow(*path), pathext, this_platform())) {
+        const DWORD attrs = ::GetFileAttributesW(cand.c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return cand;
+    }
+    return std::nullopt;
+}
+
+fs::path self_exe_path() {
+    std::wstring buf(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) {
+            buf.resize(n);
+            break;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::path(buf), ec);
+    return ec ? fs::path(buf) : p;
+}
+
+fs::path user_home() {
+    if (auto profile = _env(L"USERPROFILE"); profile && !profile->empty())
+        return fs::path(*profile);
+    auto drive = _env(L"HOMEDRIVE"), home = _env(L"HOMEPATH");
+    if (drive && home && !home->empty()) return fs::path(*drive + *home);
+    return ".";
+}
+
+std::optional<std::string> get_env(const char* name) {
+    auto v = _env(widen(name).c_str());
+    if (!v) return std::nullopt;
+    return narrow(*v);
+}
+
+}  // namespace qlcore
