@@ -43,9 +43,9 @@ std::vector<std::string> _photos(const fs::path& folder) {
     for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
          it.increment(ec))
         if (_is_photo(it->path())) names.push_back(u8string(it->path().filename()));
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        if constexpr (WINDOWS) return _lower(a) < _lower(b);
-        return a < b;
+    const Platform platform = this_platform();
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return photo_before(a, b, platform);
     });
     return names;
 }
@@ -126,6 +126,11 @@ std::optional<cv::Mat> cached_embedding(const json& v) {
     // and a long one would pass strangers as this person.
     if (std::fabs(norm2 - 1.0) > 1e-3) return std::nullopt;
     return row;
+}
+
+bool photo_before(const std::string& a, const std::string& b, const Platform& platform) {
+    if (platform.windows) return _lower(a) < _lower(b);
+    return a < b;
 }
 
 std::optional<cv::Mat> read_image(const fs::path& path) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/json_text.h"
+#include "platform/platform.h"
 
 namespace qlcore {
 
@@ -37,6 +38,10 @@ std::optional<cv::Mat> cached_embedding(const json& value);
 
 // BGR picture, or nothing (".heic"/".heif" always nothing).
 std::optional<cv::Mat> read_image(const std::filesystem::path& path);
+
+// Photo order: by name, compared in lower case only where the file system
+// folds case too (Windows).
+bool photo_before(const std::string& a, const std::string& b, const Platform& platform);
 
 // Person folder names, sorted by code point.
 std::vector<std::string> list_people(const std::filesystem::path& people_dir);

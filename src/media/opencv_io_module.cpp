@@ -5,6 +5,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "media/opencv_io_table.h"
+#include "platform/export.h"
 
 namespace {
 
@@ -53,7 +54,6 @@ const qlcore::OpenCvIoTable TABLE = {qlcore::OPENCV_IO_VERSION, _read_image, _op
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const qlcore::OpenCvIoTable*
-qlcore_opencv_io_table() {
+extern "C" QLCORE_EXPORT const qlcore::OpenCvIoTable* qlcore_opencv_io_table() {
     return &TABLE;
 }

@@ -330,3 +330,14 @@ TEST_F(PeopleTest, GalleryJoinsKeptPeopleWithUsablePhotos) {
     EXPECT_EQ(none.gallery.cols, 128);
     EXPECT_EQ(none.gallery.type(), CV_32F);
 }
+
+TEST(PhotoOrder, CaseFoldedOnWindowsOnly) {
+    using qlcore::photo_before;
+    using qlcore::Platform;
+    const Platform windows{false, true, ""}, linux{};
+    EXPECT_TRUE(photo_before("a.jpg", "B.jpg", windows));
+    EXPECT_FALSE(photo_before("a.jpg", "B.jpg", linux));
+    EXPECT_TRUE(photo_before("B.jpg", "a.jpg", linux));
+    EXPECT_FALSE(photo_before("A.jpg", "a.jpg", windows));  // the same name there
+    EXPECT_FALSE(photo_before("a.jpg", "A.jpg", windows));
+}
