@@ -87,16 +87,36 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
     guard.release();
 }
 
+namespace {
+
+std::wstring _short_form(const std::wstring& wide) {
+    const DWORD n = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (n == 0) return wide;
+    std::wstring shortened(n, L'\0');
+    const DWORD got = ::GetShortPathNameW(wide.c_str(), shortened.data(), n);
+    if (got == 0 || got >= n) return wide;
+    shortened.resize(got);
+    return shortened;
+}
+
+bool _ascii(const std::wstring& s) {
+    for (wchar_t c : s)
+        if (c > 0x7f) return false;
+    return true;
+}
+
+}  // namespace
+
 std::string narrow_path(const fs::path& p) {
     std::wstring wide = p.wstring();
-    const DWORD n = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
-    if (n > 0) {
-        std::wstring shortened(n, L'\0');
-        const DWORD got = ::GetShortPathNameW(wide.c_str(), shortened.data(), n);
-        if (got > 0 && got < n) {
-            shortened.resize(got);
-            wide = shortened;
-        }
+    // Only a name outside ASCII is shortened, and only its folder where the
+    // file's own name is ASCII: libraries tell formats by the extension,
+    // which a short name cuts to three letters.
+    if (!_ascii(wide)) {
+        const std::wstring file = p.filename().wstring();
+        wide = _ascii(file) && p.has_parent_path()
+                   ? (fs::path(_short_form(p.parent_path().wstring())) / file).wstring()
+                   : _short_form(wide);
     }
     // In the ANSI code page, which is what narrow file functions decode.
     const int len = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),

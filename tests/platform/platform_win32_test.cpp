@@ -113,6 +113,21 @@ TEST(Win32Files, AtomicWritesReplaceFilesWithNamesOutsideTheCodePage) {
     EXPECT_NEAR(static_cast<double>(st.mtime), mtime_precise(file), 1.0);
 }
 
+// OpenCV opens models by a narrow name and tells their format by the
+// extension: both must survive a folder named outside the code page.
+TEST(Win32Files, NarrowPathsOpenFilesInFoldersNamedOutsideTheCodePage) {
+    TempFolder dir;
+    const fs::path model = dir.path / "face_detection_yunet_2023mar.onnx";
+    std::ofstream(model) << "onnx";
+    const std::string narrow = narrow_path(model);
+    EXPECT_EQ(narrow.substr(narrow.size() - 34), "\\face_detection_yunet_2023mar.onnx");
+    std::ifstream in(narrow);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "onnx") << narrow;
+    EXPECT_EQ(narrow_path(fs::path("C:\\plain\\a.onnx")), "C:\\plain\\a.onnx");
+}
+
 TEST(Win32Files, ProgramSearchFindsExeFilesAlongPathWithoutTheirExtension) {
     TempFolder dir;
     std::ofstream(dir.path / "tool.exe") << "MZ";
