@@ -10,62 +10,52 @@ namespace qlcore {
 namespace {
 
 std::vector<RunSetting> _table() {
-    std::vector<RunSetting> t;
-    RunSetting codec;
-    codec.name = "codec";
-    codec.help = "video codec of the outputs";
-    codec.choices = {"prores", "hevc", "h264"};
-    codec.default_text = "prores";
-    codec.apply = [](RunPlan& p, const std::string& v) { p.codec = v; };
-    codec.cli_field = &CliArgs::codec;
-    t.push_back(codec);
-
-    RunSetting speed;
-    speed.name = "speed";
-    speed.choices = {"default", "fast", "thorough"};
-    speed.default_text = "default";
-    speed.apply = [](RunPlan& p, const std::string& v) {
-        p.fast = v == "fast";
-        p.thorough = v == "thorough";
+    return {
+        {.name = "codec",
+         .help = "video codec of the outputs",
+         .choices = {"prores", "hevc", "h264"},
+         .default_text = "prores",
+         .apply = [](RunPlan& p, const std::string& v) { p.codec = v; },
+         .cli_field = &CliArgs::codec},
+        // The command line has --fast and --thorough for it.
+        {.name = "speed",
+         .choices = {"default", "fast", "thorough"},
+         .default_text = "default",
+         .apply =
+             [](RunPlan& p, const std::string& v) {
+                 p.fast = v == "fast";
+                 p.thorough = v == "thorough";
+             },
+         .trim_line = true},
+        {.name = "style",
+         .help = "how faces are hidden",
+         .choices = hide_style_names(),
+         .changes_output = true,
+         .default_text = hide_style_name(HideStyle::mosaic),
+         .apply =
+             [](RunPlan& p, const std::string& v) {
+                 p.style = parse_hide_style(v).value_or(HideStyle::mosaic);
+             },
+         .cli_field = &CliArgs::style},
+        // The command line has --no-review-page for it.
+        {.name = "review_page",
+         .choices = {"yes", "no"},
+         .default_text = "yes",
+         .apply = [](RunPlan& p, const std::string& v) { p.review_page = v != "no"; }},
+        // Similarities lie in -1..1; a real choice lies well inside.
+        {.name = "threshold",
+         .help = "similarity at which a face counts as a kept person",
+         .low = 0.2,
+         .high = 0.95,
+         .range_note = "below 0.2 nearly any face counts as a kept person, above 0.95 nobody does",
+         .changes_output = true,
+         .default_text = shortest(DEFAULT_KEEP_THRESHOLD),
+         .apply =
+             [](RunPlan& p, const std::string& v) {
+                 p.tuning.keep_threshold = parse_double(v).value_or(DEFAULT_KEEP_THRESHOLD);
+             },
+         .cli_field = &CliArgs::threshold},
     };
-    speed.trim_line = true;
-    t.push_back(speed);
-
-    RunSetting style;
-    style.name = "style";
-    style.help = "how faces are hidden";
-    style.choices = hide_style_names();
-    style.changes_output = true;
-    style.default_text = hide_style_name(HideStyle::mosaic);
-    style.apply = [](RunPlan& p, const std::string& v) {
-        p.style = parse_hide_style(v).value_or(HideStyle::mosaic);
-    };
-    style.cli_field = &CliArgs::style;
-    t.push_back(style);
-
-    RunSetting review;
-    review.name = "review_page";
-    review.choices = {"yes", "no"};
-    review.default_text = "yes";
-    review.apply = [](RunPlan& p, const std::string& v) { p.review_page = v != "no"; };
-    t.push_back(review);
-
-    RunSetting threshold;
-    threshold.name = "threshold";
-    threshold.help = "similarity at which a face counts as a kept person";
-    // Similarities lie in -1..1; these are the values a real choice lies in.
-    threshold.low = 0.2;
-    threshold.high = 0.95;
-    threshold.range_note =
-        "below 0.2 nearly any face counts as a kept person, above 0.95 nobody does";
-    threshold.changes_output = true;
-    threshold.default_text = shortest(DEFAULT_KEEP_THRESHOLD);
-    threshold.apply = [](RunPlan& p, const std::string& v) {
-        p.tuning.keep_threshold = parse_double(v).value_or(DEFAULT_KEEP_THRESHOLD);
-    };
-    threshold.cli_field = &CliArgs::threshold;
-    t.push_back(threshold);
-    return t;
 }
 
 }  // namespace

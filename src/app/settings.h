@@ -13,16 +13,16 @@ namespace qlcore {
 struct RunPlan;
 
 struct RunSetting {
-    std::string name;  // "name=" in options.txt, "--name" on the command line
-    std::string help;
-    std::vector<std::string> choices;  // the texts allowed; empty for a number
+    std::string name{};  // "name=" in options.txt, "--name" on the command line
+    std::string help{};
+    std::vector<std::string> choices{};  // the texts allowed; empty for a number
     // For a number: the values that make sense; others are used but warned of.
     double low = 0.0, high = 0.0;
-    std::string range_note;  // why values outside low..high are suspect
+    std::string range_note{};  // why values outside low..high are suspect
     // A finished clip made with another value is redone (the report keeps
     // the value when it is not the default).
     bool changes_output = false;
-    std::string default_text;
+    std::string default_text{};
     // Puts an accepted value into the plan.
     void (*apply)(RunPlan& plan, const std::string& value) = nullptr;
     // The command line's "--name VALUE" field; nullptr where the command
