@@ -6,6 +6,7 @@
 #include <string>
 
 #include "clip/earlier_report.h"
+#include "clip/marks.h"
 #include "clip/overrides.h"
 #include "clip/report.h"
 

@@ -111,6 +111,16 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side) {
     return g;
 }
 
+void round_as_stored(SearchResult& result) {
+    for (auto* list : {&result.tracks, &result.candidates})
+        for (Track& t : *list) {
+            for (double& s : t.scores)
+                s = round_places(s, SCORE_PLACES);
+            for (Sample& s : t.samples)
+                s.sim = round_places(s.sim, SIM_PLACES);
+        }
+}
+
 SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const SearchGeometry& g,
                            int every, int64_t total, const cv::Mat& gallery,
                            const std::vector<int32_t>& owners,
@@ -184,6 +194,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
         res.candidates[i].id = first_id + static_cast<int>(i);
     res.n_frames = k > 0 ? n : 0;
     res.n_read = k > 0 ? fi + 1 : 0;
+    round_as_stored(res);
     return res;
 }
 

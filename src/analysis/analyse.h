@@ -39,6 +39,11 @@ struct SearchResult {
     int64_t n_read = 0;
 };
 
+// Scores to SCORE_PLACES and similarities to SIM_PLACES, as the analysis
+// cache stores them: the search hands its result over rounded, so the
+// verdicts of a fresh run and of a rerun from the cache see the same numbers.
+void round_as_stored(SearchResult& result);
+
 // The search size and the factors derived from it.
 struct SearchGeometry {
     double sc = 1.0;        // search scale, never above 1

@@ -3,7 +3,6 @@
 
 #include "app/batch.h"
 #include "app/clip_task.h"
-#include "app/commands.h"
 #include "app/folders.h"
 #include "app/job.h"
 #include "app/startup.h"
@@ -48,27 +47,18 @@ int cmd_process(const CliArgs& args) {
         check_interrupted();
         auto [clip, folder] = split_clip_entry(plan.clips[i]);
         log("\n[" + std::to_string(i + 1) + "/" + std::to_string(n) + "]");
-        std::error_code ec;
-        if (!fs::exists(clip, ec)) {
-            log("  ⚠ missing file: " + clip);
-            failures.push_back(clip);
-            continue;
-        }
-        // Only std::exception: a fatal stop or an interrupt ends the whole run.
-        try {
-            json report = process_entry(plan, models, gallery, clip, folder, dirs.home_dir);
-            std::vector<std::string> all = lines;
-            for (auto& l : result_lines(report))
-                all.push_back(std::move(l));
-            // Atomic, so the editor's script never reads half a file; the lines
-            // count only once written, so a failed clip never has any.
-            if (plan.job_dir)
-                write_text_file_atomic(*plan.job_dir / "results.tsv", results_text(all));
-            lines = std::move(all);
-        } catch (const std::exception& e) {
-            log("\n  ✗ failed: " + std::string(e.what()));
-            failures.push_back(clip);
-        }
+        const bool done =
+            run_entry(plan, models, gallery, clip, folder, dirs.home_dir, [&](const json& report) {
+                std::vector<std::string> all = lines;
+                for (auto& l : result_lines(report))
+                    all.push_back(std::move(l));
+                // Atomic, so the editor's script never reads half a file; the
+                // lines count only once written, so a failed clip never has any.
+                if (plan.job_dir)
+                    write_text_file_atomic(*plan.job_dir / "results.tsv", results_text(all));
+                lines = std::move(all);
+            });
+        if (!done) failures.push_back(clip);
     }
 
     check_interrupted();

@@ -1,13 +1,18 @@
-// Pieces of the batch runner that the job folder's readers depend on.
+// The batch runner: the `process` command, and the pieces of it that the
+// job folder's readers depend on.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/cli.h"
 #include "platform/json_text.h"
 
 namespace qlcore {
+
+// Mosaics every clip of the command line or the job; the exit status.
+int cmd_process(const CliArgs& args);
 
 // A clip entry "path" or "path<TAB>output folder" split at its first tab.
 std::pair<std::string, std::string> split_clip_entry(const std::string& entry);

@@ -3,9 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "app/batch.h"
 #include "app/clip_task.h"
 #include "app/commands.h"
-#include "mosaic/styles.h"
+#include "app/settings.h"
 #include "qlcore_version.h"
 
 namespace qlcore {
@@ -42,20 +43,24 @@ ParseOutcome parse_command_line(int argc, const char* const* argv) {
         ->add_option("--out-dir", a.out_dir,
                      "where to write results (default: Quillet/ next to each clip)")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    process->add_option("--codec", a.codec)
-        ->check(CLI::IsMember({"prores", "hevc", "h264"}))
-        ->capture_default_str()
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     CLI::Option* fast =
         process->add_flag("--fast", a.fast, "quicker face search; misses more small faces");
     process
         ->add_flag("--thorough", a.thorough,
                    "slower face search; finds more small, dim and turned faces")
         ->excludes(fast);
-    process->add_option("--style", a.style, "how faces are hidden")
-        ->check(CLI::IsMember(hide_style_names()))
-        ->capture_default_str()
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    for (const RunSetting& s : run_settings()) {
+        if (!s.cli_field) continue;
+        std::string help = s.help;
+        if (s.changes_output) help += " (a finished clip made otherwise is redone)";
+        CLI::Option* o = process->add_option("--" + s.name, a.*s.cli_field, help)
+                             ->default_str(s.default_text)
+                             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        if (!s.choices.empty())
+            o->check(CLI::IsMember(s.choices));
+        else
+            o->check(CLI::Number);
+    }
     process->add_flag_callback(
         "--no-review-page", [&a] { a.review_page = false; },
         "write no review page (it shows faces unhidden) beside the outputs");

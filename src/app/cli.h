@@ -22,6 +22,7 @@ struct CliArgs {
     bool fast = false;
     bool thorough = false;
     std::string style = "mosaic";  // --style: how faces are hidden
+    std::string threshold;         // --threshold; empty when not given
     bool review_page = true;       // off with --no-review-page
     std::vector<std::string> files;
     std::optional<long long> clip;  // --clip: one clip of the job, 1-based

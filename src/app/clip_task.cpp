@@ -30,15 +30,28 @@ fs::path part_path(const fs::path& job_dir, long long n) {
     return job_dir / "parts" / (std::to_string(n) + ".tsv");
 }
 
-json process_entry(const RunPlan& plan, Models& models, const Gallery& gallery,
-                   const std::string& clip, const std::string& folder, const fs::path& home_dir) {
+bool run_entry(const RunPlan& plan, Models& models, const Gallery& gallery, const std::string& clip,
+               const std::string& folder, const fs::path& home_dir,
+               const std::function<void(const json&)>& record) {
+    std::error_code ec;
+    if (!fs::exists(clip, ec)) {
+        log("  ⚠ missing file: " + clip);
+        return false;
+    }
     std::optional<fs::path> out_dir;
     if (!folder.empty())
         out_dir = u8path(folder);
     else if (plan.out_dir)
         out_dir = u8path(*plan.out_dir);
-    return process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
-                        plan.style, plan.review_page);
+    // Only std::exception: a fatal stop or an interrupt ends the whole run.
+    try {
+        record(process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
+                            plan.style, plan.review_page));
+        return true;
+    } catch (const std::exception& e) {
+        log("\n  ✗ failed: " + std::string(e.what()));
+        return false;
+    }
 }
 
 int process_clip_task(const RunPlan& plan, Models& models, const Gallery& gallery, long long n,
@@ -51,23 +64,16 @@ int process_clip_task(const RunPlan& plan, Models& models, const Gallery& galler
     auto [clip, folder] = split_clip_entry(plan.clips[static_cast<size_t>(n) - 1]);
     log("\n[" + std::to_string(n) + "/" + std::to_string(count) + "]");
     const fs::path part = part_path(*plan.job_dir, n);
-    std::error_code ec;
-    if (!fs::exists(clip, ec)) {
-        log("  ⚠ missing file: " + clip);
-        // A part left by an earlier task no longer speaks for this clip.
-        fs::remove(part, ec);
-        return 2;
-    }
-    // Only std::exception: a fatal stop or an interrupt ends the task as a
-    // whole, as it ends a whole run.
-    try {
-        const json report = process_entry(plan, models, gallery, clip, folder, home_dir);
+    const bool done = run_entry(plan, models, gallery, clip, folder, home_dir, [&](const json& r) {
         // Every task of the job may create the folder at once; an existing
         // one is fine and any real failure shows in the write.
+        std::error_code ec;
         fs::create_directories(part.parent_path(), ec);
-        write_text_file_atomic(part, results_text(result_lines(report)));
-    } catch (const std::exception& e) {
-        log("\n  ✗ failed: " + std::string(e.what()));
+        write_text_file_atomic(part, results_text(result_lines(r)));
+    });
+    if (!done) {
+        // A part left by an earlier task no longer speaks for this clip.
+        std::error_code ec;
         fs::remove(part, ec);
         return 2;
     }

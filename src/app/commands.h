@@ -1,11 +1,11 @@
-// The three command functions; each returns the exit status.
+// The people commands; each returns the exit status. `process` is the
+// batch runner's (app/batch.h).
 #pragma once
 
 #include "app/cli.h"
 
 namespace qlcore {
 
-int cmd_process(const CliArgs& args);
 int cmd_enroll(const CliArgs& args);
 int cmd_people(const CliArgs& args);
 

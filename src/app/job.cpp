@@ -1,5 +1,7 @@
 #include "app/job.h"
 
+#include "app/settings.h"
+
 #include "media/console.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -31,25 +33,11 @@ std::vector<std::string> trimmed_lines(const std::string& text) {
 }
 
 void apply_option_line(RunPlan& plan, const std::string& line) {
-    auto after_eq = [&] { return line.substr(line.find('=') + 1); };
-    if (line.rfind("codec=", 0) == 0) {
-        plan.codec = trim(after_eq());
-    } else if (trim(line) == "speed=fast") {
-        plan.fast = true;
-        plan.thorough = false;
-    } else if (trim(line) == "speed=thorough") {
-        plan.thorough = true;
-        plan.fast = false;
-    } else if (line.rfind("style=", 0) == 0) {
-        const std::string name = trim(after_eq());
-        const auto s = parse_hide_style(name);
-        plan.style = s.value_or(HideStyle::mosaic);
-        if (!s) log("  \u26a0 unknown style '" + name + "' in options.txt: using mosaic");
-    } else if (line.rfind("review_page=", 0) == 0) {
-        plan.review_page = trim(after_eq()) != "no";
-    } else if (line.rfind("threshold=", 0) == 0) {
-        // Not a number: ignored without a message.
-        if (auto v = parse_double(trim(after_eq()))) plan.tuning.keep_threshold = *v;
+    for (const RunSetting& s : run_settings()) {
+        const std::string l = s.trim_line ? trim(line) : line;
+        const std::string key = s.name + "=";
+        if (l.rfind(key, 0) == 0)
+            return apply_setting(plan, s, l.substr(key.size()), "in options.txt");
     }
 }
 
@@ -57,13 +45,14 @@ RunPlan plan_run(const CliArgs& args) {
     RunPlan plan;
     plan.clips = args.files;
     plan.keep = args.keep;
-    plan.codec = args.codec;
+    plan.out_dir = args.out_dir;
+    // The command line's values go through the same table as options.txt.
+    for (const RunSetting& s : run_settings())
+        if (s.cli_field && !(args.*s.cli_field).empty())
+            apply_setting(plan, s, args.*s.cli_field, "on the command line");
     plan.fast = args.fast;
     plan.thorough = args.thorough;
     plan.review_page = args.review_page;
-    // The command line checked the name.
-    plan.style = parse_hide_style(args.style).value_or(HideStyle::mosaic);
-    plan.out_dir = args.out_dir;
     if (args.job) {
         fs::path dir = u8path(*args.job);
         plan.job_dir = dir;

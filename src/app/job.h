@@ -33,9 +33,8 @@ std::vector<std::string> split_lines(const std::string& text);
 // Lines trimmed, empty ones skipped.
 std::vector<std::string> trimmed_lines(const std::string& text);
 
-// Applies one "options.txt" line; unknown lines are ignored, an unknown
-// style is said in one line and leaves the default. "review_page=no"
-// turns the review page off.
+// Applies one "options.txt" line through the run's settings table (see
+// app/settings.h); lines naming no setting are ignored.
 void apply_option_line(RunPlan& plan, const std::string& line);
 
 // Command line first, then the job folder's files replace what they hold.

@@ -141,14 +141,14 @@ json _tracks_json(const std::vector<Track>& tracks) {
     for (const Track& t : tracks) {
         json boxes = json::array();
         for (const Box& b : t.boxes)
-            boxes.push_back({round_places(b.x, 1), round_places(b.y, 1), round_places(b.w, 1),
-                             round_places(b.h, 1)});
+            boxes.push_back({round_places(b.x, BOX_PLACES), round_places(b.y, BOX_PLACES),
+                             round_places(b.w, BOX_PLACES), round_places(b.h, BOX_PLACES)});
         json scores = json::array();
         for (double s : t.scores)
-            scores.push_back(round_places(s, 3));
+            scores.push_back(round_places(s, SCORE_PLACES));
         json samples = json::array();
         for (const Sample& s : t.samples)
-            samples.push_back(json::array({s.frame, round_places(s.sim, 4), s.person}));
+            samples.push_back(json::array({s.frame, round_places(s.sim, SIM_PLACES), s.person}));
         json obj = json::object();
         obj["id"] = t.id;
         obj["f"] = t.frames;

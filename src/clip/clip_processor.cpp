@@ -4,26 +4,22 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "analysis/analyse.h"
 #include "clip/analysis_cache.h"
 #include "clip/earlier_report.h"
+#include "clip/judgement.h"
 #include "clip/output_paths.h"
 #include "clip/overrides.h"
 #include "clip/report.h"
 #include "clip/review_cards.h"
-#include "clip/weak_candidates.h"
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/files.h"
-#include "platform/numbers.h"
 #include "platform/step_timer.h"
-#include "tracking/box_path.h"
-#include "tracking/verdicts.h"
 
 namespace qlcore {
 namespace {
@@ -56,22 +52,6 @@ SearchResult _search(const std::string& src, const fs::path& done, const ClipInf
     return found;
 }
 
-IgnoredTrack _ignored_track(const Track& t, IgnoreReason reason, int64_t n_frames) {
-    IgnoredTrack g;
-    g.id = t.id;
-    g.path = track_boxes(t, n_frames);
-    g.reason = reason;
-    g.n_detections = static_cast<int64_t>(t.frames.size());
-    g.n_samples = static_cast<int64_t>(t.samples.size());
-    // Scores as the cache stores them, so a rerun from it says the same.
-    for (size_t i = 0; i < t.scores.size() && i < t.frames.size(); ++i)
-        if (const double s = round_places(t.scores[i], 3); i == 0 || s > g.best_score) {
-            g.best_score = s;
-            g.best_frame = t.frames[i];
-        }
-    return g;
-}
-
 }  // namespace
 
 json process_clip(const std::string& src, Models& models, const Gallery& gallery,
@@ -80,57 +60,33 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                   bool review_page) {
     log("\n▶ " + u8string(u8path(src).filename()));
     _check_source(src);
-    fs::path done = output_path(u8path(src), out_dir, home_dir);
-    json overrides = load_overrides(done);
-    if (auto earlier =
-            earlier_report(u8path(src), done, gallery.names, overrides, style, tuning.thorough)) {
+    // Made and write-tested once; the render writes here.
+    const fs::path out = output_path(u8path(src), out_dir, home_dir);
+    json overrides = load_overrides(out);
+    if (auto earlier = earlier_report(u8path(src), out, gallery.names, overrides, style, tuning)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }
 
     const auto [info, size] = probe_with_size(src);
-    SearchResult search = _search(src, done, info, size, models, gallery, tuning);
+    SearchResult search = _search(src, out, info, size, models, gallery, tuning);
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 
     std::optional<StepTimer> verdicts_timer(std::in_place, "verdicts");
-    double long_side = static_cast<double>(std::max(size.w, size.h));
-    std::vector<JudgedTrack> live;
-    std::vector<IgnoredTrack> let_go;
-    for (const Track& t : search.tracks) {
-        if (auto reason = ignored(t, long_side, tuning.thorough)) {
-            let_go.push_back(_ignored_track(t, *reason, search.n_frames));
-            continue;
-        }
-        live.push_back({t.id, track_boxes(t, search.n_frames),
-                        decide(t, gallery.names, tuning.keep_threshold)});
-    }
-
-    // Only the thorough search has candidates.
-    std::vector<JudgedTrack> weak = weak_tracks(search.candidates, live, search.n_frames);
-    std::move(weak.begin(), weak.end(), std::back_inserter(live));
-    apply_marks(live, overrides);
-    std::vector<JudgedTrack> hidden = apply_hides(let_go, overrides);
-    int64_t n_flash = 0;
-    for (const auto& t : let_go)
-        n_flash += t.reason == IgnoreReason::Flash;
-    const int64_t n_look = static_cast<int64_t>(let_go.size()) - n_flash;
+    const Judgement judgement = judge(search, size, gallery.names, overrides, tuning);
     std::optional<ReviewPlan> review;
-    if (review_page)
-        review = plan_review(search.tracks, live, hidden, let_go, size, info, search.candidates);
-    Assembly assembly = assemble(std::move(live), std::move(hidden), let_go);
-    log(summary_line(assembly.kept, assembly.mosaicked, n_flash, n_look));
-
+    if (review_page) review = plan_review(judgement, search.tracks, search.candidates, size, info);
+    log(summary_line(judgement));
     verdicts_timer.reset();
 
-    fs::path out = output_path(u8path(src), out_dir, home_dir);
-    render(src, u8string(out), assembly.plan, search.n_frames, size, info, codec, search.n_read,
-           style, review ? &review->thumbs.shots : nullptr);
+    render(src, u8string(out), mosaic_plan(judgement), search.n_frames, size, info, codec,
+           search.n_read, style, review ? &review->thumbs.shots : nullptr);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     std::optional<StepTimer> report_timer(std::in_place, "report");
     json report = build_report(src, u8string(out), search.n_frames, gallery.names, overrides,
-                               assembly, style, tuning.thorough);
+                               judgement, style, tuning);
     try {
         write_text_file_atomic(report_path(out), report_text(report));
     } catch (...) {
@@ -143,14 +99,14 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     }
     report_timer.reset();
     timed("review page", [&] {
-        save_review_page(
-            out, review ? &*review : nullptr,
-            {src, u8string(out), local_time_text(), gallery.names, mode_name(tuning),
-             hide_style_name(style), assembly.kept, assembly.mosaicked, n_flash, n_look});
+        save_review_page(out, review ? &*review : nullptr,
+                         {src, u8string(out), local_time_text(), gallery.names, mode_name(tuning),
+                          hide_style_name(style), judgement.kept, judgement.mosaicked,
+                          judgement.n_flash, judgement.n_look});
     });
     log("  ✓ saved " + u8string(out));
-    if (!assembly.markers.empty())
-        log("  " + std::to_string(assembly.markers.size()) +
+    if (const size_t n = report["markers"].size(); n > 0)
+        log("  " + std::to_string(n) +
             " spot(s) flagged for a quick look (they become markers in Resolve)");
     return report;
 }

@@ -50,7 +50,7 @@ bool _same_people(const json& report, const std::vector<std::string>& names) {
 
 std::optional<json> earlier_report(const fs::path& src, const fs::path& done,
                                    const std::vector<std::string>& names, const json& overrides,
-                                   HideStyle style, bool thorough) {
+                                   HideStyle style, const Tuning& tuning) {
     try {
         fs::path rep = report_path(done);
         std::error_code ec;
@@ -69,11 +69,17 @@ std::optional<json> earlier_report(const fs::path& src, const fs::path& done,
         auto st = report.find("style");
         if (!same_json(st == report.end() ? json("mosaic") : *st, json(hide_style_name(style))))
             return std::nullopt;
+        // Reports made at the default threshold carry none. A run at another
+        // threshold judges the cached search again.
+        auto th = report.find("threshold");
+        if (!same_json(th == report.end() ? json(DEFAULT_KEEP_THRESHOLD) : *th,
+                       json(tuning.keep_threshold)))
+            return std::nullopt;
         // Only thorough reports carry "mode". A thorough run redoes clips the
         // other modes did, as they looked less hard; like fast mode, the
         // other modes leave any finished clip alone.
         auto mode = report.find("mode");
-        if (thorough && (mode == report.end() || !same_json(*mode, json("thorough"))))
+        if (tuning.thorough && (mode == report.end() || !same_json(*mode, json("thorough"))))
             return std::nullopt;
         if (!_runner_fields_intact(report)) return std::nullopt;
         return std::move(report);

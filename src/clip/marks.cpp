@@ -21,70 +21,65 @@ auto _widest_at(Tracks& tracks, int64_t frame, Eligible eligible) -> decltype(&t
     return best;
 }
 
-const IgnoredTrack* _hide_pick(const std::vector<IgnoredTrack>& ignored, int64_t frame) {
-    return _widest_at(ignored, frame, [](const IgnoredTrack&) { return true; });
+// A "keep" mark takes only a face the program mosaicked.
+bool _keepable(const JudgedTrack& t) {
+    return t.verdict == Verdict::mosaicked || t.verdict == Verdict::weak_candidate;
 }
 
-// A "keep" mark takes only a face not kept already.
-bool _mosaicked(const JudgedTrack& t) {
-    return !t.decision.keep;
+// A "hide" mark takes only a track the program let go.
+bool _hideable(const JudgedTrack& t) {
+    return is_ignored(t.verdict);
 }
 
-// `preferred` when `takes` it, else the first frame of `path` it takes.
-template <class Takes>
-std::optional<int64_t> _taken_at(const BoxPath& path, int64_t preferred, Takes takes) {
+template <class Eligible>
+void _apply(std::vector<JudgedTrack>& tracks, const json& overrides, const char* key,
+            Eligible eligible, Verdict verdict, const char* person) {
+    auto marks = overrides.find(key);
+    if (marks == overrides.end() || !marks->is_array()) return;
+    for (const auto& mark : *marks) {
+        if (!mark.is_number_integer()) continue;
+        JudgedTrack* best = _widest_at(tracks, mark.get<int64_t>(), eligible);
+        if (!best) continue;
+        best->verdict = verdict;
+        best->decision.keep = verdict == Verdict::kept_by_you;
+        best->decision.person = person;
+        best->decision.review.reset();
+    }
+}
+
+// `preferred` when a mark there takes `t`, else the first frame of its path
+// where one does.
+template <class Eligible>
+std::optional<int64_t> _taken_at(const JudgedTrack& t, const std::vector<JudgedTrack>& tracks,
+                                 int64_t preferred, Eligible eligible) {
+    if (!eligible(t)) return std::nullopt;
+    auto takes = [&](int64_t f) {
+        const JudgedTrack* p = _widest_at(tracks, f, eligible);
+        return p && p->id == t.id;
+    };
     if (takes(preferred)) return preferred;
-    for (const auto& [frame, box] : path.entries)
+    for (const auto& [frame, box] : t.path.entries)
         if (takes(frame)) return frame;
     return std::nullopt;
 }
 
 }  // namespace
 
-void apply_marks(std::vector<JudgedTrack>& live, const json& overrides) {
-    auto keep = overrides.find("keep");
-    if (keep == overrides.end() || !keep->is_array()) return;
-    for (const auto& mark : *keep) {
-        if (!mark.is_number_integer()) continue;
-        JudgedTrack* best = _widest_at(live, mark.get<int64_t>(), _mosaicked);
-        if (!best) continue;
-        best->decision.keep = true;
-        best->decision.person = "(marked by you)";
-        best->decision.review.reset();
-    }
+void apply_marks(std::vector<JudgedTrack>& tracks, const json& overrides) {
+    _apply(tracks, overrides, "keep", _keepable, Verdict::kept_by_you, "(marked by you)");
 }
 
-std::vector<JudgedTrack> apply_hides(std::vector<IgnoredTrack>& ignored, const json& overrides) {
-    std::vector<JudgedTrack> hidden;
-    auto hide = overrides.find("hide");
-    if (hide == overrides.end() || !hide->is_array()) return hidden;
-    for (const auto& mark : *hide) {
-        if (!mark.is_number_integer()) continue;
-        const IgnoredTrack* pick = _hide_pick(ignored, mark.get<int64_t>());
-        if (!pick) continue;
-        JudgedTrack t{pick->id, pick->path, {}};
-        t.decision.person = "(hidden by you)";
-        t.decision.n_samples = pick->n_samples;
-        hidden.push_back(std::move(t));
-        ignored.erase(ignored.begin() + (pick - ignored.data()));
-    }
-    return hidden;
+void apply_hides(std::vector<JudgedTrack>& tracks, const json& overrides) {
+    _apply(tracks, overrides, "hide", _hideable, Verdict::hidden_by_you, "(hidden by you)");
 }
 
-std::optional<int64_t> hide_frame(const IgnoredTrack& t, const std::vector<IgnoredTrack>& ignored) {
-    return _taken_at(t.path, t.best_frame, [&](int64_t f) {
-        const IgnoredTrack* p = _hide_pick(ignored, f);
-        return p && p->id == t.id;
-    });
-}
-
-std::optional<int64_t> keep_frame(const JudgedTrack& t, const std::vector<JudgedTrack>& live,
+std::optional<int64_t> keep_frame(const JudgedTrack& t, const std::vector<JudgedTrack>& tracks,
                                   int64_t preferred) {
-    if (t.decision.keep) return std::nullopt;
-    return _taken_at(t.path, preferred, [&](int64_t f) {
-        const JudgedTrack* p = _widest_at(live, f, _mosaicked);
-        return p && p->id == t.id;
-    });
+    return _taken_at(t, tracks, preferred, _keepable);
+}
+
+std::optional<int64_t> hide_frame(const JudgedTrack& t, const std::vector<JudgedTrack>& tracks) {
+    return _taken_at(t, tracks, t.best_frame, _hideable);
 }
 
 }  // namespace qlcore

@@ -1,9 +1,5 @@
 #include "clip/report.h"
 
-#include <algorithm>
-
-#include "platform/numbers.h"
-
 namespace qlcore {
 namespace {
 
@@ -17,10 +13,6 @@ std::string _review_text(Review r) {
             return "weak-evidence";
     }
     return "";
-}
-
-std::string _median_text(const Decision& d) {
-    return d.median ? shortest(*d.median) : "unknown";
 }
 
 }  // namespace
@@ -39,88 +31,46 @@ json track_entry(const JudgedTrack& t) {
     return e;
 }
 
-std::optional<json> marker_entry(const JudgedTrack& t) {
-    const Decision& d = t.decision;
-    // Spots shorter than six frames are not worth a marker.
-    if (!d.review || t.path.end - t.path.start < 5) return std::nullopt;
-    json m = json::object();
-    m["frame"] = t.path.start;
-    m["duration"] = t.path.end - t.path.start + 1;
-    if (*d.review == Review::KeptBorderline) {
-        m["color"] = "Red";
-        m["name"] = "Quillet: check visible face";
-        m["note"] = "Left visible as " + d.person.value_or("") + " (similarity " + _median_text(d) +
-                    "). Make sure this is really them.";
-    } else if (*d.review == Review::WeakEvidence) {
-        m["color"] = "Purple";
-        m["name"] = "Quillet: mosaicked on weak evidence";
-        m["note"] = "Mosaicked, though the detector was unsure it is a face (best detector score " +
-                    shortest(t.best_score) + ").";
-    } else {
-        m["color"] = "Yellow";
-        m["name"] = "Quillet: possibly over-mosaicked";
-        m["note"] = "Mosaicked, but looked a bit like an enrolled person (similarity " +
-                    _median_text(d) + ").";
-    }
-    return m;
+json marker_json(const Marker& m) {
+    json j = json::object();
+    j["frame"] = m.frame;
+    j["duration"] = m.duration;
+    j["color"] = m.color;
+    j["name"] = m.name;
+    j["note"] = m.note;
+    return j;
 }
 
-std::optional<json> left_visible_marker(const IgnoredTrack& t,
-                                        const std::vector<IgnoredTrack>& ignored) {
-    if (t.reason != IgnoreReason::Lookalike) return std::nullopt;
-    if (t.n_detections < LONG_TRACK || t.path.end - t.path.start < 5) return std::nullopt;
-    const int64_t frame = hide_frame(t, ignored).value_or(t.best_frame);
-    json m = json::object();
-    m["frame"] = t.path.start;
-    m["duration"] = t.path.end - t.path.start + 1;
-    m["color"] = "Purple";
-    m["name"] = "Quillet: check face left visible";
-    m["note"] = "Left visible: judged not to be a face (best detector score " +
-                shortest(t.best_score) + "). If it is a face, hide it: write {\"hide\": [" +
-                std::to_string(frame) + "]} into the overrides file and run the clip again.";
-    return m;
+json report_tracks(const Judgement& j) {
+    json tracks = json::array();
+    for (const JudgedTrack& t : j.tracks)
+        if (!is_ignored(t.verdict)) tracks.push_back(track_entry(t));
+    return tracks;
 }
 
-Assembly assemble(std::vector<JudgedTrack> live, std::vector<JudgedTrack> hidden,
-                  const std::vector<IgnoredTrack>& ignored) {
-    for (auto& t : hidden)
-        live.push_back(std::move(t));
-    std::stable_sort(live.begin(), live.end(),
-                     [](const JudgedTrack& a, const JudgedTrack& b) { return a.id < b.id; });
-    Assembly a = assemble(live);
-    for (const auto& t : ignored)
-        if (auto m = left_visible_marker(t, ignored)) a.markers.push_back(std::move(*m));
-    return a;
+json report_markers(const Judgement& j) {
+    json markers = json::array();
+    for (bool ignored : {false, true})
+        for (const JudgedTrack& t : j.tracks)
+            if (t.marker && is_ignored(t.verdict) == ignored)
+                markers.push_back(marker_json(*t.marker));
+    return markers;
 }
 
-Assembly assemble(const std::vector<JudgedTrack>& live) {
-    Assembly a;
-    for (const auto& t : live) {
-        if (t.decision.keep) {
-            ++a.kept;
-        } else {
-            ++a.mosaicked;
-            for (const auto& [frame, box] : t.path.entries)
-                a.plan[frame].push_back(box);
-        }
-        a.tracks.push_back(track_entry(t));
-        if (auto m = marker_entry(t)) a.markers.push_back(std::move(*m));
-    }
-    return a;
-}
-
-std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64_t n_look) {
-    std::string s = "  faces tracked: " + std::to_string(kept + mosaicked) +
-                    "  ·  left visible: " + std::to_string(kept) +
-                    "  ·  mosaicked: " + std::to_string(mosaicked);
-    if (n_flash > 0) s += "  ·  ignored " + std::to_string(n_flash) + " one-frame false alarm(s)";
-    if (n_look > 0) s += "  ·  ignored " + std::to_string(n_look) + " non-face(s) (hands, wheels…)";
+std::string summary_line(const Judgement& j) {
+    std::string s = "  faces tracked: " + std::to_string(j.kept + j.mosaicked) +
+                    "  ·  left visible: " + std::to_string(j.kept) +
+                    "  ·  mosaicked: " + std::to_string(j.mosaicked);
+    if (j.n_flash > 0)
+        s += "  ·  ignored " + std::to_string(j.n_flash) + " one-frame false alarm(s)";
+    if (j.n_look > 0)
+        s += "  ·  ignored " + std::to_string(j.n_look) + " non-face(s) (hands, wheels…)";
     return s;
 }
 
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly, HideStyle style, bool thorough) {
+                  const Judgement& judgement, HideStyle style, const Tuning& tuning) {
     json r = json::object();
     r["source"] = src;
     r["output"] = out;
@@ -129,10 +79,11 @@ json build_report(const std::string& src, const std::string& out, int64_t n_fram
     r["engine"] = ENGINE_VERSION;
     // Only when not the default, so default reports stay as they were.
     if (style != HideStyle::mosaic) r["style"] = hide_style_name(style);
-    if (thorough) r["mode"] = "thorough";
+    if (tuning.keep_threshold != DEFAULT_KEEP_THRESHOLD) r["threshold"] = tuning.keep_threshold;
+    if (tuning.thorough) r["mode"] = "thorough";
     r["overrides"] = overrides;
-    r["tracks"] = assembly.tracks;
-    r["markers"] = assembly.markers;
+    r["tracks"] = report_tracks(judgement);
+    r["markers"] = report_markers(judgement);
     return r;
 }
 

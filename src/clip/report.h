@@ -1,13 +1,12 @@
-// The JSON report of one clip, with its markers and the MosaicPlan.
+// The JSON report of one clip.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "clip/marks.h"
-#include "geometry/box.h"
+#include "clip/judgement.h"
+#include "geometry/tuning.h"
 #include "mosaic/styles.h"
 #include "platform/json_text.h"
 
@@ -17,39 +16,23 @@ namespace qlcore {
 // earlier reports no longer count as done.
 inline constexpr int ENGINE_VERSION = 5;
 
-// The report's "tracks" entry, and the marker of a flagged track spanning
-// at least six frames.
+// The report's "tracks" entry of a listed (not ignored) track.
 json track_entry(const JudgedTrack& t);
-std::optional<json> marker_entry(const JudgedTrack& t);
+json marker_json(const Marker& m);
 
-// The marker of a non-face tracked long enough to be a face left visible:
-// at least 8 detection frames and a path of at least six frames.
-std::optional<json> left_visible_marker(const IgnoredTrack& t,
-                                        const std::vector<IgnoredTrack>& ignored);
+// The listed tracks' entries in id order; their markers in id order, then
+// those of the ignored tracks left visible.
+json report_tracks(const Judgement& j);
+json report_markers(const Judgement& j);
 
-// What the live tracks add up to: the MosaicPlan of the mosaicked ones,
-// the report's track and marker entries, the counts.
-struct Assembly {
-    MosaicPlan plan;
-    json tracks = json::array();
-    json markers = json::array();
-    int64_t kept = 0;
-    int64_t mosaicked = 0;
-};
-Assembly assemble(const std::vector<JudgedTrack>& live);
+std::string summary_line(const Judgement& j);
 
-// The same, with the tracks the user hid among the live ones in track order,
-// and a marker for every non-face left visible that looks like a face, after
-// the others in track order.
-Assembly assemble(std::vector<JudgedTrack> live, std::vector<JudgedTrack> hidden,
-                  const std::vector<IgnoredTrack>& ignored);
-
-std::string summary_line(int64_t kept, int64_t mosaicked, int64_t n_flash, int64_t n_look);
-
+// `style`, the threshold and a thorough mode are stored only when not the
+// default, so default reports stay as they were.
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
-                  const Assembly& assembly, HideStyle style = HideStyle::mosaic,
-                  bool thorough = false);
+                  const Judgement& judgement, HideStyle style = HideStyle::mosaic,
+                  const Tuning& tuning = {});
 
 // The report as the program writes it: one-space indentation, pure ASCII.
 std::string report_text(const json& report);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "clip/marks.h"
+#include "clip/judgement.h"
 #include "clip/review_page.h"
 #include "clip/thumbnails.h"
 #include "geometry/tuning.h"
@@ -23,15 +23,11 @@ struct ReviewPlan {
     std::string page_html(const ReviewHeader& header);
 };
 
-// Cards for every track of the search: `live` as the marks left them,
-// `hidden` the ignored tracks the user hid, `ignored` the others. Each
-// track is pictured at its best detection in the frame the render encodes
-// (`size` rounded down to even sides); `candidates` are the thorough
-// search's weak ones, some of which are among `live`.
-ReviewPlan plan_review(const std::vector<Track>& tracks, const std::vector<JudgedTrack>& live,
-                       const std::vector<JudgedTrack>& hidden,
-                       const std::vector<IgnoredTrack>& ignored, FrameSize size,
-                       const ClipInfo& info, const std::vector<Track>& candidates = {});
+// A card for every track of `judgement`, each pictured at its best
+// detection (from `tracks` or `candidates`, the search's) in the frame the
+// render encodes (`size` rounded down to even sides).
+ReviewPlan plan_review(const Judgement& judgement, const std::vector<Track>& tracks,
+                       const std::vector<Track>& candidates, FrameSize size, const ClipInfo& info);
 
 // Writes the page beside the video `out`; without a plan, removes a page an
 // earlier run left there, which would show another video. A page that

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/numbers.h"
-
 namespace qlcore {
 namespace {
 
@@ -22,20 +20,18 @@ bool _overlaps(const BoxPath& a, const BoxPath& b) {
 }  // namespace
 
 std::vector<JudgedTrack> weak_tracks(const std::vector<Track>& candidates,
-                                     const std::vector<JudgedTrack>& live, int64_t n_frames) {
+                                     const std::vector<JudgedTrack>& judged, int64_t n_frames) {
     std::vector<JudgedTrack> out;
     for (const Track& c : candidates) {
         if (c.frames.size() < static_cast<size_t>(CANDIDATE_MIN_DETECTIONS)) continue;
-        JudgedTrack t;
-        t.id = c.id;
-        t.path = track_boxes(c, n_frames);
-        if (std::any_of(live.begin(), live.end(),
-                        [&](const JudgedTrack& l) { return _overlaps(t.path, l.path); }))
+        JudgedTrack t = judged_track(c, n_frames);
+        if (std::any_of(judged.begin(), judged.end(), [&](const JudgedTrack& l) {
+                return !is_ignored(l.verdict) && _overlaps(t.path, l.path);
+            }))
             continue;
+        t.verdict = Verdict::weak_candidate;
         t.decision.review = Review::WeakEvidence;
-        // As the cache stores scores, so a rerun from it says the same.
-        for (double s : c.scores)
-            t.best_score = std::max(t.best_score, round_places(s, 3));
+        t.decision.n_samples = 0;
         out.push_back(std::move(t));
     }
     return out;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "clip/marks.h"
+#include "clip/judgement.h"
 #include "tracking/tracker.h"
 
 namespace qlcore {
@@ -16,9 +16,9 @@ inline constexpr int CANDIDATE_MIN_DETECTIONS = 5;
 inline constexpr double CANDIDATE_OVERLAP = 0.3;
 
 // The candidates of at least CANDIDATE_MIN_DETECTIONS detection frames that
-// overlap no track of `live`, in candidate order, each mosaicked and flagged
-// as weak evidence.
+// overlap no live (not ignored) track of `judged`, in candidate order, each
+// a weak_candidate flagged as weak evidence.
 std::vector<JudgedTrack> weak_tracks(const std::vector<Track>& candidates,
-                                     const std::vector<JudgedTrack>& live, int64_t n_frames);
+                                     const std::vector<JudgedTrack>& judged, int64_t n_frames);
 
 }  // namespace qlcore

@@ -27,6 +27,7 @@ struct BoxPath {
 
     // The box at frame f, when the path covers it.
     std::optional<BoxF> at(int64_t f) const;
+    bool operator==(const BoxPath&) const = default;
 };
 
 // n_frames <= 0 sets no limit on the lead-out.

@@ -85,7 +85,8 @@ bool is_lookalike(const Track& track, double long_side) {
     double widest = 0.0;
     for (const Box& b : track.boxes)
         widest = std::max(widest, b.w);
-    bool big = widest >= LOOKALIKE_MIN_FRAC * long_side;
+    // At the cache's precision, so a rerun from it finds the same size.
+    bool big = round_places(widest, BOX_PLACES) >= LOOKALIKE_MIN_FRAC * long_side;
     if (!big && track.frames.size() > static_cast<size_t>(LOOKALIKE_SHORT)) return false;
     if (_max_or(track.scores, 0.0) >= VERIFY_SKIP) return false;
     return _max_or(track.checks, 0.0) < VERIFY_PASS;

@@ -39,6 +39,7 @@ struct Decision {
     std::optional<double> median;  // rounded to 3 decimals
     std::optional<Review> review;
     int n_samples = 0;
+    bool operator==(const Decision&) const = default;
 };
 
 // keep_threshold is the run's KEEP_THRESHOLD (a job may replace it).

@@ -190,6 +190,18 @@ TEST(SearchRecognition, AnEqualSimilarityGoesToTheEarlierGalleryRow) {
     EXPECT_EQ(r.tracks[0].samples[0].sim, 1.0);
 }
 
+TEST(SearchRecognition, ScoresAndSimilaritiesAreHandedOverAsTheCacheStoresThem) {
+    // Both just below a threshold's edge until rounded: a one-frame flash
+    // below 0.85, a sample below 0.363.
+    cv::Mat gallery = cv::Mat::zeros(1, 128, CV_32F);
+    gallery.at<float>(0, 0) = 0.36296f;
+    FakeDetector det = scored({0.84951f});
+    SearchResult r = run(det, 1, gallery, {0});
+    ASSERT_EQ(r.tracks[0].samples.size(), 1u);
+    EXPECT_EQ(r.tracks[0].scores[0], 0.85);
+    EXPECT_EQ(r.tracks[0].samples[0].sim, 0.363);
+}
+
 TEST(SearchRecognition, TwelveSamplesThenOnlyAtMultiplesOfSix) {
     cv::Mat gallery = cv::Mat::zeros(1, 128, CV_32F);
     gallery.at<float>(0) = 1.f;
@@ -299,12 +311,12 @@ TEST(ThoroughSearch, MergesTheViewsAndTracksWeakDetectionsApart) {
     ASSERT_EQ(r.tracks.size(), 1u);
     EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 1, 2}));
     EXPECT_EQ(r.tracks[0].boxes[0], (Box{10, 10, 20, 20}));
-    EXPECT_DOUBLE_EQ(r.tracks[0].scores[0], static_cast<double>(0.8f));
+    EXPECT_EQ(r.tracks[0].scores[0], 0.8) << "handed over at 3 places";
     // The weak one as a candidate, numbered after the tracks.
     ASSERT_EQ(r.candidates.size(), 1u);
     EXPECT_EQ(r.candidates[0].id, 1);
     EXPECT_EQ(r.candidates[0].boxes[0], (Box{70, 60, 20, 20}));
-    EXPECT_DOUBLE_EQ(r.candidates[0].scores[0], static_cast<double>(0.3f));
+    EXPECT_EQ(r.candidates[0].scores[0], 0.3);
 }
 
 TEST(ThoroughSearch, TheDefaultSearchHasNoCandidatesAndNoWeakerRows) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/commands.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/batch.h"
 #include "app/commands.h"
 #include "app/folders.h"
 #include "app/job.h"
@@ -38,6 +39,10 @@ TEST(CommandLine, ProcessOptionsAndDefaults) {
     EXPECT_FALSE(p.args->job);
     EXPECT_FALSE(p.args->out_dir);
     EXPECT_EQ(p.args->style, "mosaic");
+    EXPECT_EQ(p.args->threshold, "") << "not given: the job or the default decides";
+    auto th = parse({"process", "--threshold", "0.5", "a.mov"});
+    ASSERT_TRUE(th.args);
+    EXPECT_EQ(plan_run(*th.args).tuning.keep_threshold, 0.5);
     auto s = parse({"process", "--style", "coarse", "--style", "solid", "a.mov"});
     ASSERT_TRUE(s.args);
     EXPECT_EQ(s.args->style, "solid");
@@ -109,6 +114,7 @@ TEST(CommandLine, UsageErrorsExitTwoWithUsageOnStderr) {
         {"process", "--bogus"},
         {"process", "--codec", "vp9"},
         {"process", "--style", "pixelate", "a.mov"},
+        {"process", "--threshold", "high", "a.mov"},
         {"enroll", "Ann"},
         {"enroll", "--from-video", "v.mov"},
         {"enroll", "Ann", "--from-video", "v.mov", "--every", "soon"},

@@ -122,9 +122,9 @@ TEST(JobEndToEnd, KeepsTheEnrolledFaceAndReportsTheMissingClip) {
                          std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
         << read_text(job / "done.flag");
 
-    // Codec, fast mode and threshold do not redo a finished clip; its lines
-    // come from the stored report.
-    write_text(job / "options.txt", "codec=hevc\nthreshold=plenty\n");
+    // Codec and fast mode do not redo a finished clip; its lines come from
+    // the stored report.
+    write_text(job / "options.txt", "codec=hevc\nthreshold=0.9\n");
     fs::remove(job / "results.tsv");
     fs::remove(job / "done.flag");
     r = qltest::run_qlcore({"process", "--job", job.string()}, env, std::nullopt,
@@ -133,4 +133,13 @@ TEST(JobEndToEnd, KeepsTheEnrolledFaceAndReportsTheMissingClip) {
     EXPECT_NE(r.out.find("already done earlier"), std::string::npos) << r.out;
     EXPECT_EQ(read_text(job / "results.tsv"), expected.str());
     EXPECT_TRUE(fs::exists(job / "done.flag"));
+
+    // Another threshold does (a word leaves the default), on the cached search.
+    write_text(job / "options.txt", "speed=fast\nthreshold=plenty\n");
+    r = qltest::run_qlcore({"process", "--job", job.string()}, env, std::nullopt,
+                           qltest::test_install_program());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(r.out.find("already done earlier"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos) << r.out;
+    EXPECT_FALSE(qlcore::parse_json(read_text(out_dir / "two_mosaic.json")).contains("threshold"));
 }

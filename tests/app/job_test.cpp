@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "app/settings.h"
+
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "support/test_support.h"
 
 using namespace qlcore;
@@ -104,4 +109,64 @@ TEST(JobFiles, CommandLineOnlyAndMissingClipsFile) {
     ScopedTempDir empty;
     args.job = empty.path().string();
     EXPECT_THROW(plan_run(args), std::runtime_error);
+}
+
+namespace {
+
+// What applying `line` says on the console.
+std::string said_by(RunPlan& p, const std::string& line) {
+    testing::internal::CaptureStdout();
+    apply_option_line(p, line);
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(RunSettings, UnknownChoicesFallBackAndOddThresholdsAreUsedButSaid) {
+    RunPlan p;
+    p.codec = "h264";
+    EXPECT_EQ(said_by(p, "codec=vp9"),
+              "  \u26a0 unknown codec 'vp9' in options.txt: using prores\n");
+    EXPECT_EQ(p.codec, "prores");
+    EXPECT_EQ(said_by(p, "speed=turbo"),
+              "  \u26a0 unknown speed 'turbo' in options.txt: using default\n");
+    EXPECT_FALSE(p.fast || p.thorough);
+
+    // The sensible range's edges are fine; beyond them, used as given and said.
+    for (const char* fine : {"threshold=0.2", "threshold=0.95", "threshold=0.5"})
+        EXPECT_EQ(said_by(p, fine), "") << fine;
+    EXPECT_EQ(p.tuning.keep_threshold, 0.5);
+    for (double odd : {0.1999, 0.96, -3.0, 36.3}) {
+        const std::string said = said_by(p, "threshold=" + shortest(odd));
+        EXPECT_EQ(p.tuning.keep_threshold, odd);
+        EXPECT_EQ(said.rfind("  \u26a0 threshold " + shortest(odd) +
+                                 " in options.txt is outside 0.2 to 0.95 (",
+                             0),
+                  0u)
+            << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+}
+
+TEST(RunSettings, TheCommandLineGoesThroughTheSameTable) {
+    CliArgs args;
+    args.files = {"a.mov"};
+    args.threshold = "0.05";
+    testing::internal::CaptureStdout();
+    const RunPlan p = plan_run(args);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(p.tuning.keep_threshold, 0.05);
+    EXPECT_NE(said.find("threshold 0.05 on the command line is outside"), std::string::npos)
+        << said;
+
+    // A job's line replaces the command line's value.
+    ScopedTempDir job;
+    write_file_atomic(job / "clips.txt", "/c/a.mov\n");
+    write_file_atomic(job / "options.txt", "threshold=0.4\nstyle=solid\n");
+    args.job = job.path().string();
+    args.threshold = "0.3";
+    args.style = "blur";
+    const RunPlan q = plan_run(args);
+    EXPECT_EQ(q.tuning.keep_threshold, 0.4);
+    EXPECT_EQ(q.style, HideStyle::solid);
 }

@@ -34,9 +34,9 @@ struct SkipFixture : ::testing::Test {
         write_file_atomic(src, "source");
         write_file_atomic(done, "video");
         _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(10));
-        Assembly a;
-        a.markers.push_back(
-            *marker_entry(flagged(1, path_over(0, 9), Review::KeptBorderline, true)));
+        Judgement a;
+        a.tracks.push_back(flagged(1, path_over(0, 9), Review::KeptBorderline, true));
+        a.tracks[0].marker = track_marker(a.tracks[0]);
         report = build_report(src.string(), done.string(), 10, {"Ben", "Anna"}, keep_marks({4}), a);
         write(report_text(report));
     }
@@ -80,15 +80,34 @@ TEST_F(SkipFixture, ChangesThatRedoTheClip) {
 
 TEST_F(SkipFixture, AThoroughRunRedoesOtherModesClipsButNotTheOtherWayRound) {
     const json overrides = keep_marks({4});
-    EXPECT_FALSE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+    Tuning thorough_run;
+    thorough_run.thorough = true;
+    EXPECT_FALSE(
+        earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, thorough_run));
     json thorough = report;
     thorough["mode"] = "thorough";
     write(report_text(thorough));
-    EXPECT_TRUE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+    EXPECT_TRUE(
+        earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, thorough_run));
     EXPECT_TRUE(earlier()) << "a default run leaves a thorough result alone";
     thorough["mode"] = "fast";
     write(report_text(thorough));
-    EXPECT_FALSE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, true));
+    EXPECT_FALSE(
+        earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, thorough_run));
+}
+
+TEST_F(SkipFixture, AnotherThresholdRedoesTheClip) {
+    const json overrides = keep_marks({4});
+    Tuning strict;
+    strict.keep_threshold = 0.5;
+    ASSERT_TRUE(earlier());
+    EXPECT_FALSE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, strict))
+        << "made at the default threshold";
+    json made_strict = report;
+    made_strict["threshold"] = 0.5;
+    write(report_text(made_strict));
+    EXPECT_TRUE(earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, strict));
+    EXPECT_FALSE(earlier()) << "a default run redoes a clip made at 0.5";
 }
 
 TEST_F(SkipFixture, MissingKeysMeanEmpty) {
@@ -139,7 +158,7 @@ TEST(Report, EngineFiveStillMatchesAsWholeDouble) {
     write_file_atomic(src, "s");
     write_file_atomic(done, "v");
     _set_mtime(src, fs::last_write_time(done) - std::chrono::seconds(5));
-    json r = build_report(src.string(), done.string(), 1, {}, json::object(), Assembly{});
+    json r = build_report(src.string(), done.string(), 1, {}, json::object(), Judgement{});
     r["engine"] = 5.0;
     write_file_atomic(report_path(done), report_text(r));
     EXPECT_TRUE(earlier_report(src, done, {}, json::object()));

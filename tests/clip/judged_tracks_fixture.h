@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "clip/judgement.h"
 #include "clip/marks.h"
 #include "platform/json_text.h"
 
@@ -24,18 +25,30 @@ inline BoxPath path_over(int64_t start, int64_t end, float w = 50.0f) {
 }
 
 inline JudgedTrack mosaicked(int id, BoxPath path) {
-    JudgedTrack t{id, std::move(path), {}};
-    t.decision.n_samples = 0;
+    JudgedTrack t;
+    t.id = id;
+    t.path = std::move(path);
     return t;
 }
 
 inline JudgedTrack flagged(int id, BoxPath path, Review review, bool keep) {
-    JudgedTrack t{id, std::move(path), {}};
+    JudgedTrack t = mosaicked(id, std::move(path));
+    t.verdict = keep ? Verdict::kept : Verdict::mosaicked;
     t.decision.keep = keep;
     t.decision.person = keep ? std::optional<std::string>("Anna") : std::nullopt;
     t.decision.median = 0.35;
     t.decision.review = review;
     t.decision.n_samples = 9;
+    return t;
+}
+
+// An ignored track whose best detection is two frames into its path.
+inline JudgedTrack ignored_over(int id, BoxPath path, Verdict verdict, int64_t detections) {
+    JudgedTrack t = mosaicked(id, std::move(path));
+    t.verdict = verdict;
+    t.best_frame = t.path.start + 2;
+    t.n_detections = detections;
+    t.best_score = 0.8;
     return t;
 }
 

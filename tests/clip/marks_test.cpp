@@ -27,8 +27,9 @@ TEST(UserMarks, WidestUnkeptFaceAtTheFrame) {
     EXPECT_EQ(live[1].decision.person, "(marked by you)");
     EXPECT_FALSE(live[1].decision.review);
     EXPECT_EQ(live[1].decision.median, 0.3) << "other fields unchanged";
+    EXPECT_EQ(live[1].verdict, Verdict::kept_by_you);
     EXPECT_FALSE(live[2].decision.keep) << "no box at frame 40";
-    EXPECT_FALSE(marker_entry(live[1])) << "no marker once marked";
+    EXPECT_FALSE(track_marker(live[1])) << "no marker once marked";
 }
 
 TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
@@ -67,75 +68,64 @@ TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
     EXPECT_NE(plain[1].decision.person, "(marked by you)");
 }
 
-namespace {
-
-IgnoredTrack ignored_over(int id, BoxPath path, IgnoreReason reason, int64_t detections) {
-    IgnoredTrack t;
-    t.id = id;
-    t.best_frame = path.start + 2;
-    t.path = std::move(path);
-    t.reason = reason;
-    t.n_detections = detections;
-    t.best_score = 0.8;
-    return t;
-}
-
-}  // namespace
-
 TEST(HideMarks, WidestIgnoredTrackAtTheFrameIsMosaickedForItsWholePath) {
-    std::vector<IgnoredTrack> ignored = {
-        ignored_over(2, path_over(0, 20, 60.0f), IgnoreReason::Lookalike, 12),
-        ignored_over(4, path_over(10, 30, 90.0f), IgnoreReason::Flash, 1),
-        ignored_over(7, path_over(10, 30, 90.0f), IgnoreReason::Lookalike, 9)};
+    std::vector<JudgedTrack> tracks = {
+        ignored_over(2, path_over(0, 20, 60.0f), Verdict::ignored_nonface, 12),
+        ignored_over(4, path_over(10, 30, 90.0f), Verdict::ignored_flash, 1),
+        ignored_over(7, path_over(10, 30, 90.0f), Verdict::ignored_nonface, 9),
+        // Mosaicked already and wider: no candidate for a hide.
+        mosaicked(9, path_over(0, 30, 200.0f))};
     // Frame 15: 7 and 4 tie on width, the larger id wins; frame 5: only 2;
     // frame 500: nobody.
-    auto hidden = apply_hides(ignored, json{{"hide", {5, 15, 500}}});
-    ASSERT_EQ(hidden.size(), 2u);
-    EXPECT_EQ(hidden[0].id, 2);
-    EXPECT_EQ(hidden[1].id, 7);
-    EXPECT_EQ(hidden[1].path.entries.size(), 21u);
-    EXPECT_EQ(hidden[1].decision.person, "(hidden by you)");
-    EXPECT_FALSE(hidden[1].decision.keep);
-    ASSERT_EQ(ignored.size(), 1u);
-    EXPECT_EQ(ignored[0].id, 4);
-    EXPECT_TRUE(apply_hides(ignored, json::object()).empty());
+    apply_hides(tracks, json{{"hide", {5, 15, 500}}});
+    EXPECT_EQ(tracks[0].verdict, Verdict::hidden_by_you);
+    EXPECT_EQ(tracks[1].verdict, Verdict::ignored_flash);
+    EXPECT_EQ(tracks[2].verdict, Verdict::hidden_by_you);
+    EXPECT_EQ(tracks[2].decision.person, "(hidden by you)");
+    EXPECT_FALSE(tracks[2].decision.keep);
+    EXPECT_EQ(tracks[3].verdict, Verdict::mosaicked);
 
     // The frame a marker offers is one that takes its track.
-    std::vector<IgnoredTrack> two = {
-        ignored_over(1, path_over(0, 20, 60.0f), IgnoreReason::Lookalike, 12),
-        ignored_over(3, path_over(0, 10, 90.0f), IgnoreReason::Lookalike, 9)};
+    std::vector<JudgedTrack> two = {
+        ignored_over(1, path_over(0, 20, 60.0f), Verdict::ignored_nonface, 12),
+        ignored_over(3, path_over(0, 10, 90.0f), Verdict::ignored_nonface, 9)};
     EXPECT_EQ(hide_frame(two[0], two), 11) << "wider track 3 covers 0..10";
     EXPECT_EQ(hide_frame(two[1], two), 2);
 }
 
 TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
-    std::vector<IgnoredTrack> ignored = {
-        ignored_over(1, path_over(0, 5), IgnoreReason::Lookalike, 8),
-        ignored_over(2, path_over(0, 5), IgnoreReason::Lookalike, 7),
-        ignored_over(3, path_over(0, 4), IgnoreReason::Lookalike, 8),
-        ignored_over(4, path_over(0, 30), IgnoreReason::Flash, 8)};
-    auto m = left_visible_marker(ignored[0], ignored);
+    std::vector<JudgedTrack> ignored = {
+        ignored_over(1, path_over(0, 5), Verdict::ignored_nonface, 8),
+        ignored_over(2, path_over(0, 5), Verdict::ignored_nonface, 7),
+        ignored_over(3, path_over(0, 4), Verdict::ignored_nonface, 8),
+        ignored_over(4, path_over(0, 30), Verdict::ignored_flash, 8)};
+    ignored[0].override_frame = 3;
+    auto m = track_marker(ignored[0]);
     ASSERT_TRUE(m);
-    EXPECT_EQ((*m)["frame"], 0);
-    EXPECT_EQ((*m)["duration"], 6);
-    EXPECT_EQ((*m)["color"], "Purple");
-    EXPECT_EQ((*m)["name"], "Quillet: check face left visible");
-    EXPECT_NE((*m)["note"].get<std::string>().find("score 0.8)"), std::string::npos);
-    EXPECT_FALSE(left_visible_marker(ignored[1], ignored)) << "7 detections";
-    EXPECT_FALSE(left_visible_marker(ignored[2], ignored)) << "five frames";
-    EXPECT_FALSE(left_visible_marker(ignored[3], ignored)) << "a flash";
+    EXPECT_EQ(m->frame, 0);
+    EXPECT_EQ(m->duration, 6);
+    EXPECT_EQ(m->color, "Purple");
+    EXPECT_EQ(m->name, "Quillet: check face left visible");
+    EXPECT_NE(m->note.find("score 0.8)"), std::string::npos);
+    EXPECT_NE(m->note.find("{\"hide\": [3]}"), std::string::npos);
+    EXPECT_FALSE(track_marker(ignored[1])) << "7 detections";
+    EXPECT_FALSE(track_marker(ignored[2])) << "five frames";
+    EXPECT_FALSE(track_marker(ignored[3])) << "a flash";
 
     // After the other markers, in track order; the hidden track is listed.
-    std::vector<JudgedTrack> live = {flagged(5, path_over(0, 9), Review::MosaicBorderline, false)};
-    std::vector<IgnoredTrack> let_go = {ignored[0]};
-    std::vector<JudgedTrack> hidden = {mosaicked(0, path_over(0, 9))};
-    Assembly a = assemble(live, hidden, let_go);
-    ASSERT_EQ(a.tracks.size(), 2u);
-    EXPECT_EQ(a.tracks[0]["track"], 0);
-    EXPECT_EQ(a.mosaicked, 2);
-    ASSERT_EQ(a.markers.size(), 2u);
-    EXPECT_EQ(a.markers[0]["color"], "Yellow");
-    EXPECT_EQ(a.markers[1]["color"], "Purple");
+    Judgement j;
+    j.tracks = {ignored_over(0, path_over(0, 9), Verdict::hidden_by_you, 9), ignored[0],
+                flagged(5, path_over(0, 9), Review::MosaicBorderline, false)};
+    for (JudgedTrack& t : j.tracks)
+        t.marker = track_marker(t);
+    const json tracks = report_tracks(j);
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0]["track"], 0);
+    EXPECT_EQ(mosaic_plan(j).size(), 10u);
+    const json markers = report_markers(j);
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_EQ(markers[0]["color"], "Yellow");
+    EXPECT_EQ(markers[1]["color"], "Purple");
 }
 
 TEST(KeepMarks, TheFrameOfferedForAMosaickedFaceKeepsThatFace) {

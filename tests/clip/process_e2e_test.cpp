@@ -202,6 +202,27 @@ TEST_F(ProcessEndToEnd, EveryStyleHidesTheFaceAndAStyleChangeRedoesFromTheCached
     EXPECT_NE(read_text(out), styled_video);
 }
 
+TEST_F(ProcessEndToEnd, AnotherThresholdRedoesAFinishedClipFromTheCachedSearch) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path report = work_ / "Quillet" / "A001_mosaic.json";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string first = read_text(report);
+    EXPECT_EQ(first.find("\"threshold\""), std::string::npos) << "the default is left unsaid";
+
+    r = run({"process", "--threshold", "0.9", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n  reusing earlier face search (1 tracks)\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(qlcore::parse_json(read_text(report)).value("threshold", 0.0), 0.9);
+    r = run({"process", "--threshold", "0.9", src.string()});
+    EXPECT_NE(r.out.find("already done earlier"), std::string::npos) << r.out;
+
+    r = run({"process", src.string()});
+    EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos) << r.out;
+    EXPECT_EQ(read_text(report), first);
+}
+
 TEST_F(ProcessEndToEnd, ANonFaceLeftVisibleIsFlaggedAndHiddenByTheFrameItsMarkerNames) {
     const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
     const fs::path dir = work_ / "Quillet";

@@ -20,8 +20,10 @@ Track candidate(int id, int64_t first, int n, double x, double score = 0.3) {
 }  // namespace
 
 TEST(WeakCandidates, FiveDetectionsAwayFromEveryLiveTrackAreMosaicked) {
-    // path_over puts live boxes at x = 10.
-    const std::vector<JudgedTrack> live = {mosaicked(0, path_over(0, 40))};
+    // path_over puts live boxes at x = 10; an ignored track there does not count.
+    const std::vector<JudgedTrack> live = {
+        mosaicked(0, path_over(0, 40)),
+        ignored_over(9, path_over(100, 140), Verdict::ignored_nonface, 40)};
     const std::vector<Track> candidates = {
         candidate(1, 0, 4, 300),   // too few detections
         candidate(2, 0, 5, 300),   // far from the live track
@@ -33,11 +35,12 @@ TEST(WeakCandidates, FiveDetectionsAwayFromEveryLiveTrackAreMosaicked) {
     EXPECT_EQ(weak[0].id, 2);
     EXPECT_EQ(weak[1].id, 4);
     for (const JudgedTrack& t : weak) {
+        EXPECT_EQ(t.verdict, Verdict::weak_candidate);
         EXPECT_FALSE(t.decision.keep);
         EXPECT_EQ(t.decision.review, Review::WeakEvidence);
         EXPECT_FALSE(t.decision.person);
-        // Rounded as the cache stores scores: 0.3123 -> 0.312.
-        EXPECT_DOUBLE_EQ(t.best_score, 0.312);
+        EXPECT_DOUBLE_EQ(t.best_score, 0.3123);
+        EXPECT_EQ(t.best_frame, candidates[t.id - 1].frames[1]);
         EXPECT_LE(t.path.start, candidates[t.id - 1].frames.front());
         EXPECT_GE(t.path.end, candidates[t.id - 1].frames.back());
     }
@@ -45,30 +48,35 @@ TEST(WeakCandidates, FiveDetectionsAwayFromEveryLiveTrackAreMosaicked) {
 
 TEST(WeakCandidates, MosaickedWithAPurpleMarkerWhenTheirPathSpansSixFrames) {
     JudgedTrack t = mosaicked(5, path_over(10, 15));
+    t.verdict = Verdict::weak_candidate;
     t.decision.review = Review::WeakEvidence;
     t.best_score = 0.312;
-    const Assembly a = assemble({t});
-    EXPECT_EQ(a.mosaicked, 1);
-    EXPECT_EQ(a.plan.size(), 6u);
-    EXPECT_EQ(a.tracks[0]["review"], "weak-evidence");
-    ASSERT_EQ(a.markers.size(), 1u);
-    EXPECT_EQ(a.markers[0]["color"], "Purple");
-    EXPECT_EQ(a.markers[0]["name"], "Quillet: mosaicked on weak evidence");
-    EXPECT_EQ(a.markers[0]["frame"], 10);
-    EXPECT_EQ(a.markers[0]["duration"], 6);
-    EXPECT_NE(a.markers[0]["note"].get<std::string>().find("best detector score 0.312)"),
+    Judgement j;
+    j.tracks = {t};
+    j.tracks[0].marker = track_marker(t);
+    EXPECT_EQ(mosaic_plan(j).size(), 6u);
+    EXPECT_EQ(report_tracks(j)[0]["review"], "weak-evidence");
+    const json markers = report_markers(j);
+    ASSERT_EQ(markers.size(), 1u);
+    EXPECT_EQ(markers[0]["color"], "Purple");
+    EXPECT_EQ(markers[0]["name"], "Quillet: mosaicked on weak evidence");
+    EXPECT_EQ(markers[0]["frame"], 10);
+    EXPECT_EQ(markers[0]["duration"], 6);
+    EXPECT_NE(markers[0]["note"].get<std::string>().find("best detector score 0.312)"),
               std::string::npos);
 
     t.path = path_over(10, 14);
-    EXPECT_EQ(assemble({t}).markers.size(), 0u);
+    EXPECT_FALSE(track_marker(t));
 }
 
 TEST(WeakCandidates, OnlyThoroughReportsSayTheirMode) {
-    const Assembly a = assemble(std::vector<JudgedTrack>{});
+    const Judgement a;
     const json plain = build_report("a.mov", "b.mov", 10, {}, json::object(), a);
     EXPECT_FALSE(plain.contains("mode"));
+    Tuning tuning;
+    tuning.thorough = true;
     const json thorough =
-        build_report("a.mov", "b.mov", 10, {}, json::object(), a, HideStyle::mosaic, true);
+        build_report("a.mov", "b.mov", 10, {}, json::object(), a, HideStyle::mosaic, tuning);
     EXPECT_EQ(thorough["mode"], "thorough");
     // Right after the engine, before the overrides.
     const std::string text = report_text(thorough);

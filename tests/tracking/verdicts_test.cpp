@@ -128,6 +128,9 @@ TEST(IsLookalike, BigOrShortTracksThatNeverPassedARecheck) {
     EXPECT_TRUE(is_lookalike(detections(10, 120, 0.8, {0.3, 0.5}), side));
     EXPECT_TRUE(is_lookalike(detections(10, 115.2, 0.8, {0.3}), side));
     EXPECT_FALSE(is_lookalike(detections(10, 115.1, 0.8, {0.3}), side));
+    // Widths are judged as the analysis cache stores them, to 0.1 pixel.
+    EXPECT_TRUE(is_lookalike(detections(10, 115.16, 0.8, {0.3}), side));
+    EXPECT_FALSE(is_lookalike(detections(10, 115.14, 0.8, {0.3}), side));
     EXPECT_FALSE(is_lookalike(detections(10, 120, 0.8, {0.3, 0.62}), side));
     EXPECT_FALSE(is_lookalike(detections(10, 120, 0.89, {0.3, 0.5}), side));
     EXPECT_FALSE(is_lookalike(detections(10, 120, 0.8), side));

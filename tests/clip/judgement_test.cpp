@@ -1,0 +1,116 @@
+// One judgement of a clip's search: the same fresh and from the cache.
+#include "clip/judgement.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "clip/analysis_cache.h"
+#include "clip/report.h"
+#include "support/test_support.h"
+
+using namespace qlcore;
+using qltest::ScopedTempDir;
+
+namespace {
+
+Track track(int id, int64_t first, int n, Box box, double score) {
+    Track t(id);
+    for (int i = 0; i < n; ++i)
+        t.add(first + i, box, score);
+    return t;
+}
+
+// A search whose every value sits just off a threshold's edge in its last
+// digits: the raw values fall on one side, the values as stored on the other.
+// Boxes are whole pixels, which the cache stores as they are.
+SearchResult edge_search() {
+    SearchResult r;
+    r.n_frames = r.n_read = 120;
+    // Two samples of 0.36296: they vote only as 0.363.
+    Track voted = track(0, 0, 10, {100, 100, 60, 60}, 0.95);
+    voted.samples = {{0, 0.36296, 0}, {1, 0.36296, 0}};
+    // One frame at 0.84951: a flash below 0.85, a face at it.
+    Track single = track(1, 20, 1, {400, 100, 70, 70}, 0.84951);
+    // Four frames best 0.59996: a flash below 0.6.
+    Track weak = track(2, 30, 4, {700, 100, 60, 60}, 0.59996);
+    // Short, failing its re-check, best 0.88996: a non-face below 0.89.
+    Track unsure = track(3, 40, 3, {1000, 100, 60, 60}, 0.88996);
+    unsure.checks = {0.3};
+    // Median 0.29296: flagged only as 0.293, the review band's lower edge.
+    Track near = track(4, 60, 20, {100, 500, 60, 60}, 0.95);
+    near.samples = {{60, 0.29296, 1}, {61, 0.29296, 1}, {62, 0.29296, 1}};
+    // A flash the user hides.
+    Track flash = track(5, 100, 1, {100, 800, 60, 60}, 0.5);
+    r.tracks = {voted, single, weak, unsure, near, flash};
+    // A weak candidate far from every face; its marker names its score.
+    r.candidates = {track(6, 90, 6, {1500, 800, 40, 40}, 0.30004)};
+    return r;
+}
+
+}  // namespace
+
+TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
+    const SearchResult raw = edge_search();
+    SearchResult fresh = raw;
+    round_as_stored(fresh);
+
+    ScopedTempDir dir;
+    const json key = {{"v", ANALYSIS_VERSION}, {"names", {"Anna", "Ben"}}, {"mode", "thorough"}};
+    save_analysis(dir / "a.analysis.json", key, fresh);
+    const std::optional<SearchResult> cached = load_analysis(dir / "a.analysis.json", key);
+    ASSERT_TRUE(cached);
+
+    const std::vector<std::string> names = {"Anna", "Ben"};
+    const json overrides = {{"keep", {20}}, {"hide", {100}}};
+    Tuning tuning;
+    tuning.thorough = true;
+    const FrameSize size{1920, 1080};
+    const Judgement j = judge(fresh, size, names, overrides, tuning);
+    EXPECT_EQ(j, judge(*cached, size, names, overrides, tuning));
+
+    // The edges were met: every verdict is the one of the rounded numbers.
+    ASSERT_EQ(j.tracks.size(), 7u);
+    EXPECT_EQ(j.tracks[0].verdict, Verdict::kept);
+    EXPECT_EQ(j.tracks[0].decision.person, "Anna");
+    EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(j.tracks[2].verdict, Verdict::mosaicked);
+    EXPECT_EQ(j.tracks[3].verdict, Verdict::mosaicked);
+    EXPECT_EQ(j.tracks[4].decision.review, Review::MosaicBorderline);
+    EXPECT_EQ(j.tracks[5].verdict, Verdict::hidden_by_you);
+    EXPECT_EQ(j.tracks[6].verdict, Verdict::weak_candidate);
+    ASSERT_TRUE(j.tracks[6].marker);
+    EXPECT_NE(j.tracks[6].marker->note.find("score 0.3)"), std::string::npos);
+    EXPECT_EQ(j.kept, 2);
+    EXPECT_EQ(j.mosaicked, 5);
+    EXPECT_EQ(j.n_flash + j.n_look, 0);
+    // ...and the raw numbers judge otherwise, which is why they never reach a judge.
+    const Judgement r = judge(raw, size, names, overrides, tuning);
+    EXPECT_EQ(r.tracks[0].verdict, Verdict::mosaicked);
+    EXPECT_EQ(r.tracks[2].verdict, Verdict::ignored_flash);
+    EXPECT_EQ(r.tracks[3].verdict, Verdict::ignored_nonface);
+    EXPECT_FALSE(r.tracks[4].decision.review);
+}
+
+TEST(Judgement, EveryConsumerReadsTheSameVerdicts) {
+    SearchResult found = edge_search();
+    round_as_stored(found);
+    const Judgement j =
+        judge(found, {1920, 1080}, {"Anna", "Ben"}, {{"keep", {20}}, {"hide", {100}}}, Tuning{});
+    // Listed in the report: all but the ignored; pixelated: the hidden ones.
+    const json tracks = report_tracks(j);
+    const MosaicPlan plan = mosaic_plan(j);
+    int64_t listed = 0;
+    for (const JudgedTrack& t : j.tracks) {
+        listed += !is_ignored(t.verdict);
+        const auto& [frame, box] = t.path.entries.front();
+        const auto it = plan.find(frame);
+        const bool in_plan = it != plan.end() && std::find(it->second.begin(), it->second.end(),
+                                                           box) != it->second.end();
+        EXPECT_EQ(in_plan, is_hidden(t.verdict)) << t.id;
+    }
+    EXPECT_EQ(static_cast<int64_t>(tracks.size()), listed);
+    EXPECT_EQ(listed, j.kept + j.mosaicked);
+    EXPECT_EQ(tracks[1]["person"], "(marked by you)");
+    EXPECT_EQ(tracks[1]["keep"], true);
+}
