@@ -51,7 +51,7 @@ std::string minutes_text(double seconds) {
 std::string failed_line(const std::vector<std::string>& clips) {
     std::string s = "Failed: ";
     for (size_t i = 0; i < clips.size(); ++i) {
-        std::filesystem::path p(clips[i]);
+        const std::filesystem::path p = u8path(clips[i]);
         // "folder/clip.mov/" still names clip.mov.
         std::string name =
             p.has_filename() ? u8string(p.filename()) : u8string(p.parent_path().filename());

@@ -34,7 +34,7 @@ bool run_entry(const RunPlan& plan, Models& models, const Gallery& gallery, cons
                const std::string& folder, const fs::path& home_dir,
                const std::function<void(const json&)>& record) {
     std::error_code ec;
-    if (!fs::exists(clip, ec)) {
+    if (!fs::exists(u8path(clip), ec)) {
         log("  ⚠ missing file: " + clip);
         return false;
     }
