@@ -119,12 +119,7 @@ std::string narrow_path(const fs::path& p) {
                    : _short_form(wide);
     }
     // In the ANSI code page, which is what narrow file functions decode.
-    const int len = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(len), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), len,
-                          nullptr, nullptr);
-    return out;
+    return narrow(wide, CP_ACP);
 }
 
 std::optional<fs::path> find_on_path(const std::string& name) {

@@ -18,12 +18,12 @@ std::wstring widen(std::string_view utf8) {
     return out;
 }
 
-std::string narrow(std::wstring_view utf16) {
+std::string narrow(std::wstring_view utf16, unsigned code_page) {
     if (utf16.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+    const int n = ::WideCharToMultiByte(code_page, 0, utf16.data(), static_cast<int>(utf16.size()),
                                         nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
+    ::WideCharToMultiByte(code_page, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
                           nullptr, nullptr);
     return out;
 }

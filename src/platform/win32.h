@@ -7,9 +7,10 @@
 
 namespace qlcore {
 
-// UTF-8 to UTF-16 and back; invalid sequences become U+FFFD.
+// UTF-8 to UTF-16 and back (or to another code page: 0 is the ANSI one);
+// invalid sequences become U+FFFD.
 std::wstring widen(std::string_view utf8);
-std::string narrow(std::wstring_view utf16);
+std::string narrow(std::wstring_view utf16, unsigned code_page = 65001);
 
 // The system's text for an error code, without its closing line break.
 std::string windows_error_text(unsigned long error);
