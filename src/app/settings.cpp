@@ -1,7 +1,5 @@
 #include "app/settings.h"
 
-#include <stdexcept>
-
 #include "app/job.h"
 #include "media/console.h"
 #include "platform/numbers.h"
@@ -63,12 +61,6 @@ std::vector<RunSetting> _table() {
 const std::vector<RunSetting>& run_settings() {
     static const std::vector<RunSetting> table = _table();
     return table;
-}
-
-const RunSetting& run_setting(std::string_view name) {
-    for (const RunSetting& s : run_settings())
-        if (s.name == name) return s;
-    throw std::logic_error("no run setting " + std::string(name));
 }
 
 void apply_setting(RunPlan& plan, const RunSetting& s, const std::string& text,

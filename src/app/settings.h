@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/cli.h"
@@ -33,7 +32,6 @@ struct RunSetting {
 };
 
 const std::vector<RunSetting>& run_settings();
-const RunSetting& run_setting(std::string_view name);
 
 // Applies `text` (trimmed) for `s`; `where` names its source in warnings
 // ("in options.txt", "on the command line"). A text outside the choices logs one

@@ -26,21 +26,21 @@ namespace {
 
 // Sources that no tool could read, said plainly before anything is made
 // for them (ffmpeg would only fail to decode a first frame).
-void _check_source(const std::string& src) {
+void _check_source(const std::string& src, const fs::path& src_path) {
     std::error_code ec;
-    if (fs::is_directory(u8path(src), ec))
-        throw MediaError("cannot read " + src + ": it is a folder");
-    std::ifstream in(u8path(src), std::ios::binary);
+    if (fs::is_directory(src_path, ec)) throw MediaError("cannot read " + src + ": it is a folder");
+    std::ifstream in(src_path, std::ios::binary);
     if (!in) throw MediaError("cannot read " + src + ": " + std::strerror(errno));
     if (in.peek() == std::ifstream::traits_type::eof())
         throw MediaError("cannot read " + src + ": the file is empty");
 }
 
 // The cached search when it still holds, else a fresh one (then cached).
-SearchResult _search(const std::string& src, const fs::path& done, const ClipInfo& info,
-                     FrameSize size, Models& models, const Gallery& gallery, const Tuning& tuning) {
+SearchResult _search(const std::string& src, const fs::path& src_path, const fs::path& done,
+                     const ClipInfo& info, FrameSize size, Models& models, const Gallery& gallery,
+                     const Tuning& tuning) {
     fs::path cache = analysis_path(done);
-    json key = analysis_key(u8path(src), gallery.names, gallery.gallery, tuning);
+    json key = analysis_key(src_path, gallery.names, gallery.gallery, tuning);
     if (auto cached = timed("cache read", [&] { return load_analysis(cache, key); })) {
         log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
         return std::move(*cached);
@@ -58,18 +58,19 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
                   const std::optional<fs::path>& out_dir, const std::string& codec,
                   const Tuning& tuning, const fs::path& home_dir, HideStyle style,
                   bool review_page) {
-    log("\n▶ " + u8string(u8path(src).filename()));
-    _check_source(src);
+    const fs::path src_path = u8path(src);
+    log("\n▶ " + u8string(src_path.filename()));
+    _check_source(src, src_path);
     // Made and write-tested once; the render writes here.
-    const fs::path out = output_path(u8path(src), out_dir, home_dir);
+    const fs::path out = output_path(src_path, out_dir, home_dir);
     json overrides = load_overrides(out);
-    if (auto earlier = earlier_report(u8path(src), out, gallery.names, overrides, style, tuning)) {
+    if (auto earlier = earlier_report(src_path, out, gallery.names, overrides, style, tuning)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
     }
 
     const auto [info, size] = probe_with_size(src);
-    SearchResult search = _search(src, out, info, size, models, gallery, tuning);
+    SearchResult search = _search(src, src_path, out, info, size, models, gallery, tuning);
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 

@@ -25,9 +25,9 @@ std::vector<std::string> _split(const std::string& text, char sep) {
     return parts;
 }
 
-std::string _upper(std::string s) {
+std::string _lower(std::string s) {
     for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -102,24 +102,22 @@ std::vector<fs::path> program_candidates(const std::string& name, const std::str
         }
         return out;
     }
+    // Extensions in lower case: the file system ignores case, and names
+    // read better so.
     std::vector<std::string> exts;
     for (const std::string& e : _split(pathext.empty() ? ".COM;.EXE;.BAT;.CMD" : pathext, ';'))
-        if (!e.empty()) exts.push_back(_upper(e));
+        if (!e.empty()) exts.push_back(_lower(e));
     const size_t dot = name.rfind('.');
     const bool has_ext =
         dot != std::string::npos &&
-        std::find(exts.begin(), exts.end(), _upper(name.substr(dot))) != exts.end();
+        std::find(exts.begin(), exts.end(), _lower(name.substr(dot))) != exts.end();
     for (std::string dir : _split(path_list, ';')) {
         dir.erase(std::remove(dir.begin(), dir.end(), '"'), dir.end());
         if (dir.empty()) continue;
         const fs::path folder = u8path(dir);
         if (has_ext) out.push_back(folder / u8path(name));
-        for (const std::string& e : exts) {
-            std::string lower = e;
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            out.push_back(folder / u8path(name + lower));
-        }
+        for (const std::string& e : exts)
+            out.push_back(folder / u8path(name + e));
     }
     return out;
 }

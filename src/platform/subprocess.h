@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,7 @@ class Child {
     void* out_ = nullptr;
     void* err_ = nullptr;
     struct ErrDrain;
-    ErrDrain* drain_ = nullptr;
+    std::unique_ptr<ErrDrain> drain_;
     bool killed_ = false;
     void _join_drain();
 #else

@@ -187,7 +187,7 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
     in_ = our_end[0].release();
     out_ = our_end[1].release();
     err_ = our_end[2].release();
-    if (err_) drain_ = new ErrDrain(static_cast<HANDLE>(err_));
+    if (err_) drain_ = std::make_unique<ErrDrain>(static_cast<HANDLE>(err_));
 }
 
 Child::~Child() {
@@ -205,8 +205,7 @@ void Child::_join_drain() {
     if (!drain_) return;
     drain_->thread.join();  // the child's end closed: the thread is at the end
     err_early_ += drain_->text;
-    delete drain_;
-    drain_ = nullptr;
+    drain_.reset();
     _close(err_);
 }
 
