@@ -100,7 +100,8 @@ Pass ours(const fs::path& clip, const Args& enc, const ClipInfo& info, FrameSize
     g_counting = true;
     const double t0 = now_s();
     Pass p;
-    p.frames = encode_pass(clip.string(), out.string(), enc, plan, frames, size, info);
+    RenderJob job{clip.string(), out.string(), plan, frames, -1, size, info};
+    p.frames = encode_pass(job, out.string(), enc);
     p.seconds = now_s() - t0;
     g_counting = false;
     p.allocs = g_allocs;
@@ -121,8 +122,9 @@ int render_only(const char* clip, const char* out) {
     const ClipInfo info = probe(clip);
     const FrameSize size = frame_size(clip);
     QuietStdout quiet;
-    render(clip, out, two_faces(static_cast<int>(info.frames), size.w, size.h), info.frames, size,
-           info, "prores");
+    render({clip, out, two_faces(static_cast<int>(info.frames), size.w, size.h), info.frames, -1,
+            size, info},
+           "prores");
     std::fprintf(stderr, "VmHWM %ld %ld\n", before, vm_hwm_kb());
     return 0;
 }

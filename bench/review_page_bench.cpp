@@ -84,8 +84,9 @@ Timing pass(const fs::path& clip, const fs::path& out, const Args& enc, const Mo
             double* spent) {
     QuietStdout quiet;
     const double t0 = now_s(), c0 = cpu_s();
-    encode_pass(clip.string(), out.string(), enc, plan, FRAMES, size, info, -1, HideStyle::mosaic,
-                shots ? &shots->shots : nullptr);
+    encode_pass({clip.string(), out.string(), plan, FRAMES, -1, size, info, HideStyle::mosaic,
+                 shots ? &shots->shots : nullptr},
+                out.string(), enc);
     // Both write the report, as the program does after every render: its
     // flush to disk is no cost of the page.
     write_file_atomic(fs::path(out).replace_extension(".json"), "{}");

@@ -86,8 +86,9 @@ json measure_speed(const fs::path& clip, const fs::path& dir, qlcore::Models& mo
     }
     const qlcore::Args enc = qlcore::encoder_candidates(CODEC, info, size).front();
     t = now();
-    const int64_t written = qlcore::encode_pass(path, (dir / "render-pass.mov").string(), enc, plan,
-                                                found.n_frames, size, info);
+    const std::string pass_out = (dir / "render-pass.mov").string();
+    const int64_t written =
+        qlcore::encode_pass({path, pass_out, plan, found.n_frames, -1, size, info}, pass_out, enc);
     const double render_s = now() - t;
 
     json reruns = measure_reruns(clip, dir, rerun, env, output);

@@ -81,8 +81,9 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     log(summary_line(judgement));
     verdicts_timer.reset();
 
-    render(src, u8string(out), mosaic_plan(judgement), search.n_frames, size, info, codec,
-           search.n_read, style, review ? &review->thumbs.shots : nullptr);
+    render({src, u8string(out), mosaic_plan(judgement), search.n_frames, search.n_read, size, info,
+            style, review ? &review->thumbs.shots : nullptr},
+           codec);
     // Only after the video is in place, so a report never vouches for a
     // video that is not there.
     std::optional<StepTimer> report_timer(std::in_place, "report");

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "media/rates.h"
 #include "media/tools.h"
@@ -158,11 +159,26 @@ std::string _encoder_name(const Args& enc) {
 
 }  // namespace
 
-Args encoder_threads(const Args& enc, FrameSize size) {
-    if (!one_thread_for(size) || _encoder_name(enc) != "prores") return enc;
+int prores_thread_budget(FrameSize size) {
+    const long long pixels = std::max(1LL, static_cast<long long>(size.w) * size.h);
+    const long long per_pixel = ENCODER_MEMORY_BUDGET / pixels;
+    const long long n = (per_pixel - PRORES_BASE_BYTES_PER_PIXEL) / PRORES_THREAD_BYTES_PER_PIXEL;
+    return static_cast<int>(std::clamp(n, 1LL, 1024LL));
+}
+
+Args encoder_threads(const Args& enc, FrameSize size, int cores) {
+    if (_encoder_name(enc) != "prores") return enc;
+    cores = std::max(cores, 1);
+    const int automatic = cores > 1 ? std::min(cores + 1, 16) : 1;
+    const int budget = prores_thread_budget(size);
+    if (automatic <= budget) return enc;
     Args out = enc;
-    out.insert(out.begin() + 2, {"-threads", "1"});
+    out.insert(out.begin() + 2, {"-threads", std::to_string(std::min(cores, budget))});
     return out;
+}
+
+Args encoder_threads(const Args& enc, FrameSize size) {
+    return encoder_threads(enc, size, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 bool encodes_into_output(const Args& enc, FrameSize size) {

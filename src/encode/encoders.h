@@ -40,9 +40,22 @@ bool listing_has(const std::string& listing, const std::string& name);
 
 Args color_args(const ClipInfo& info);
 
-// `enc` on one thread for frames above ONE_THREAD_PIXELS when that gives the
-// same file: ProRes codes every frame on its own, so the software encoder's
-// output does not depend on its threads (x264's and x265's does).
+// What the software ProRes encoder holds, measured at 4K 10-bit: about 15
+// bytes a pixel whatever its threads, and 23 more for each thread (a working
+// buffer it zeroes for every frame in flight, and that frame's copies).
+inline constexpr long long PRORES_BASE_BYTES_PER_PIXEL = 15;
+inline constexpr long long PRORES_THREAD_BYTES_PER_PIXEL = 23;
+inline constexpr long long ENCODER_MEMORY_BUDGET = 1LL << 30;
+
+// The most ProRes threads whose working set for frames of `size` stays
+// within ENCODER_MEMORY_BUDGET; at least one.
+int prores_thread_budget(FrameSize size);
+
+// `enc` with its threads held to prores_thread_budget where ffmpeg's own
+// choice (one more than the cores, at most 16) would go over it: as many as
+// `cores`, within the budget. Only for the software ProRes encoder, whose
+// file does not depend on its threads (x264's and x265's does).
+Args encoder_threads(const Args& enc, FrameSize size, int cores);
 Args encoder_threads(const Args& enc, FrameSize size);
 
 // Whether `enc` writes straight into the output (direct_encode_command) for

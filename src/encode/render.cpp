@@ -1,7 +1,6 @@
 #include "encode/render.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -10,7 +9,6 @@
 #include "encode/encoders.h"
 #include "media/console.h"
 #include "media/frame_readers.h"
-#include "media/opencv_io.h"
 #include "media/tools.h"
 #include "mosaic/mosaic.h"
 #include "platform/clock.h"
@@ -19,17 +17,9 @@
 #include "platform/interrupt.h"
 #include "platform/numbers.h"
 #include "platform/step_timer.h"
-#include "platform/subprocess.h"
 
 namespace qlcore {
 namespace {
-
-std::string _fallback_rate(const std::string& path) {
-    VideoFile video(path);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6f", video.fps());
-    return buf;
-}
 
 // The last line of the trimmed error text, or "encoder failed".
 std::string _last_line(const std::string& text) {
@@ -56,19 +46,6 @@ std::string _decoder_error(const std::string& text) {
     if (!line.empty() && line[0] == '[' && tag_end != std::string::npos)
         line = line.substr(tag_end + 2);
     return line;
-}
-
-// The packets the demuxer finds in the first video stream, or -1 when
-// ffprobe cannot say. A file cut short holds fewer than its index lists;
-// a healthy one whose decoder drops a frame holds them all.
-int64_t _packets_present(const std::string& path) {
-    const auto ffprobe = ffprobe_bin();
-    if (!ffprobe) return -1;
-    RunResult r = run_capture({*ffprobe, "-v", "error", "-select_streams", "v:0", "-count_packets",
-                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
-                               media_path(path)});
-    auto n = r.status == 0 ? parse_int(trim(r.out)) : std::nullopt;
-    return n ? *n : -1;
 }
 
 // `frame` without its odd last column and row, copied into `even` (whose
@@ -107,10 +84,10 @@ FrameSize encoded_size(FrameSize size) {
     return {size.w > 1 ? size.w & ~1 : size.w, size.h > 1 ? size.h & ~1 : size.h};
 }
 
-int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
-                    const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read, HideStyle style, FrameShots* shots, bool with_audio) {
+int64_t encode_pass(const RenderJob& job, const std::string& tmp_video, const Args& enc,
+                    RenderMedia& media, bool with_audio) {
     StepTimer timer("encode pass");
+    FrameShots* const shots = job.shots;
     // Requests in frame order let the loop check one request a frame.
     size_t next_shot = 0;
     if (shots) {
@@ -123,45 +100,46 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
         while (next_shot < q.size() && q[next_shot].frame < 0)
             ++next_shot;
     }
-    const std::string ff = ffmpeg_bin();
-    const std::string rate = info.rate && !info.rate->empty() ? *info.rate : _fallback_rate(path);
-    const FrameSize even = encoded_size(size);
+    const ClipInfo& info = job.info;
+    const std::string ff = media.ffmpeg();
+    const std::string rate =
+        info.rate && !info.rate->empty() ? *info.rate : media.fallback_rate(job.source);
+    const FrameSize even = encoded_size(job.size);
     const int W = even.w, H = even.h;
 
-    // Declared before the encoder, so the decoder is closed too when the
+    // Opened before the encoder, so the decoder is closed too when the
     // encoder cannot be started.
-    YUVReader reader(path, size, info);
-    const Args threaded = encoder_threads(enc, size);
+    std::unique_ptr<YuvSource> reader = media.open(job.source, job.size, info);
+    const Args threaded = encoder_threads(enc, job.size);
     const Args colour = color_args(info);
-    Child encoder(with_audio
-                      ? direct_encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour,
-                                              path, info.timecode.value_or(""), tmp_video)
-                      : encode_command(ff, reader.pix_fmt, W, H, rate, threaded, colour, tmp_video),
-                  {Stdio::Pipe, Stdio::Inherit, Stdio::Pipe});
+    std::unique_ptr<EncoderSink> encoder = media.start(
+        with_audio
+            ? direct_encode_command(ff, reader->pix_fmt(), W, H, rate, threaded, colour, job.source,
+                                    info.timecode.value_or(""), tmp_video)
+            : encode_command(ff, reader->pix_fmt(), W, H, rate, threaded, colour, tmp_video));
 
     int64_t fi = 0;
     const double t0 = now_seconds();
     YuvFrame decoded, cropped;
     // An error escaping this loop leaves both children to their owners'
-    // destructors, which kill and reap them.
-    while (reader.read(decoded)) {
+    // destructors, which end and reap them.
+    while (reader->read(decoded)) {
         check_interrupted();
         YuvFrame& frame = _even_frame(decoded, even, cropped);
         const bool shoot =
             shots && next_shot < shots->requests.size() && shots->requests[next_shot].frame == fi;
         if (shoot) _shoot(*shots, next_shot, fi, frame, shots->before);
-        if (auto it = plan.find(fi); it != plan.end())
+        if (auto it = job.plan.find(fi); it != job.plan.end())
             for (const BoxF& box : it->second)
-                hide_yuv(frame.y, frame.u, frame.v, box, W, H, style);
+                hide_yuv(frame.y, frame.u, frame.v, box, W, H, job.style);
         if (shoot) next_shot = _shoot(*shots, next_shot, fi, frame, shots->after);
-        if (!encoder.write_all(frame.data(), frame.nbytes())) break;  // the encoder quit
+        if (!encoder->write(frame.data(), frame.nbytes())) break;  // the encoder quit
         ++fi;
-        if (fi % 10 == 0) progress("writing", fi, n_frames, t0);
+        if (fi % 10 == 0) progress("writing", fi, job.n_frames, t0);
     }
-    reader.close();
-    encoder.close_stdin();
-    std::string err = encoder.read_all_stderr();
-    const ExitStatus st = encoder.wait();
+    reader->close();
+    std::string err;
+    const ExitStatus st = encoder->finish(err);
     check_interrupted();
     // An encoder the system ended says nothing; the file size limit's
     // SIGXFSZ, for one, is a full disk in all but name.
@@ -172,39 +150,36 @@ int64_t encode_pass(const std::string& path, const std::string& tmp_video, const
     // read met a damaged file: a shorter video would pass for finished. The
     // container's count is no measure: a healthy file may overstate it.
     // Not a MediaError, as no other encoder would do better.
-    const std::string& damage = reader.errors();
-    int64_t expected = n_read < 0 ? n_frames : n_read;
+    const std::string& damage = reader->errors();
+    int64_t expected = job.n_read < 0 ? job.n_frames : job.n_read;
     // Short of the container's count too: only missing data is damage.
     if (!damage.empty() && fi >= expected && fi < info.frames) {
-        const int64_t present = _packets_present(path);
+        const int64_t present = media.packets_present(job.source);
         if (present >= 0 && present < info.frames) expected = info.frames;
     }
     if (!damage.empty() && fi < expected)
         throw std::runtime_error("the video breaks off after frame " + std::to_string(fi) + " of " +
                                  std::to_string(expected) + ": " + _decoder_error(damage));
     if (!damage.empty()) std::cerr << damage << std::flush;
-    progress("writing", fi, n_frames, t0);
+    progress("writing", fi, job.n_frames, t0);
     log("");
+    // The mux's messages reach the console; so do the same run's here (a
+    // timecode the muxer cannot keep, for one).
+    if (with_audio && !trim(err).empty()) std::cerr << err << std::flush;
     return fi;
 }
 
-void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
-            int64_t n_read, HideStyle style, FrameShots* shots) {
-    render(path, out, plan, n_frames, size, info,
-           encoder_candidates(codec, info, encoded_size(size)), n_read, style, shots);
+void render(const RenderJob& job, const std::string& codec) {
+    render(job, encoder_candidates(codec, job.info, encoded_size(job.size)));
 }
 
-void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates, int64_t n_read, HideStyle style,
-            FrameShots* shots) {
-    const std::string ff = ffmpeg_bin();
-    const fs::path outp = u8path(out);
+void render(const RenderJob& job, const std::vector<Args>& candidates, RenderMedia& media) {
+    const std::string ff = media.ffmpeg();
+    const fs::path outp = u8path(job.out);
     const fs::path tmp_video = _beside(outp, ".video-tmp.mov");
     // Removed on every way out, errors of any kind included.
     ScopedRemove video_guard(tmp_video);
-    const FrameSize even = encoded_size(size);
+    const FrameSize size = job.size, even = encoded_size(size);
     if (even.w != size.w || even.h != size.h)
         log("  \u26a0 odd frame size " + std::to_string(size.w) + "\u00d7" +
             std::to_string(size.h) + ": the output is " + std::to_string(even.w) + "\u00d7" +
@@ -218,7 +193,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     const auto finish = [&] {
         std::error_code ec;
         fs::rename(tmp_out, outp, ec);
-        if (ec) throw MediaError("could not save " + out + ": " + ec.message());
+        if (ec) throw MediaError("could not save " + job.out + ": " + ec.message());
         out_guard.release();
     };
     // One run instead of two where it writes the same file. Whatever fails
@@ -226,10 +201,10 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     if (!candidates.empty() && encodes_into_output(candidates.front(), size)) {
         bool written = false;
         try {
-            encode_pass(path, u8string(tmp_out), candidates.front(), plan, n_frames, size, info,
-                        n_read, style, shots, true);
+            encode_pass(job, u8string(tmp_out), candidates.front(), media, true);
             written = true;
         } catch (const MediaError&) {
+            log("");  // ends the progress line it may have begun
             std::error_code ec;
             fs::remove(tmp_out, ec);
         }
@@ -239,8 +214,7 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
     std::optional<MediaError> last_err;
     for (const Args& enc : candidates) {
         try {
-            encode_pass(path, u8string(tmp_video), enc, plan, n_frames, size, info, n_read, style,
-                        shots);
+            encode_pass(job, u8string(tmp_video), enc, media);
             last_err.reset();
             break;
         } catch (const MediaError& e) {
@@ -256,10 +230,11 @@ void render(const std::string& path, const std::string& out, const MosaicPlan& p
         throw MediaError("could not encode video: " + _missing_encoder_hint(last_err->what()));
 
     StepTimer mux_timer("mux");
-    const std::string tc = info.timecode.value_or("");
+    const std::string tc = job.info.timecode.value_or("");
     bool muxed = false;
-    for (const Args& cmd : mux_commands(ff, u8string(tmp_video), path, tc, u8string(tmp_out))) {
-        if (run_inherit(cmd).success()) {
+    for (const Args& cmd :
+         mux_commands(ff, u8string(tmp_video), job.source, tc, u8string(tmp_out))) {
+        if (media.run(cmd).success()) {
             muxed = true;
             break;
         }

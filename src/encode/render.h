@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "encode/render_media.h"
 #include "geometry/box.h"
 #include "media/ffmpeg_commands.h"
 #include "media/probe.h"
@@ -32,23 +33,32 @@ struct FrameShots {
     std::vector<std::string> before, after;
 };
 
-// Writes `out`: encodes with the first encoder entry that works, then muxes
-// into a temporary file beside `out` (in one run where the first entry
-// allows it) and renames it onto `out`, so `out` never exists half-written.
-// Throws MediaError when nothing works. n_read: the frames the search decoded
-// (-1: n_frames); a decoder that complains and delivers fewer is a source
-// that breaks off. `style`: how each planned box is hidden. `shots`, when
-// given, is filled on the way.
-void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info, const std::string& codec,
-            int64_t n_read = -1, HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);
+// One clip's render: what to read, what to write and what to hide where.
+struct RenderJob {
+    std::string source;
+    std::string out;
+    MosaicPlan plan;
+    int64_t n_frames = 0;  // the progress total; 0 when unknown
+    // The frames the search decoded (-1: n_frames); a decoder that complains
+    // and delivers fewer is a source that breaks off.
+    int64_t n_read = -1;
+    FrameSize size;  // the source's frame size
+    ClipInfo info;
+    HideStyle style = HideStyle::mosaic;
+    // Filled on the way when given.
+    FrameShots* shots = nullptr;
+};
 
-// The same with the encoder entries to try given, in order (tests put an
-// entry first that cannot run here).
-void render(const std::string& path, const std::string& out, const MosaicPlan& plan,
-            int64_t n_frames, FrameSize size, const ClipInfo& info,
-            const std::vector<Args>& candidates, int64_t n_read = -1,
-            HideStyle style = HideStyle::mosaic, FrameShots* shots = nullptr);
+// Writes `job.out`: encodes with the first encoder entry that works, then
+// muxes into a temporary file beside it (in one run where the first entry
+// allows it) and renames that onto `out`, so `out` never exists
+// half-written. Throws MediaError when nothing works.
+void render(const RenderJob& job, const std::string& codec);
+
+// The same with the encoder entries to try given, in order, and what to
+// run them with.
+void render(const RenderJob& job, const std::vector<Args>& candidates,
+            RenderMedia& media = ffmpeg_media());
 
 // The size the render encodes: an odd last column or row is dropped.
 FrameSize encoded_size(FrameSize size);
@@ -56,10 +66,9 @@ FrameSize encoded_size(FrameSize size);
 // One attempt with one encoder entry; returns the frames written. It starts
 // `shots`' pictures afresh, so a failed attempt leaves none behind. With
 // `with_audio`, `tmp_video` gets the source's audio, metadata and timecode
-// too, as the first mux attempt would add them.
-int64_t encode_pass(const std::string& path, const std::string& tmp_video, const Args& enc,
-                    const MosaicPlan& plan, int64_t n_frames, FrameSize size, const ClipInfo& info,
-                    int64_t n_read = -1, HideStyle style = HideStyle::mosaic,
-                    FrameShots* shots = nullptr, bool with_audio = false);
+// too, as the first mux attempt would add them, and what ffmpeg says on the
+// way reaches the console as the mux's would.
+int64_t encode_pass(const RenderJob& job, const std::string& tmp_video, const Args& enc,
+                    RenderMedia& media = ffmpeg_media(), bool with_audio = false);
 
 }  // namespace qlcore

@@ -31,10 +31,10 @@ std::vector<std::string> hwaccel_args();
 std::vector<std::string> hwaccel_args_for(const Platform& platform);
 
 // Frames above this many pixels (twice 1080p: UHD, DCI 4K and up) are
-// decoded and encoded on one thread. Each of ffmpeg's frame threads holds
-// frames of its own: at 4K 10-bit a decoder peaked at 370-460 MB and the
-// ProRes encoder at 500 MB, against 280 MB each on one thread, at hardly any
-// cost in speed while the detector or the encoder sets the pace.
+// decoded on one thread. Each of ffmpeg's frame threads holds frames of its
+// own: at 4K 10-bit a decoder peaked at 370-460 MB against 280 MB on one
+// thread, and one thread still decodes faster than the detector or the
+// encoder take the frames.
 inline constexpr long long ONE_THREAD_PIXELS = 2LL * 1920 * 1080;
 bool one_thread_for(FrameSize source);
 

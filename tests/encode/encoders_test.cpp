@@ -247,17 +247,40 @@ TEST(ColorArgs, EveryOptionWeEmitIsAcceptedByFfmpeg) {
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
-// One thread only where the file stays the same: ProRes above the pixel
-// limit; never an encoder whose output depends on its threads.
-TEST(EncoderCandidates, OneThreadOnlyForProresAboveThePixelLimit) {
-    const FrameSize uhd{3840, 2160}, wide{2560, 1600}, hd{1920, 1080};
+// ProRes threads are held to the memory budget only where ffmpeg's own
+// count would pass it; encoders whose output depends on threads are never
+// touched.
+TEST(EncoderCandidates, ProresThreadsFollowTheCoresWithinTheMemoryBudget) {
+    const FrameSize uhd{3840, 2160}, hd{1920, 1080}, eight_k{7680, 4320};
+    EXPECT_EQ(prores_thread_budget(uhd), 4);
+    EXPECT_EQ(prores_thread_budget(hd), 21);
+    EXPECT_EQ(prores_thread_budget(eight_k), 1);
+    // The budget holds what the model says it holds, and one thread more would not.
+    for (FrameSize s : {uhd, hd, FrameSize{4096, 2160}, FrameSize{2560, 1600}}) {
+        const long long px = static_cast<long long>(s.w) * s.h;
+        const int n = prores_thread_budget(s);
+        EXPECT_LE((PRORES_BASE_BYTES_PER_PIXEL + n * PRORES_THREAD_BYTES_PER_PIXEL) * px,
+                  ENCODER_MEMORY_BUDGET);
+        EXPECT_GT((PRORES_BASE_BYTES_PER_PIXEL + (n + 1) * PRORES_THREAD_BYTES_PER_PIXEL) * px,
+                  ENCODER_MEMORY_BUDGET);
+    }
+
     const Args prores{"-c:v", "prores", "-profile:v", "2"};
-    EXPECT_EQ(encoder_threads(prores, uhd),
-              (Args{"-c:v", "prores", "-threads", "1", "-profile:v", "2"}));
-    EXPECT_EQ(encoder_threads(prores, wide), prores);
-    EXPECT_EQ(encoder_threads(prores, hd), prores);
+    const auto threads = [&](int n) {
+        return Args{"-c:v", "prores", "-threads", std::to_string(n), "-profile:v", "2"};
+    };
+    // Within the budget ffmpeg chooses (cores + 1) as for a plain transcode.
+    EXPECT_EQ(encoder_threads(prores, uhd, 2), prores);
+    EXPECT_EQ(encoder_threads(prores, uhd, 3), prores);
+    EXPECT_EQ(encoder_threads(prores, hd, 16), prores);
+    // Beyond it, as many as the cores, never more than the budget.
+    EXPECT_EQ(encoder_threads(prores, uhd, 4), threads(4));
+    EXPECT_EQ(encoder_threads(prores, uhd, 16), threads(4));
+    EXPECT_EQ(encoder_threads(prores, hd, 32), prores) << "ffmpeg takes 16 at most";
+    EXPECT_EQ(encoder_threads(prores, {2560, 1600}, 32), threads(10));
+    EXPECT_EQ(encoder_threads(prores, eight_k, 2), threads(1));
     for (const char* name : {"libx264", "libx265", "prores_videotoolbox", "hevc_nvenc"}) {
         const Args other{"-c:v", name, "-pix_fmt", "yuv420p"};
-        EXPECT_EQ(encoder_threads(other, uhd), other) << name;
+        EXPECT_EQ(encoder_threads(other, uhd, 16), other) << name;
     }
 }
