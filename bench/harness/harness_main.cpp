@@ -38,12 +38,12 @@ using qlcore::json;
 const std::vector<std::string> PHOTOS = {"obama.jpg",  "biden.jpg",  "obama2.jpg",
                                          "biden2.jpg", "obama3.jpg", "obama1.jpg"};
 // Speed is measured on these scenes: 720p, 1080p, 4K 8-bit, 4K 10-bit, and
-// the reruns of a 20-second 1080p clip.
-const std::set<std::string> SPEED = {"moving", "fhd", "uhd8", "uhd10", "fhd_long"};
+// the reruns of a 20-second 1080p clip and a 4-second 4K 10-bit one.
+const std::set<std::string> SPEED = {"moving", "fhd", "uhd8", "uhd10", "fhd_long", "uhd10_long"};
 // Clips made for speed alone: their pictures repeat "moving" and "uhd10".
-const std::set<std::string> SPEED_ONLY = {"fhd", "uhd8", "fhd_long"};
+const std::set<std::string> SPEED_ONLY = {"fhd", "uhd8", "fhd_long", "uhd10_long"};
 // Of those, the clips measured for their reruns from the cache alone.
-const std::set<std::string> RERUNS_ONLY = {"fhd_long"};
+const std::set<std::string> RERUNS_ONLY = {"fhd_long", "uhd10_long"};
 
 void say(const std::string& s) {
     std::cerr << s << std::endl;

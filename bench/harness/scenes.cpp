@@ -445,7 +445,10 @@ std::vector<Scene> speed_scenes() {
     // weighs on it as on a short interview clip, not as on three seconds.
     Scene fhd_long = _moving("fhd_long", 1.5, 500, false);
     fhd_long.what = "two faces moving and changing size, 1920x1080, 20 s";
-    return {fhd, uhd8, fhd_long};
+    // Four seconds of 4K 10-bit: the rerun's encoder at its largest.
+    Scene uhd10_long = _moving("uhd10_long", 3.0, 100, true);
+    uhd10_long.what = "two faces moving and changing size, 3840x2160 10-bit, 4 s";
+    return {fhd, uhd8, fhd_long, uhd10_long};
 }
 
 std::vector<Scene> hard_scenes() {
