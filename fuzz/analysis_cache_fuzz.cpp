@@ -30,8 +30,9 @@ constexpr int64_t MAX_SPAN = 100000;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto path = qlfuzz::scratch() / "clip_mosaic.analysis.json";
     qlfuzz::write_bytes(path, data, size);
-    auto result = load_analysis(path, _key());
-    if (!result) return 0;
+    auto loaded = load_analysis(path, _key());
+    if (!loaded) return 0;
+    const SearchResult* result = &loaded->search;
     const std::vector<std::string> names{"ann", "bob"};
     for (const Track& t : result->tracks) {
         (void)ignored(t, 1920.0);

@@ -103,6 +103,66 @@ bool _restore_tracks(const json& list, int64_t n_frames, size_t n_names, std::ve
     return true;
 }
 
+// ClipInfo's texts under their stored names; absent ones are left out.
+using ClipText = std::optional<std::string> ClipInfo::*;
+constexpr std::pair<const char*, ClipText> CLIP_TEXTS[] = {
+    {"rate", &ClipInfo::rate},
+    {"timecode", &ClipInfo::timecode},
+    {"color_primaries", &ClipInfo::color_primaries},
+    {"color_transfer", &ClipInfo::color_transfer},
+    {"color_space", &ClipInfo::color_space},
+    {"color_range", &ClipInfo::color_range}};
+
+// As large as a first frame's PNG header may say.
+constexpr int64_t MAX_SIDE = int64_t{1} << 20;
+
+// The clip beside the search; anything off means the clip is probed again,
+// so a damaged entry can never stand in for a probe.
+std::optional<ProbedClip> _restore_clip(const json& file) {
+    const json *c = _member(file, "clip"), *size = _member(file, "frame_size");
+    if (!c || !size || !c->is_object() || !size->is_array() || size->size() != 2)
+        return std::nullopt;
+    int64_t w, h, bits;
+    if (!_read_int((*size)[0], w) || !_read_int((*size)[1], h) || w <= 0 || h <= 0 ||
+        w > MAX_SIDE || h > MAX_SIDE)
+        return std::nullopt;
+    ProbedClip clip;
+    clip.size = {static_cast<int>(w), static_cast<int>(h)};
+    const json *frames = _member(*c, "frames"), *b = _member(*c, "bits");
+    if (!frames || !b || !_read_int(*frames, clip.info.frames) || clip.info.frames < 0 ||
+        !_read_int(*b, bits) || (bits != 8 && bits != 10))
+        return std::nullopt;
+    clip.info.bits = static_cast<int>(bits);
+    for (const auto& [name, field] : CLIP_TEXTS) {
+        const json* v = _member(*c, name);
+        if (!v) continue;
+        if (!v->is_string()) return std::nullopt;
+        clip.info.*field = v->get<std::string>();
+    }
+    return clip;
+}
+
+json _clip_json(const ClipInfo& info) {
+    json j = json::object();
+    for (const auto& [name, field] : CLIP_TEXTS)
+        if (info.*field) j[name] = *(info.*field);
+    j["frames"] = info.frames;
+    j["bits"] = info.bits;
+    return j;
+}
+
+// Stored only when it reads back exactly (a text that is not UTF-8 would
+// not): a rerun must render as a probed run does.
+void _add_clip(json& file, const ProbedClip& clip) {
+    json entry = json::object();
+    entry["clip"] = _clip_json(clip.info);
+    entry["frame_size"] = json::array({clip.size.w, clip.size.h});
+    auto back = _restore_clip(parse_json(dump_compact(entry)));
+    if (!back || back->info != clip.info || back->size != clip.size) return;
+    file["clip"] = std::move(entry["clip"]);
+    file["frame_size"] = std::move(entry["frame_size"]);
+}
+
 }  // namespace
 
 double gallery_digest(const cv::Mat& gallery) {
@@ -169,23 +229,38 @@ bool _thorough(const json& key) {
 }  // namespace
 
 json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
-                   int64_t n_read, const std::vector<Track>& candidates) {
+                   int64_t n_read, const std::vector<Track>& candidates, const ProbedClip* clip) {
     json out = json::object();
     out["key"] = key;
     out["frames"] = n_frames;
     out["read"] = n_read < 0 ? n_frames : n_read;
     out["tracks"] = _tracks_json(tracks);
     if (_thorough(key)) out["candidates"] = _tracks_json(candidates);
+    if (clip) _add_clip(out, *clip);
     return out;
 }
 
-void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found) {
+namespace {
+
+void _save(const std::filesystem::path& path, const json& key, const SearchResult& found,
+           const ProbedClip* clip) {
     try {
         write_file_atomic(path, dump_compact(analysis_json(key, found.tracks, found.n_frames,
-                                                           found.n_read, found.candidates)));
+                                                           found.n_read, found.candidates, clip)));
     } catch (const std::exception&) {
         // A cache that cannot be written only costs a search next time.
     }
+}
+
+}  // namespace
+
+void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found) {
+    _save(path, key, found, nullptr);
+}
+
+void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found,
+                   const ProbedClip& clip) {
+    _save(path, key, found, &clip);
 }
 
 void save_analysis(const std::filesystem::path& path, const json& key,
@@ -197,7 +272,7 @@ void save_analysis(const std::filesystem::path& path, const json& key,
     save_analysis(path, key, found);
 }
 
-std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key) {
+std::optional<CachedAnalysis> load_analysis(const std::filesystem::path& path, const json& key) {
     const std::optional<json> file = read_json_file(path);
     if (!file || !file->is_object()) return std::nullopt;
     const json& j = *file;
@@ -224,7 +299,7 @@ std::optional<SearchResult> load_analysis(const std::filesystem::path& path, con
             !_restore_tracks(*candidates, result.n_frames, n_names, result.candidates))
             return std::nullopt;
     }
-    return result;
+    return CachedAnalysis{std::move(result), _restore_clip(j)};
 }
 
 }  // namespace qlcore

@@ -11,6 +11,7 @@
 
 #include "analysis/analyse.h"
 #include "geometry/tuning.h"
+#include "media/probe.h"
 #include "platform/json_text.h"
 #include "tracking/tracker.h"
 
@@ -33,19 +34,32 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
 
 // The cache file's object for a search result (values rounded as stored).
 // n_read: the frames the search decoded; -1 for all n_frames. The weak
-// candidates are stored when the key is a thorough search's.
+// candidates are stored when the key is a thorough search's; `clip`, the
+// clip as probed for the search, when given.
 json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
-                   int64_t n_read = -1, const std::vector<Track>& candidates = {});
+                   int64_t n_read = -1, const std::vector<Track>& candidates = {},
+                   const ProbedClip* clip = nullptr);
 
 // Writes the cache file atomically. Never fails: a cache that cannot be
 // written only means the next run searches again.
 void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found);
+// With the clip as probed for the search, so a rerun need not probe it.
+void save_analysis(const std::filesystem::path& path, const json& key, const SearchResult& found,
+                   const ProbedClip& clip);
 void save_analysis(const std::filesystem::path& path, const json& key,
                    const std::vector<Track>& tracks, int64_t n_frames, int64_t n_read = -1);
+
+// A saved search and the clip it was made on. The key covers the source
+// file, so while it matches the stored ClipInfo and frame size stand for a
+// probe of the clip.
+struct CachedAnalysis {
+    SearchResult search;
+    std::optional<ProbedClip> clip;  // absent in older or damaged files: probe
+};
 
 // The saved search when the file holds one made under `key`. A missing,
 // unreadable, outdated or malformed file gives nothing: it only ever
 // speeds things up, so a broken one means searching again.
-std::optional<SearchResult> load_analysis(const std::filesystem::path& path, const json& key);
+std::optional<CachedAnalysis> load_analysis(const std::filesystem::path& path, const json& key);
 
 }  // namespace qlcore

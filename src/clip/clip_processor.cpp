@@ -35,21 +35,33 @@ void _check_source(const std::string& src, const fs::path& src_path) {
         throw MediaError("cannot read " + src + ": the file is empty");
 }
 
-// The cached search when it still holds, else a fresh one (then cached).
-SearchResult _search(const std::string& src, const fs::path& src_path, const fs::path& done,
-                     const ClipInfo& info, FrameSize size, Models& models, const Gallery& gallery,
-                     const Tuning& tuning) {
+// The clip, the cached search when it still holds (with the clip as probed
+// for it, so an unchanged clip is not probed again), else a fresh one (then
+// cached with the probe).
+struct ClipSearch {
+    ProbedClip clip;
+    SearchResult search;
+};
+
+ClipSearch _search(const std::string& src, const fs::path& src_path, const fs::path& done,
+                   Models& models, const Gallery& gallery, const Tuning& tuning) {
     fs::path cache = analysis_path(done);
     json key = analysis_key(src_path, gallery.names, gallery.gallery, tuning);
-    if (auto cached = timed("cache read", [&] { return load_analysis(cache, key); })) {
-        log("  reusing earlier face search (" + std::to_string(cached->tracks.size()) + " tracks)");
-        return std::move(*cached);
+    auto cached = timed("cache read", [&] { return load_analysis(cache, key); });
+    ClipSearch out;
+    out.clip = cached && cached->clip ? std::move(*cached->clip) : probe_with_size(src);
+    if (cached) {
+        log("  reusing earlier face search (" + std::to_string(cached->search.tracks.size()) +
+            " tracks)");
+        out.search = std::move(cached->search);
+        return out;
     }
-    SearchResult found = timed("search", [&] {
-        return analyse(src, info, size, models, gallery.gallery, gallery.owners, tuning);
+    out.search = timed("search", [&] {
+        return analyse(src, out.clip.info, out.clip.size, models, gallery.gallery, gallery.owners,
+                       tuning);
     });
-    timed("cache write", [&] { save_analysis(cache, key, found); });
-    return found;
+    timed("cache write", [&] { save_analysis(cache, key, out.search, out.clip); });
+    return out;
 }
 
 }  // namespace
@@ -69,8 +81,8 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         return std::move(*earlier);
     }
 
-    const auto [info, size] = probe_with_size(src);
-    SearchResult search = _search(src, src_path, out, info, size, models, gallery, tuning);
+    auto [clip, search] = _search(src, src_path, out, models, gallery, tuning);
+    const auto& [info, size] = clip;
     // A search that read nothing is cached too, so a rerun fails the same way.
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 

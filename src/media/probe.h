@@ -16,6 +16,7 @@ struct ClipInfo {
     std::optional<std::string> color_transfer;
     std::optional<std::string> color_space;
     std::optional<std::string> color_range;
+    bool operator==(const ClipInfo&) const = default;
 };
 
 struct FrameSize {

@@ -92,10 +92,10 @@ TEST_F(CacheFixture, RoundTripKeepsFieldsWithStoredRounding) {
 
     auto got = load_analysis(cache, key());
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->n_frames, 12);
-    EXPECT_EQ(got->n_read, 11);
-    ASSERT_EQ(got->tracks.size(), 2u);
-    const Track& r = got->tracks[0];
+    EXPECT_EQ(got->search.n_frames, 12);
+    EXPECT_EQ(got->search.n_read, 11);
+    ASSERT_EQ(got->search.tracks.size(), 2u);
+    const Track& r = got->search.tracks[0];
     EXPECT_EQ(r.id, 7);
     EXPECT_EQ(r.frames, (std::vector<int64_t>{3, 5}));
     EXPECT_EQ(r.boxes[0], (Box{0.2, 1.4, 100.0, 100.0}));
@@ -109,23 +109,23 @@ TEST_F(CacheFixture, RoundTripKeepsFieldsWithStoredRounding) {
     EXPECT_EQ(r.last, 5);
     EXPECT_EQ(r.n_rec, 0) << "not stored";
     EXPECT_EQ(r.best_checked, -1.0) << "not stored";
-    EXPECT_TRUE(got->tracks[1].frames.empty());
-    EXPECT_EQ(got->tracks[1].last, NEVER_SEEN);
+    EXPECT_TRUE(got->search.tracks[1].frames.empty());
+    EXPECT_EQ(got->search.tracks[1].last, NEVER_SEEN);
 }
 
 TEST_F(CacheFixture, EmptySearchIsAResultAndChecksMayBeMissing) {
     save_analysis(cache, key(), {}, 0);
     auto none = load_analysis(cache, key());
     ASSERT_TRUE(none) << "a search that found nothing is still a search";
-    EXPECT_EQ(none->n_frames, 0);
-    EXPECT_TRUE(none->tracks.empty());
+    EXPECT_EQ(none->search.n_frames, 0);
+    EXPECT_TRUE(none->search.tracks.empty());
 
     json file = analysis_json(key(), {_track(0, {0, 1})}, 2);
     file["tracks"][0].erase("c");
     write_file_atomic(cache, dump_compact(file));
     auto got = load_analysis(cache, key());
     ASSERT_TRUE(got);
-    EXPECT_TRUE(got->tracks[0].checks.empty());
+    EXPECT_TRUE(got->search.tracks[0].checks.empty());
 }
 
 TEST_F(CacheFixture, AnyChangeOfWhatTheSearchDependedOnMissesTheCache) {
@@ -254,16 +254,16 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     save_analysis(cache, k, found);
     auto back = load_analysis(cache, k);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->tracks.size(), 1u);
-    ASSERT_EQ(back->candidates.size(), 1u);
-    EXPECT_EQ(back->candidates[0].id, 1);
-    EXPECT_EQ(back->candidates[0].frames, (std::vector<int64_t>{2, 3, 4}));
+    EXPECT_EQ(back->search.tracks.size(), 1u);
+    ASSERT_EQ(back->search.candidates.size(), 1u);
+    EXPECT_EQ(back->search.candidates[0].id, 1);
+    EXPECT_EQ(back->search.candidates[0].frames, (std::vector<int64_t>{2, 3, 4}));
     // Neither mode reads the other's search.
     EXPECT_FALSE(load_analysis(cache, key()));
     save_analysis(cache, key(), found);
     EXPECT_FALSE(load_analysis(cache, k));
     ASSERT_TRUE(load_analysis(cache, key()));
-    EXPECT_TRUE(load_analysis(cache, key())->candidates.empty());
+    EXPECT_TRUE(load_analysis(cache, key())->search.candidates.empty());
     EXPECT_FALSE(parse_json(read_file(cache)).contains("candidates"));
 
     // A thorough file without its candidates, or with a broken one, is absent.
@@ -274,4 +274,97 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     j.erase("candidates");
     write_file_atomic(cache, dump_compact(j));
     EXPECT_FALSE(load_analysis(cache, k));
+}
+
+TEST_F(CacheFixture, ClipInfoAndFrameSizeComeBackExactly) {
+    ProbedClip full;
+    full.info.rate = "30000/1001";
+    full.info.frames = 600;
+    full.info.timecode = "01:00:00;00";
+    full.info.bits = 10;
+    full.info.color_primaries = "bt2020";
+    full.info.color_transfer = "smpte2084";
+    full.info.color_space = "bt2020nc \"Süd\\Ost\"";  // odd tag text
+    full.info.color_range = "pc\u00a0✓";
+    full.size = {3840, 2160};
+    ProbedClip bare;  // nothing told: every optional absent, one empty
+    bare.info.timecode = "";
+    bare.size = {321, 241};
+
+    for (const ProbedClip& clip : {full, bare}) {
+        save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2}, clip);
+        const std::string text = read_file(cache);
+        for (char ch : text)
+            ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << "escaped: " << text;
+        EXPECT_NE(text.find(R"(]}],"clip":{)"), std::string::npos) << "after the tracks: " << text;
+        auto got = load_analysis(cache, key());
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->search.tracks.size(), 1u);
+        ASSERT_TRUE(got->clip) << text;
+        EXPECT_EQ(got->clip->info, clip.info);
+        EXPECT_EQ(got->clip->size, clip.size);
+    }
+    EXPECT_FALSE(parse_json(read_file(cache))["clip"].contains("rate")) << "absent, not empty";
+
+    // Older files, and a text that would not read back, hold no clip: the
+    // search stays usable and the clip is probed.
+    save_analysis(cache, key(), {_track(0, {0, 1})}, 2);
+    auto old = load_analysis(cache, key());
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->search.tracks.size(), 1u);
+    EXPECT_FALSE(old->clip);
+    ProbedClip broken = full;
+    broken.info.timecode = std::string("01:00\xff", 6);
+    save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2}, broken);
+    auto unsure = load_analysis(cache, key());
+    ASSERT_TRUE(unsure);
+    EXPECT_FALSE(unsure->clip);
+}
+
+TEST_F(CacheFixture, DamagedClipEntryMeansAProbeNotAFailure) {
+    ProbedClip clip;
+    clip.info.rate = "25/1";
+    clip.info.frames = 3;
+    clip.size = {1920, 1080};
+    const json good = analysis_json(key(), {_track(0, {0, 1, 2})}, 3, 3, {}, &clip);
+    auto with = [&](auto change) {
+        json j = good;
+        change(j);
+        return dump_compact(j);
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"clip not an object", with([](json& j) { j["clip"] = "25/1"; })},
+        {"no clip", with([](json& j) { j.erase("clip"); })},
+        {"no frame size", with([](json& j) { j.erase("frame_size"); })},
+        {"size of one", with([](json& j) { j["frame_size"] = {1920}; })},
+        {"size zero", with([](json& j) {
+             j["frame_size"] = {0, 1080};
+         })},
+        {"size text", with([](json& j) {
+             j["frame_size"] = {"1920", 1080};
+         })},
+        {"size fraction", with([](json& j) {
+             j["frame_size"] = {1920.5, 1080};
+         })},
+        {"size beyond any picture", with([](json& j) {
+             j["frame_size"] = {int64_t{1} << 40, 1080};
+         })},
+        {"frames negative", with([](json& j) { j["clip"]["frames"] = -1; })},
+        {"no frames", with([](json& j) { j["clip"].erase("frames"); })},
+        {"bits nine", with([](json& j) { j["clip"]["bits"] = 9; })},
+        {"no bits", with([](json& j) { j["clip"].erase("bits"); })},
+        {"rate a number", with([](json& j) { j["clip"]["rate"] = 25; })},
+        {"timecode null", with([](json& j) { j["clip"]["timecode"] = nullptr; })},
+    };
+    for (const auto& [what, text] : cases) {
+        write_file_atomic(cache, text);
+        auto got = load_analysis(cache, key());
+        ASSERT_TRUE(got) << what;
+        EXPECT_EQ(got->search.tracks.size(), 1u) << what;
+        EXPECT_FALSE(got->clip) << what;
+    }
+    write_file_atomic(cache, dump_compact(good));
+    auto got = load_analysis(cache, key());
+    ASSERT_TRUE(got && got->clip);
+    EXPECT_EQ(got->clip->info, clip.info);
 }

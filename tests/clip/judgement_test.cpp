@@ -58,8 +58,9 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     ScopedTempDir dir;
     const json key = {{"v", ANALYSIS_VERSION}, {"names", {"Anna", "Ben"}}, {"mode", "thorough"}};
     save_analysis(dir / "a.analysis.json", key, fresh);
-    const std::optional<SearchResult> cached = load_analysis(dir / "a.analysis.json", key);
-    ASSERT_TRUE(cached);
+    const auto loaded = load_analysis(dir / "a.analysis.json", key);
+    ASSERT_TRUE(loaded);
+    const SearchResult& cached = loaded->search;
 
     const std::vector<std::string> names = {"Anna", "Ben"};
     const json overrides = {{"keep", {20}}, {"hide", {100}}};
@@ -67,7 +68,7 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     tuning.thorough = true;
     const FrameSize size{1920, 1080};
     const Judgement j = judge(fresh, size, names, overrides, tuning);
-    EXPECT_EQ(j, judge(*cached, size, names, overrides, tuning));
+    EXPECT_EQ(j, judge(cached, size, names, overrides, tuning));
 
     // The edges were met: every verdict is the one of the rounded numbers.
     ASSERT_EQ(j.tracks.size(), 7u);

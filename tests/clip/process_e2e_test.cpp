@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/json_text.h"
 #include "support/face_clips.h"
 #include "support/test_install.h"
@@ -40,6 +41,21 @@ std::vector<std::string> names_in(const fs::path& dir) {
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// ffmpeg and ffprobe stand-ins that note each start in a log, then run the
+// real tool.
+fs::path logging_tools(const fs::path& dir, const fs::path& log) {
+    fs::create_directories(dir);
+    for (const std::string tool : {"ffmpeg", "ffprobe"}) {
+        const auto real = qlcore::find_on_path(tool);
+        EXPECT_TRUE(real) << tool;
+        const fs::path script = dir / tool;
+        std::ofstream(script) << "#!/bin/sh\necho \"" << tool << " $*\" >> '" << log.string()
+                              << "'\nexec '" << real->string() << "' \"$@\"\n";
+        fs::permissions(script, fs::perms::owner_all);
+    }
+    return dir;
 }
 
 class ProcessEndToEnd : public ::testing::Test {
@@ -278,4 +294,60 @@ TEST_F(ProcessEndToEnd, ANonFaceLeftVisibleIsFlaggedAndHiddenByTheFrameItsMarker
     EXPECT_EQ(report["markers"], json::array());
     EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
               std::vector<int>{});
+}
+
+TEST_F(ProcessEndToEnd, ARerunFromTheCacheNeitherProbesNorDecodesAFirstFrame) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "A001_mosaic.mov";
+    const fs::path log = work_ / "tools.log";
+    const fs::path bin = logging_tools(work_ / "bin", log);
+    const std::string path = "PATH=" + bin.string() + ":" + std::getenv("PATH");
+    auto run_logged = [&] {
+        fs::remove(log);
+        auto r = qltest::run_qlcore({"process", src.string()},
+                                    {"QUILLET_HOME=" + home_.path().string(), path}, std::nullopt,
+                                    qltest::test_install_program());
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        return std::make_pair(r.out, read_text(log));
+    };
+    const auto probes = [](const std::string& tools) {
+        return tools.find("ffprobe -v error -print_format json") != std::string::npos;
+    };
+    const auto first_frames = [](const std::string& tools) {
+        return tools.find("-f image2pipe") != std::string::npos;
+    };
+
+    const auto [first_out, first_tools] = run_logged();
+    ASSERT_TRUE(probes(first_tools)) << first_tools;
+    ASSERT_TRUE(first_frames(first_tools)) << first_tools;
+    const fs::path cache_path = dir / "A001_mosaic.analysis.json";
+    const std::string cache_text = read_text(cache_path);
+    const json cache = qlcore::parse_json(cache_text);
+    EXPECT_EQ(cache["clip"].value("rate", ""), "25/1");
+    EXPECT_EQ(cache["clip"].value("timecode", ""), "01:00:00:00");
+    EXPECT_EQ(cache["frame_size"].dump(), "[480,270]");
+
+    // A cache written before the clip was kept in it: probed as before.
+    json old = cache;
+    old.erase("clip");
+    old.erase("frame_size");
+    std::ofstream(cache_path, std::ios::binary | std::ios::trunc) << qlcore::dump_compact(old);
+    fs::remove(out);
+    const auto [old_out, old_tools] = run_logged();
+    EXPECT_NE(old_out.find("\n  reusing earlier face search (1 tracks)\n"), std::string::npos)
+        << old_out;
+    EXPECT_TRUE(probes(old_tools)) << old_tools;
+    EXPECT_TRUE(first_frames(old_tools)) << old_tools;
+    const std::string probed_video = read_text(out);
+
+    // With the clip kept: straight to the render, and the same video.
+    std::ofstream(cache_path, std::ios::binary | std::ios::trunc) << cache_text;
+    fs::remove(out);
+    const auto [again_out, again_tools] = run_logged();
+    EXPECT_NE(again_out.find("\n  reusing earlier face search (1 tracks)\n"), std::string::npos)
+        << again_out;
+    EXPECT_EQ(again_tools.find("ffprobe"), std::string::npos) << again_tools;
+    EXPECT_FALSE(first_frames(again_tools)) << again_tools;
+    EXPECT_TRUE(read_text(out) == probed_video) << "byte for byte";
 }
