@@ -168,12 +168,9 @@ int prores_thread_budget(FrameSize size) {
 
 Args encoder_threads(const Args& enc, FrameSize size, int cores) {
     if (_encoder_name(enc) != "prores") return enc;
-    cores = std::max(cores, 1);
-    const int automatic = cores > 1 ? std::min(cores + 1, 16) : 1;
-    const int budget = prores_thread_budget(size);
-    if (automatic <= budget) return enc;
+    const int n = std::min(std::max(cores, 1), prores_thread_budget(size));
     Args out = enc;
-    out.insert(out.begin() + 2, {"-threads", std::to_string(std::min(cores, budget))});
+    out.insert(out.begin() + 2, {"-threads", std::to_string(n)});
     return out;
 }
 

@@ -51,17 +51,20 @@ inline constexpr long long ENCODER_MEMORY_BUDGET = 1LL << 30;
 // within ENCODER_MEMORY_BUDGET; at least one.
 int prores_thread_budget(FrameSize size);
 
-// `enc` with its threads held to prores_thread_budget where ffmpeg's own
-// choice (one more than the cores, at most 16) would go over it: as many as
-// `cores`, within the budget. Only for the software ProRes encoder, whose
-// file does not depend on its threads (x264's and x265's does).
+// `enc` with as many threads as `cores`, never more than
+// prores_thread_budget (ffmpeg's own choice, one more than the cores, would
+// hold one frame more than the cores can work on). Only for the software
+// ProRes encoder, whose file does not depend on its threads (x264's and
+// x265's does).
 Args encoder_threads(const Args& enc, FrameSize size, int cores);
 Args encoder_threads(const Args& enc, FrameSize size);
 
 // Whether `enc` writes straight into the output (direct_encode_command) for
 // frames of `size`: for the software encoders, whose one-pass files were
-// found the same as the mux's, up to ONE_THREAD_PIXELS. Above, the encoder is
-// the largest process of a run, and opening the source as well adds to it.
+// found the same as the mux's, up to ONE_THREAD_PIXELS. Above, the one run
+// was slower than encode and mux together and its encoder 200 MB larger:
+// with a second input ffmpeg reads both on threads of their own, queueing
+// raw frames of 25 MB.
 bool encodes_into_output(const Args& enc, FrameSize size);
 
 }  // namespace qlcore

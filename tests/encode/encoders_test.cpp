@@ -247,9 +247,8 @@ TEST(ColorArgs, EveryOptionWeEmitIsAcceptedByFfmpeg) {
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
-// ProRes threads are held to the memory budget only where ffmpeg's own
-// count would pass it; encoders whose output depends on threads are never
-// touched.
+// ProRes gets a thread a core within the memory budget; encoders whose
+// output depends on their threads are never touched.
 TEST(EncoderCandidates, ProresThreadsFollowTheCoresWithinTheMemoryBudget) {
     const FrameSize uhd{3840, 2160}, hd{1920, 1080}, eight_k{7680, 4320};
     EXPECT_EQ(prores_thread_budget(uhd), 4);
@@ -269,16 +268,13 @@ TEST(EncoderCandidates, ProresThreadsFollowTheCoresWithinTheMemoryBudget) {
     const auto threads = [&](int n) {
         return Args{"-c:v", "prores", "-threads", std::to_string(n), "-profile:v", "2"};
     };
-    // Within the budget ffmpeg chooses (cores + 1) as for a plain transcode.
-    EXPECT_EQ(encoder_threads(prores, uhd, 2), prores);
-    EXPECT_EQ(encoder_threads(prores, uhd, 3), prores);
-    EXPECT_EQ(encoder_threads(prores, hd, 16), prores);
-    // Beyond it, as many as the cores, never more than the budget.
-    EXPECT_EQ(encoder_threads(prores, uhd, 4), threads(4));
+    EXPECT_EQ(encoder_threads(prores, hd, 2), threads(2));
+    EXPECT_EQ(encoder_threads(prores, uhd, 2), threads(2));
     EXPECT_EQ(encoder_threads(prores, uhd, 16), threads(4));
-    EXPECT_EQ(encoder_threads(prores, hd, 32), prores) << "ffmpeg takes 16 at most";
-    EXPECT_EQ(encoder_threads(prores, {2560, 1600}, 32), threads(10));
-    EXPECT_EQ(encoder_threads(prores, eight_k, 2), threads(1));
+    EXPECT_EQ(encoder_threads(prores, hd, 16), threads(16));
+    EXPECT_EQ(encoder_threads(prores, hd, 32), threads(21));
+    EXPECT_EQ(encoder_threads(prores, eight_k, 8), threads(1));
+    EXPECT_EQ(encoder_threads(prores, uhd, 0), threads(1)) << "cores unknown";
     for (const char* name : {"libx264", "libx265", "prores_videotoolbox", "hevc_nvenc"}) {
         const Args other{"-c:v", name, "-pix_fmt", "yuv420p"};
         EXPECT_EQ(encoder_threads(other, uhd, 16), other) << name;
