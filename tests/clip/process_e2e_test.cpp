@@ -15,6 +15,7 @@
 
 namespace fs = std::filesystem;
 using qlcore::json;
+using qltest::names_in;
 
 namespace {
 
@@ -33,14 +34,6 @@ json stream_of(const json& probe, const std::string& type) {
     for (const auto& s : probe.at("streams"))
         if (s.value("codec_type", "") == type) return s;
     return json();
-}
-
-std::vector<std::string> names_in(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // ffmpeg and ffprobe stand-ins that note each start in a log, then run the

@@ -14,6 +14,7 @@
 
 using namespace qlcore;
 namespace fs = std::filesystem;
+using qltest::names_in;
 using qltest::ScopedTempDir;
 
 namespace {
@@ -147,14 +148,6 @@ MosaicPlan boxes_on(std::initializer_list<int64_t> frames) {
     for (int64_t f : frames)
         plan[f].push_back(BoxF{8.f, 8.f, 16.f, 16.f});
     return plan;
-}
-
-std::vector<std::string> names_in(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 struct Rendered {

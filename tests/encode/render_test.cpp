@@ -21,6 +21,7 @@
 
 using namespace qlcore;
 namespace fs = std::filesystem;
+using qltest::names_in;
 using qltest::ScopedTempDir;
 
 namespace {
@@ -40,14 +41,6 @@ std::string timecode_of(const fs::path& clip) {
         if (s.contains("tags") && s["tags"].contains("timecode"))
             return s["tags"]["timecode"].get<std::string>();
     return "";
-}
-
-std::vector<std::string> names_in(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A small 10-bit clip with audio, a timecode and HLG colour tags.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -121,6 +122,14 @@ int count_frames(const fs::path& clip) {
                      "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", clip.string()});
     auto n = qlcore::parse_int(qlcore::trim(r.out));
     return n ? static_cast<int>(*n) : -1;
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string probe_json(const fs::path& clip) {

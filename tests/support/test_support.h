@@ -72,6 +72,9 @@ qlcore::RunResult run_qlcore(const std::vector<std::string>& args,
 // Number of frames ffprobe counts in the first video stream.
 int count_frames(const fs::path& clip);
 
+// The names of the entries of `dir`, sorted.
+std::vector<std::string> names_in(const fs::path& dir);
+
 // ffprobe's JSON report of a file (streams and format).
 std::string probe_json(const fs::path& clip);
 
