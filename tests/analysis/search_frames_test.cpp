@@ -302,16 +302,16 @@ TEST(ThoroughSearch, MergesTheViewsAndTracksWeakDetectionsApart) {
     testing::internal::GetCapturedStdout();
 
     // The usual view each frame, the twice-size one (four times the pixels)
-    // every third frame from the first, each down to the weak score.
+    // every second frame from the first, each down to the weak score.
     EXPECT_EQ(det.plain_calls, 0);
     const cv::Size usual(100, 100), twice(200, 200);
-    EXPECT_EQ(det.shown, (std::vector<cv::Size>{usual, twice, usual, usual, usual, twice}));
+    EXPECT_EQ(det.shown, (std::vector<cv::Size>{usual, twice, usual, usual, twice, usual}));
     EXPECT_EQ(det.min_scores[0], 0.25);
     // One face, from the better view where there is one, in frame pixels.
     ASSERT_EQ(r.tracks.size(), 1u);
     EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 1, 2, 3}));
     EXPECT_EQ(r.tracks[0].boxes[0], (Box{10, 10, 20, 20}));
-    EXPECT_EQ(r.tracks[0].scores, (std::vector<double>{0.8, 0.5, 0.5, 0.8}))
+    EXPECT_EQ(r.tracks[0].scores, (std::vector<double>{0.8, 0.5, 0.8, 0.5}))
         << "handed over at 3 places";
     // The weak one as a candidate, numbered after the tracks.
     ASSERT_EQ(r.candidates.size(), 1u);

@@ -87,7 +87,7 @@ TEST(SearchViews, EachOptionOnlyWhereItAddsPixels) {
 
     // The thorough set: the 2x view up to 1920 (2880 at most), the whole
     // frame at full resolution above; each every n-th frame, so that on
-    // average it adds at most 1.5 times the usual view's pixels.
+    // average it adds at most twice the usual view's pixels.
     const auto enlarged = [](cv::Size frame) {
         const std::vector<View> v = search_views(frame, 1920, thorough_view_options());
         EXPECT_EQ(v.size(), 2u);
@@ -95,10 +95,14 @@ TEST(SearchViews, EachOptionOnlyWhereItAddsPixels) {
         EXPECT_FALSE(v[1].tiled);
         return std::make_pair(v[1].size, v[1].every);
     };
-    EXPECT_EQ(enlarged({640, 360}), std::make_pair(cv::Size(1280, 720), 3));
-    EXPECT_EQ(enlarged({1280, 720}), std::make_pair(cv::Size(2560, 1440), 3));
+    EXPECT_EQ(enlarged({640, 360}), std::make_pair(cv::Size(1280, 720), 2));
+    EXPECT_EQ(enlarged({1280, 720}), std::make_pair(cv::Size(2560, 1440), 2));
     EXPECT_EQ(enlarged({1920, 1080}), std::make_pair(cv::Size(2880, 1620), 2));
-    EXPECT_EQ(enlarged({3840, 2160}), std::make_pair(cv::Size(3840, 2160), 3));
+    EXPECT_EQ(enlarged({3840, 2160}), std::make_pair(cv::Size(3840, 2160), 2));
+    // A smaller budget: the next step.
+    ViewOptions o2 = thorough_view_options();
+    o2.zoom_budget = 1.9;
+    EXPECT_EQ(search_views({1280, 720}, 1920, o2)[1].every, 3);
 
     // No options: the usual view alone.
     v = search_views({3840, 2160}, 1920, {});
