@@ -8,8 +8,10 @@ fresh output folder, so both see the same load on a shared machine.
 The search pass is timed off the program's own progress lines as they
 arrive: from the first line (after 5 frames) to the last, plus the first 5
 frames at the first line's rate; the run is interrupted once the search has
-ended, as the render is not measured. Prints one line per run and a table
-of medians per clip.
+ended, as the render is not measured. Beside that wall time, the CPU time of
+the run up to there (start-up included, the decoder too), which says more
+than wall time when the machine is crowded. Prints one line per run and a
+table of medians per clip.
 """
 import argparse
 import os
@@ -48,8 +50,10 @@ def search_seconds(program, clip, extra, work):
                 last = now
                 if i == n:
                     child.send_signal(signal.SIGINT)
-                    child.wait()
-                    return (last - first) + (FIRST / first_fps if first_fps > 0 else 0.0)
+                    _, _, use = os.wait4(child.pid, 0)
+                    child.returncode = 0
+                    wall = (last - first) + (FIRST / first_fps if first_fps > 0 else 0.0)
+                    return wall, use.ru_utime + use.ru_stime
             buf = buf[buf.rfind(b"\r") + 1:] if b"\r" in buf else buf
     finally:
         if child.poll() is None:
@@ -70,28 +74,31 @@ def main():
     rows = []
     try:
         for clip in a.clips:
-            base, other = [], []
+            base, other, base_cpu, other_cpu = [], [], [], []
             for k in range(a.pairs):
                 # Alternate which mode goes first.
                 order = [("default", []), ("other", a.other.split())]
                 if k % 2:
                     order.reverse()
                 for name, extra in order:
-                    s = search_seconds(a.program, clip, extra, work)
+                    s, cpu = search_seconds(a.program, clip, extra, work)
                     (base if name == "default" else other).append(s)
+                    (base_cpu if name == "default" else other_cpu).append(cpu)
                     load = open("/proc/loadavg").read().split()[0]
-                    print(f"{os.path.basename(clip)} pair {k + 1} {name}: {s:.2f} s (load {load})",
-                          flush=True)
+                    print(f"{os.path.basename(clip)} pair {k + 1} {name}: {s:.2f} s, "
+                          f"CPU {cpu:.2f} s (load {load})", flush=True)
             ratios = [o / b for b, o in zip(base, other)]
+            cpu_ratios = [o / b for b, o in zip(base_cpu, other_cpu)]
             rows.append((os.path.basename(clip), statistics.median(base),
                          statistics.median(other), statistics.median(ratios), min(ratios),
-                         max(ratios)))
+                         max(ratios), statistics.median(cpu_ratios)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("\n| clip | search, default (median) | search, other | ratio (median of pairs) | range |")
-    print("|---|---|---|---|---|")
-    for clip, b, o, r, lo, hi in rows:
-        print(f"| {clip} | {b:.2f} s | {o:.2f} s | **{r:.2f} ×** | {lo:.2f}–{hi:.2f} |")
+    print("\n| clip | search, default (median) | search, other | ratio (median of pairs) | range "
+          "| CPU ratio (median) |")
+    print("|---|---|---|---|---|---|")
+    for clip, b, o, r, lo, hi, c in rows:
+        print(f"| {clip} | {b:.2f} s | {o:.2f} s | **{r:.2f} ×** | {lo:.2f}–{hi:.2f} | {c:.2f} × |")
     return 0
 
 
