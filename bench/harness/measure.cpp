@@ -61,7 +61,8 @@ class GrayReader : public qlcore::Pipe {
 
 struct ProgramTrack {
     qlcore::Track track;
-    std::string state;  // "mosaic", "keep" or the reason it was ignored
+    std::string state;           // "mosaic", "keep" or the reason it was ignored
+    bool failed_checks = false;  // mosaicked though every re-check failed
 };
 
 struct Detection {
@@ -80,9 +81,11 @@ const Detection* _find(const std::vector<Detection>& list, const cv::Rect2d& tru
 std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
     const json cache = qlcore::parse_json(qlcore::read_file(o.analysis));
     const json report = qlcore::parse_json(qlcore::read_file(o.report));
-    std::map<int, bool> kept;
-    for (const json& t : report.at("tracks"))
+    std::map<int, bool> kept, flagged;
+    for (const json& t : report.at("tracks")) {
         kept[t.at("track").get<int>()] = t.at("keep").get<bool>();
+        flagged[t.at("track").get<int>()] = t.value("review", json()) == "failed-checks";
+    }
     std::vector<ProgramTrack> out;
     for (const json& j : cache.at("tracks")) {
         ProgramTrack p;
@@ -100,9 +103,10 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
             p.track.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
         // The report lists the tracks the program showed or hid, whatever
         // mode judged them; the rest were ignored.
-        if (kept.count(p.track.id))
+        if (kept.count(p.track.id)) {
             p.state = kept[p.track.id] ? "keep" : "mosaic";
-        else if (auto why = qlcore::ignored(p.track, long_side))
+            p.failed_checks = flagged[p.track.id];
+        } else if (auto why = qlcore::ignored(p.track, long_side))
             p.state =
                 *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
         else
@@ -306,13 +310,15 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     for (const auto& [actor, list] : detected)
         for (size_t i = 1; i < list.size(); ++i)
             longest_gap = std::max(longest_gap, list[i] - list[i - 1] - 1);
-    int n_mosaic = 0, n_kept = 0, n_ignored = 0, n_false = 0;
+    int n_mosaic = 0, n_kept = 0, n_ignored = 0, n_false = 0, n_flagged = 0, n_flagged_face = 0;
     for (const ProgramTrack& p : tracks) {
         if (p.state == "mosaic") {
             ++n_mosaic;
             // Mostly off every face: a mosaic on something else.
             const auto [hits, all] = on_face[p.track.id];
             if (2 * hits < all) ++n_false;
+            n_flagged += p.failed_checks;
+            n_flagged_face += p.failed_checks && 2 * hits >= all;
         } else if (p.state == "keep")
             ++n_kept;
         else
@@ -351,6 +357,9 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     r["exposed_face_frames"] = exposed;
     r["exposed_by_face"] = exposed_by_face;
     r["false_mosaic_tracks"] = n_false;
+    // Flagged "may not be a face", and how many of those were faces.
+    r["failed_check_mosaics"] = n_flagged;
+    r["failed_check_mosaics_on_faces"] = n_flagged_face;
     r["lure_frames"] = lure_frames;
     r["lure_mosaic_frames"] = lure_hit;
     r["leaks"] = std::move(leaks);

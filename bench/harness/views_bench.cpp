@@ -4,8 +4,9 @@
 // detections and counts ground-truth faces found, false detections and weak
 // candidates (scores 0.25 to 0.42).
 //
-//   qlviews [--frames N] [--iou X] [--scenes a,b] [--usual]
-// --usual measures the usual view alone (for making scenes).
+//   qlviews [--frames N] [--iou X] [--scenes a,b] [--usual] [--capped]
+// --usual measures the usual view alone (for making scenes); --capped the
+// enlarged view under several caps on its pixels.
 #include <time.h>
 #include <algorithm>
 #include <cstdio>
@@ -97,6 +98,22 @@ std::vector<Candidate> candidates() {
     return c;
 }
 
+// The enlarged view capped by its pixels against the usual view's, at every
+// size (the full-resolution view scaled down to the cap above 1920).
+std::vector<Candidate> capped() {
+    std::vector<Candidate> c = {candidates().front(), candidates()[11]};
+    for (double px : {1.5, 2.0, 2.25, 2.5}) {
+        qlcore::ViewOptions o;
+        o.zoom = 2;
+        o.full = true;
+        o.max_pixels = px;
+        char name[96];
+        std::snprintf(name, sizeof name, "usual + 2x / full (<= %.2f x the usual pixels)", px);
+        c.push_back({name, o});
+    }
+    return c;
+}
+
 struct Found {
     cv::Mat rows;  // frame pixels, score >= WEAK_SCORE
     double seconds = 0.0;
@@ -174,6 +191,7 @@ int main(int argc, char** argv) {
     std::vector<double> ious = {qlcore::VIEW_MERGE_IOU, 0.45};
     std::string only;
     bool usual_only = false;
+    bool capped_only = false;
     float weak_score = WEAK_SCORE;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -187,10 +205,12 @@ int main(int argc, char** argv) {
             weak_score = std::stof(argv[++i]);
         else if (a == "--usual")
             usual_only = true;
+        else if (a == "--capped")
+            capped_only = true;
         else {
-            std::fprintf(
-                stderr,
-                "usage: qlviews [--frames N] [--iou X] [--scenes a,b] [--weak S] [--usual]\n");
+            std::fprintf(stderr,
+                         "usage: qlviews [--frames N] [--iou X] [--scenes a,b] [--weak S] "
+                         "[--usual] [--capped]\n");
             return 2;
         }
     }
@@ -203,7 +223,7 @@ int main(int argc, char** argv) {
         std::erase_if(scenes, [&](const Scene& s) {
             return only.find("," + s.name + ",") == std::string::npos;
         });
-    std::vector<Candidate> sets = candidates();
+    std::vector<Candidate> sets = capped_only ? capped() : candidates();
     if (usual_only) sets.resize(1);
 
     // tallies[iou][set][scene]

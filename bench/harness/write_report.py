@@ -135,21 +135,24 @@ def exposure_section(scenes, other):
         "90 % of the visible part of a ground-truth face box is pixelated (same pixel measure as "
         "above), over the face-frames in which at least a quarter of the box is on screen "
         "(*scored*). *False mosaics*: mosaicked tracks whose detections are mostly on no face, and "
-        "frames in which at least a quarter of a hand is pixelated. *Search* is the search pass's "
+        "frames in which at least a quarter of a hand is pixelated. *Flagged*: mosaics marked \"may not be "
+        "a face\" (every re-check failed), with how many were mostly on a face. *Search* is the search pass's "
         "time from the program's own progress line; the ratio is the other mode's over the default's.",
         "",
         f"| clip | what | size | frames | scored face-frames | **exposed**, default | **exposed**, {mode} | "
-        f"false mosaics (tracks / hand frames), default | false mosaics, {mode} | search, default | "
-        f"search ratio, {mode} |",
-        "|---|---|---|---|---|---|---|---|---|---|---|",
+        f"false mosaics (tracks / hand frames), default | false mosaics, {mode} | "
+        f"flagged (on faces), {mode} | search, default | search ratio, {mode} |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
 
     def cells(s):
         q = (s or {}).get("quality")
         if not q or "exposed_face_frames" not in q:
-            return "", ""
+            return "", "", ""
         hands = f"{q['lure_mosaic_frames']} of {q['lure_frames']}" if q["lure_frames"] else "—"
-        return f"**{q['exposed_face_frames']}**", f"{q['false_mosaic_tracks']} / {hands}"
+        flagged = (f"{q['failed_check_mosaics']} ({q['failed_check_mosaics_on_faces']})"
+                   if "failed_check_mosaics" in q else "—")
+        return f"**{q['exposed_face_frames']}**", f"{q['false_mosaic_tracks']} / {hands}", flagged
 
     for s in scenes:
         q = s.get("quality")
@@ -164,7 +167,7 @@ def exposure_section(scenes, other):
         out.append(
             f"| {s['scene']} | {s['what']} | {s['size']} | {q['frames_measured']} | "
             f"{q['scored_face_frames']} | {mine[0]} | {other_s[0]} | {mine[1]} | {other_s[1]} | "
-            f"{'' if secs is None else f'{secs:.1f} s'} | {ratio} |")
+            f"{other_s[2]} | {'' if secs is None else f'{secs:.1f} s'} | {ratio} |")
     out.append("")
     return out
 

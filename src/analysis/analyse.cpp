@@ -64,13 +64,16 @@ class ModelsDetector : public FaceDetector {
 
 // One frame's detections from all views of the thorough search, in frame
 // pixels: those at DET_SCORE or more into `faces`, the weaker into `weak`.
-void _detect_views(FaceDetector& detector, const cv::Mat& frame, const std::vector<View>& views,
-                   double weak_score, cv::Mat& faces, cv::Mat& weak) {
+// `searched` frames came before this one.
+void _detect_views(FaceDetector& detector, const cv::Mat& frame, int64_t searched,
+                   const std::vector<View>& views, double weak_score, cv::Mat& faces,
+                   cv::Mat& weak) {
     std::vector<cv::Mat> found;
     found.reserve(views.size());
     for (const View& v : views)
-        found.push_back(rows_to_frame(
-            detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
+        if (searched % v.every == 0)
+            found.push_back(rows_to_frame(
+                detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
     const cv::Mat merged = merge_rows(found, VIEW_MERGE_IOU);
     faces = cv::Mat(0, 15, CV_32F);
     weak = cv::Mat(0, 15, CV_32F);
@@ -143,7 +146,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
         if (thorough) {
             if (views.empty())
                 views = search_views(frame.size(), thorough->det_max_side, thorough->views);
-            _detect_views(detector, frame, views, thorough->weak_score, faces, weak);
+            _detect_views(detector, frame, k - 1, views, thorough->weak_score, faces, weak);
             _to_boxes(weak, g.up, boxes, scores);
             weak_tracker.update(fi, boxes, scores);
         } else {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
@@ -11,12 +12,17 @@ namespace qlcore {
 
 namespace {
 
-// The usual search size: long side at most det_max_side, both sides even,
-// as the decoder is asked for it.
+// The frame scaled by z, both sides even.
+cv::Size _scaled(cv::Size frame, double z) {
+    return {static_cast<int>(2 * round_half_even(frame.width * z / 2)),
+            static_cast<int>(2 * round_half_even(frame.height * z / 2))};
+}
+
+// The usual search size: long side at most det_max_side, as the decoder is
+// asked for it.
 cv::Size _usual_size(cv::Size frame, int det_max_side) {
-    const double sc = std::min(1.0, double(det_max_side) / std::max(frame.width, frame.height));
-    return {static_cast<int>(2 * round_half_even(frame.width * sc / 2)),
-            static_cast<int>(2 * round_half_even(frame.height * sc / 2))};
+    return _scaled(frame,
+                   std::min(1.0, double(det_max_side) / std::max(frame.width, frame.height)));
 }
 
 View _view(const cv::Rect& tile, bool tiled, cv::Size size, bool mirror) {
@@ -57,16 +63,19 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
     std::vector<View> out;
     const cv::Size usual = _usual_size(frame, det_max_side);
     out.push_back(_view(whole, false, usual, false));
+    // The largest scale of the frame that keeps within max_pixels.
+    double cap = std::numeric_limits<double>::infinity();
+    if (o.max_pixels > 0.0)
+        cap = std::sqrt(o.max_pixels * usual.area() / (double(frame.width) * frame.height));
     if (long_side <= det_max_side && o.zoom > 1.0) {
-        double z = o.zoom;
+        double z = std::min(o.zoom, cap);
         if (o.zoom_side > 0) z = std::min(z, double(o.zoom_side) / long_side);
-        if (z > 1.0)
-            out.push_back(_view(whole, false,
-                                {static_cast<int>(2 * round_half_even(frame.width * z / 2)),
-                                 static_cast<int>(2 * round_half_even(frame.height * z / 2))},
-                                false));
+        if (z > 1.0) out.push_back(_view(whole, false, _scaled(frame, z), false));
     }
-    if (long_side > det_max_side && o.full) {
+    if (long_side > det_max_side && o.full && cap < 1.0) {
+        if (_scaled(frame, cap).width > usual.width)
+            out.push_back(_view(whole, false, _scaled(frame, cap), false));
+    } else if (long_side > det_max_side && o.full) {
         const int side = o.tile_side > 0 ? o.tile_side : long_side;
         const int overlap = static_cast<int>(std::lround(o.tile_overlap * side));
         const std::vector<int> xs = _starts(frame.width, side, overlap);
@@ -79,6 +88,16 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
                     whole;
                 out.push_back(_view(t, tiled, t.size(), false));
             }
+    }
+    // The enlarged views, every n-th frame: on average within zoom_budget.
+    if (o.zoom_budget > 0.0 && out.size() > 1) {
+        double pixels = 0.0;
+        for (size_t i = 1; i < out.size(); ++i)
+            pixels += out[i].size.area();
+        const double ratio = pixels / usual.area();
+        const int every = std::max(1, static_cast<int>(std::ceil(ratio / o.zoom_budget - 1e-9)));
+        for (size_t i = 1; i < out.size(); ++i)
+            out[i].every = every;
     }
     if (o.mirror) out.push_back(_view(whole, false, usual, true));
     return out;

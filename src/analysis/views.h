@@ -15,6 +15,7 @@ struct View {
     bool tiled = false;  // tile is less than the whole frame
     bool mirror = false;
     cv::Size size;  // picture pixels
+    int every = 1;  // looked at on every n-th searched frame only, from the first
 };
 
 // Which views beside the usual one (the frame scaled so its long side is at
@@ -30,6 +31,15 @@ struct ViewOptions {
     bool full = false;
     int tile_side = 0;
     double tile_overlap = 0.25;
+    // The zoomed or full-resolution view at most this many times the usual
+    // view's pixels (0: no limit); a full-resolution view above it is one
+    // whole picture scaled down to it. Detection time grows with the pixels.
+    double max_pixels = 0.0;
+    // The zoomed or full-resolution views only on every n-th searched frame,
+    // n the smallest that keeps their pixels per frame, on average, within
+    // this many times the usual view's (0: every frame). The tracker bridges
+    // the frames between; detection time grows with the pixels.
+    double zoom_budget = 0.0;
     // The usual view mirrored left to right.
     bool mirror = false;
 };
@@ -53,13 +63,20 @@ cv::Mat rows_to_frame(const cv::Mat& rows, const View& view);
 cv::Mat merge_rows(const std::vector<cv::Mat>& rows_by_view, double iou);
 
 // Chosen by measurement (bench/harness/views_bench.cpp, BENCHMARKS.md): the
-// most faces found for at most 5 times the usual search time at 1080p.
+// 2x and full-resolution views find the faces a smaller enlargement misses;
+// looking at them on every second frame keeps the search within 3 times the
+// usual one's time at every size and hides as many faces as every frame did
+// (every third frame left more exposed).
 inline constexpr double VIEW_MERGE_IOU = 0.3;
+// Raised whenever thorough_view_options() changes what the search finds, so
+// a thorough search cached before is not reused.
+inline constexpr int THOROUGH_VIEWS_VERSION = 2;
 inline ViewOptions thorough_view_options() {
     ViewOptions o;
     o.zoom = 2.0;
     o.zoom_side = 2880;
     o.full = true;
+    o.zoom_budget = 2.0;
     // The mirror found no face the zoom did not; it stays an option.
     o.mirror = false;
     return o;

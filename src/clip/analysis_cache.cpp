@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/views.h"
 #include "faces/models.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -190,7 +191,10 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
     key["gallery"] = json::array({gallery.empty() ? 0 : gallery.rows, gallery_digest(gallery)});
     key["det"] = json::array({DET_SCORE, tuning.det_max_side, tuning.det_every});
     // Only for the thorough search, so the other modes' files still match.
-    if (tuning.thorough) key["mode"] = "thorough";
+    if (tuning.thorough) {
+        key["mode"] = "thorough";
+        key["views"] = THOROUGH_VIEWS_VERSION;
+    }
     return key;
 }
 

@@ -44,6 +44,16 @@ std::optional<Marker> _review_marker(const JudgedTrack& t) {
             m.note = "Mosaicked, but looked a bit like an enrolled person (similarity " +
                      _median_text(d) + ").";
             break;
+        case Review::FailedChecks:
+            m.color = "Cyan";
+            m.name = "Quillet: mosaicked, may not be a face";
+            m.note =
+                "Mosaicked for privacy, though every re-check said it is no face (best re-check " +
+                shortest(t.failed_check.value_or(0.0)) +
+                "). If it is not a face, lift the mosaic: write {\"keep\": [" +
+                std::to_string(t.override_frame.value_or(t.best_frame)) +
+                "]} into the overrides file and run the clip again.";
+            break;
     }
     return m;
 }
@@ -96,6 +106,12 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
         } else {
             jt.decision = decide(t, names, tuning.keep_threshold);
             jt.verdict = jt.decision.keep ? Verdict::kept : Verdict::mosaicked;
+            // Hidden for privacy, but flagged: a long track whose re-checks
+            // all failed may well be a defocused head or no face at all.
+            if (tuning.thorough && !jt.decision.keep && is_lookalike(t, long_side)) {
+                jt.failed_check = *std::max_element(t.checks.begin(), t.checks.end());
+                if (!jt.decision.review) jt.decision.review = Review::FailedChecks;
+            }
         }
         all.push_back(std::move(jt));
     }

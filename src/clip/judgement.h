@@ -36,7 +36,7 @@ bool is_ignored(Verdict v);
 struct Marker {
     int64_t frame = 0;
     int64_t duration = 0;
-    std::string color;  // the editor's colour name: "Red", "Yellow", "Purple"
+    std::string color;  // the editor's colour name: "Red", "Yellow", "Purple", "Cyan"
     std::string name;
     std::string note;
     bool operator==(const Marker&) const = default;
@@ -54,6 +54,9 @@ struct JudgedTrack {
     double best_score = 0.0;  // the best detector score
     int64_t best_frame = 0;   // its detection frame, the earliest of equal scores
     int64_t n_detections = 0;
+    // Live only because the thorough search never drops a long track as a
+    // non-face: every re-check failed, the best of them this.
+    std::optional<double> failed_check;
     // The frame an overrides line names to turn this verdict round ("keep"
     // for a mosaicked face, "hide" for an ignored one); nothing otherwise,
     // or when another face always takes the mark.

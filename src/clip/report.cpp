@@ -11,6 +11,8 @@ std::string _review_text(Review r) {
             return "mosaic-borderline";
         case Review::WeakEvidence:
             return "weak-evidence";
+        case Review::FailedChecks:
+            return "failed-checks";
     }
     return "";
 }

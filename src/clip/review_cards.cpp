@@ -50,6 +50,7 @@ ReviewPlan plan_review(const Judgement& judgement, const std::vector<Track>& tra
         c.best_score = j.best_score;
         c.median = j.decision.median;
         if (j.marker) c.marker = CardMarker{j.marker->color, j.marker->name};
+        c.failed_check = j.failed_check;
         c.override_frame = j.override_frame;
         // Pictured where the detector was surest, the frame the overrides
         // line prefers, as the editor has seen the face there.

@@ -123,6 +123,11 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
         marker = "<div class=\"marker\"><span class=\"swatch\" style=\"background:" +
                  _css_color(c.marker->color) + "\"></span>marker " + _html_escape(c.marker->color) +
                  ": " + _html_escape(c.marker->name) + "</div>\n";
+    if (c.failed_check && c.verdict == CardVerdict::mosaicked)
+        marker +=
+            "<div class=\"facts\">mosaicked for privacy, but every re-check said it is no "
+            "face (best re-check " +
+            _fixed(*c.failed_check, 3) + "): it may not be one</div>\n";
     std::string line = overrides_line(c);
     std::string overrides;
     if (!line.empty()) {

@@ -41,6 +41,8 @@ struct ReviewCard {
     double best_score = 0.0;
     std::optional<double> median;
     std::optional<CardMarker> marker;
+    // Mosaicked though every re-check failed: the best of them.
+    std::optional<double> failed_check;
     // The frame an overrides line names to pick this track (hide_frame,
     // keep_frame); used for mosaicked and ignored tracks only.
     std::optional<int64_t> override_frame;

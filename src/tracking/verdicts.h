@@ -25,9 +25,10 @@ inline constexpr double VERIFY_SKIP = 0.89;
 inline constexpr double VERIFY_PASS = 0.62;
 
 // Why a verdict wants a second look: a face left visible on thin evidence,
-// one mosaicked that looked a bit like a kept person, or one mosaicked
-// although the detector was unsure it is a face at all.
-enum class Review { KeptBorderline, MosaicBorderline, WeakEvidence };
+// one mosaicked that looked a bit like a kept person, one mosaicked although
+// the detector was unsure it is a face at all, or one mosaicked although
+// every re-check said it is none.
+enum class Review { KeptBorderline, MosaicBorderline, WeakEvidence, FailedChecks };
 
 // Why a track is no face worth a verdict.
 enum class IgnoreReason { Flash, Lookalike };

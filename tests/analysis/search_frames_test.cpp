@@ -292,7 +292,7 @@ class ViewDetector : public FaceDetector {
 
 TEST(ThoroughSearch, MergesTheViewsAndTracksWeakDetectionsApart) {
     ViewDetector det;
-    FakeFrames frames(3);
+    FakeFrames frames(4);
     ThoroughSearch th;
     th.det_max_side = 1920;
     th.weak_score = 0.25;
@@ -301,17 +301,18 @@ TEST(ThoroughSearch, MergesTheViewsAndTracksWeakDetectionsApart) {
         search_frames(frames, det, plain_geometry(), 1, 0, cv::Mat(0, 128, CV_32F), {}, th);
     testing::internal::GetCapturedStdout();
 
-    // The usual view and the twice-size one, each frame, down to the weak score.
+    // The usual view each frame, the twice-size one (four times the pixels)
+    // every second frame from the first, each down to the weak score.
     EXPECT_EQ(det.plain_calls, 0);
-    ASSERT_EQ(det.shown.size(), 6u);
-    EXPECT_EQ(det.shown[0], cv::Size(100, 100));
-    EXPECT_EQ(det.shown[1], cv::Size(200, 200));
+    const cv::Size usual(100, 100), twice(200, 200);
+    EXPECT_EQ(det.shown, (std::vector<cv::Size>{usual, twice, usual, usual, twice, usual}));
     EXPECT_EQ(det.min_scores[0], 0.25);
-    // One face, from the better view, in frame pixels.
+    // One face, from the better view where there is one, in frame pixels.
     ASSERT_EQ(r.tracks.size(), 1u);
-    EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 1, 2}));
+    EXPECT_EQ(r.tracks[0].frames, (std::vector<int64_t>{0, 1, 2, 3}));
     EXPECT_EQ(r.tracks[0].boxes[0], (Box{10, 10, 20, 20}));
-    EXPECT_EQ(r.tracks[0].scores[0], 0.8) << "handed over at 3 places";
+    EXPECT_EQ(r.tracks[0].scores, (std::vector<double>{0.8, 0.5, 0.8, 0.5}))
+        << "handed over at 3 places";
     // The weak one as a candidate, numbered after the tracks.
     ASSERT_EQ(r.candidates.size(), 1u);
     EXPECT_EQ(r.candidates[0].id, 1);

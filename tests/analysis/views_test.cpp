@@ -85,19 +85,58 @@ TEST(SearchViews, EachOptionOnlyWhereItAddsPixels) {
     EXPECT_FALSE(v[1].tiled);
     EXPECT_EQ(v[1].size, cv::Size(3840, 2160));
 
-    // The thorough set: 1080p gets a zoom capped at 2880 (3.25 times the
-    // usual pixels), 4K its whole frame at full resolution.
-    v = search_views({1920, 1080}, 1920, thorough_view_options());
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[1].size, cv::Size(2880, 1620));
-    v = search_views({3840, 2160}, 1920, thorough_view_options());
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[1].size, cv::Size(3840, 2160));
-    EXPECT_FALSE(v[1].tiled);
+    // The thorough set: the 2x view up to 1920 (2880 at most), the whole
+    // frame at full resolution above; each every n-th frame, so that on
+    // average it adds at most twice the usual view's pixels.
+    const auto enlarged = [](cv::Size frame) {
+        const std::vector<View> v = search_views(frame, 1920, thorough_view_options());
+        EXPECT_EQ(v.size(), 2u);
+        EXPECT_EQ(v[0].every, 1);
+        EXPECT_FALSE(v[1].tiled);
+        return std::make_pair(v[1].size, v[1].every);
+    };
+    EXPECT_EQ(enlarged({640, 360}), std::make_pair(cv::Size(1280, 720), 2));
+    EXPECT_EQ(enlarged({1280, 720}), std::make_pair(cv::Size(2560, 1440), 2));
+    EXPECT_EQ(enlarged({1920, 1080}), std::make_pair(cv::Size(2880, 1620), 2));
+    EXPECT_EQ(enlarged({3840, 2160}), std::make_pair(cv::Size(3840, 2160), 2));
+    // A smaller budget: the next step.
+    ViewOptions o2 = thorough_view_options();
+    o2.zoom_budget = 1.9;
+    EXPECT_EQ(search_views({1280, 720}, 1920, o2)[1].every, 3);
 
     // No options: the usual view alone.
     v = search_views({3840, 2160}, 1920, {});
     ASSERT_EQ(v.size(), 1u);
+}
+
+TEST(SearchViews, ThePixelCapScalesTheEnlargedViewDown) {
+    ViewOptions o;
+    o.zoom = 2.0;
+    o.full = true;
+    o.max_pixels = 2.0;
+    // Twice the usual pixels: a scale of the square root of 2.
+    std::vector<View> v = search_views({640, 360}, 1920, o);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[1].size, cv::Size(906, 510));
+    // Above 1920 the full-resolution frame, scaled down to the same share.
+    v = search_views({3840, 2160}, 1920, o);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[1].size, cv::Size(2716, 1528));
+    EXPECT_FALSE(v[1].tiled);
+    EXPECT_LT(v[1].scale, 1.0);
+    // A cap at the usual pixels leaves no view to add.
+    o.max_pixels = 1.0;
+    EXPECT_EQ(search_views({3840, 2160}, 1920, o).size(), 1u);
+    EXPECT_EQ(search_views({640, 360}, 1920, o).size(), 1u);
+    // Budgets count every enlarged view: tiles share one frame step.
+    o.max_pixels = 0.0;
+    o.tile_side = 1280;
+    o.zoom_budget = 2.0;
+    v = search_views({3840, 2160}, 1920, o);
+    ASSERT_GT(v.size(), 2u);
+    for (size_t i = 1; i < v.size(); ++i)
+        EXPECT_EQ(v[i].every, v[1].every);
+    EXPECT_GE(v[1].every, 3);
 }
 
 TEST(SearchViews, DetectionsComeBackToFramePixels) {

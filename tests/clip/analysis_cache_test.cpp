@@ -245,6 +245,7 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     const json k = key(thorough);
     EXPECT_EQ(k["mode"], "thorough");
     EXPECT_FALSE(key().contains("mode"));
+    EXPECT_FALSE(key().contains("views"));
 
     SearchResult found;
     found.tracks = {_track(0, {0, 1})};
@@ -265,6 +266,11 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     ASSERT_TRUE(load_analysis(cache, key()));
     EXPECT_TRUE(load_analysis(cache, key())->search.candidates.empty());
     EXPECT_FALSE(parse_json(read_file(cache)).contains("candidates"));
+    // A thorough search made with the views of before is searched again.
+    json before = k;
+    before.erase("views");
+    save_analysis(cache, before, found);
+    EXPECT_FALSE(load_analysis(cache, k));
 
     // A thorough file without its candidates, or with a broken one, is absent.
     json j = analysis_json(k, found.tracks, 6, 6, found.candidates);

@@ -115,3 +115,48 @@ TEST(Judgement, EveryConsumerReadsTheSameVerdicts) {
     EXPECT_EQ(tracks[1]["person"], "(marked by you)");
     EXPECT_EQ(tracks[1]["keep"], true);
 }
+
+TEST(Judgement, ThoroughFlagsTheLongTrackItMosaicksOnFailedChecks) {
+    // A defocused head: big at 640x360, 10 detections, every re-check 0.0.
+    SearchResult r;
+    r.n_frames = r.n_read = 60;
+    Track head = track(0, 5, 10, {200, 80, 213, 230}, 0.7);
+    head.checks = {0.0, 0.0, 0.0};
+    Track passed = track(1, 20, 10, {20, 20, 60, 60}, 0.7);
+    passed.checks = {0.1, 0.7};
+    r.tracks = {head, passed};
+    const FrameSize size{640, 360};
+    Tuning thorough;
+    thorough.thorough = true;
+
+    // The default search drops it as a non-face and keeps its own marker.
+    const Judgement plain = judge(r, size, {}, json::object(), Tuning{});
+    EXPECT_EQ(plain.tracks[0].verdict, Verdict::ignored_nonface);
+    EXPECT_FALSE(plain.tracks[0].failed_check);
+    EXPECT_EQ(plain.tracks[0].marker->color, "Purple");
+
+    const Judgement j = judge(r, size, {}, json::object(), thorough);
+    const JudgedTrack& t = j.tracks[0];
+    EXPECT_EQ(t.verdict, Verdict::mosaicked);
+    EXPECT_EQ(t.failed_check, 0.0);
+    EXPECT_EQ(t.decision.review, Review::FailedChecks);
+    EXPECT_EQ(report_tracks(j)[0]["review"], "failed-checks");
+    ASSERT_TRUE(t.marker);
+    EXPECT_EQ(t.marker->color, "Cyan");
+    EXPECT_EQ(t.marker->name, "Quillet: mosaicked, may not be a face");
+    EXPECT_EQ(t.marker->frame, t.path.start);
+    const std::string line = "{\"keep\": [" + std::to_string(*t.override_frame) + "]}";
+    EXPECT_NE(t.marker->note.find("(best re-check 0.0)"), std::string::npos) << t.marker->note;
+    EXPECT_NE(t.marker->note.find(line), std::string::npos) << t.marker->note;
+    // A long track that passed a re-check is a face: no flag.
+    EXPECT_EQ(j.tracks[1].verdict, Verdict::mosaicked);
+    EXPECT_FALSE(j.tracks[1].failed_check);
+    EXPECT_FALSE(j.tracks[1].marker);
+    EXPECT_EQ(report_markers(j).size(), 1u);
+
+    // The line the marker names lifts the mosaic, and the flag with it.
+    const Judgement lifted = judge(r, size, {}, json::parse(line), thorough);
+    EXPECT_EQ(lifted.tracks[0].verdict, Verdict::kept_by_you);
+    EXPECT_FALSE(lifted.tracks[0].marker);
+    EXPECT_TRUE(mosaic_plan(lifted).count(t.path.start) == 0);
+}

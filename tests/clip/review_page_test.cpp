@@ -174,6 +174,17 @@ TEST(ReviewPage, CardsInTrackOrderIgnoredLastWithTheirOverridesLines) {
     EXPECT_EQ(live.find("<!--"), std::string::npos);
 }
 
+TEST(ReviewPage, AMosaicOnFailedChecksSaysWhyUntilTheUserKeepsIt) {
+    ReviewCard c = _card(8, CardVerdict::mosaicked, 5, 65);
+    c.marker = CardMarker{"Cyan", "Quillet: mosaicked, may not be a face"};
+    c.failed_check = 0.0;
+    const std::string why = "every re-check said it is no face (best re-check 0.000)";
+    EXPECT_EQ(_count(review_page_html(_header(), {c}), why), 1u);
+    c.verdict = CardVerdict::marked_by_you;
+    c.marker.reset();
+    EXPECT_EQ(_count(review_page_html(_header(), {c}), why), 0u);
+}
+
 TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     ReviewHeader h = _header();
     h.source = "/tmp/<b>&\"x\"/a'b.mov";
