@@ -72,22 +72,25 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
         if (o.zoom_side > 0) z = std::min(z, double(o.zoom_side) / long_side);
         if (z > 1.0) out.push_back(_view(whole, false, _scaled(frame, z), false));
     }
-    if (long_side > det_max_side && o.full && cap < 1.0) {
-        if (_scaled(frame, cap).width > usual.width)
-            out.push_back(_view(whole, false, _scaled(frame, cap), false));
-    } else if (long_side > det_max_side && o.full) {
-        const int side = o.tile_side > 0 ? o.tile_side : long_side;
-        const int overlap = static_cast<int>(std::lround(o.tile_overlap * side));
-        const std::vector<int> xs = _starts(frame.width, side, overlap);
-        const std::vector<int> ys = _starts(frame.height, side, overlap);
-        const bool tiled = xs.size() > 1 || ys.size() > 1;
-        for (int y : ys)
-            for (int x : xs) {
-                const cv::Rect t =
-                    cv::Rect(x, y, std::min(side, frame.width), std::min(side, frame.height)) &
-                    whole;
-                out.push_back(_view(t, tiled, t.size(), false));
-            }
+    if (long_side > det_max_side && o.full) {
+        if (cap < 1.0) {
+            // Capped: one whole picture scaled down to the cap.
+            const cv::Size capped = _scaled(frame, cap);
+            if (capped.width > usual.width) out.push_back(_view(whole, false, capped, false));
+        } else {
+            const int side = o.tile_side > 0 ? o.tile_side : long_side;
+            const int overlap = static_cast<int>(std::lround(o.tile_overlap * side));
+            const std::vector<int> xs = _starts(frame.width, side, overlap);
+            const std::vector<int> ys = _starts(frame.height, side, overlap);
+            const bool tiled = xs.size() > 1 || ys.size() > 1;
+            for (int y : ys)
+                for (int x : xs) {
+                    const cv::Rect t =
+                        cv::Rect(x, y, std::min(side, frame.width), std::min(side, frame.height)) &
+                        whole;
+                    out.push_back(_view(t, tiled, t.size(), false));
+                }
+        }
     }
     // The enlarged views, every n-th frame: on average within zoom_budget.
     if (o.zoom_budget > 0.0 && out.size() > 1) {

@@ -9,7 +9,6 @@
 #include "encode/encoders.h"
 #include "media/console.h"
 #include "media/frame_readers.h"
-#include "media/tools.h"
 #include "mosaic/mosaic.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
