@@ -178,9 +178,9 @@ Args encoder_threads(const Args& enc, FrameSize size) {
     return encoder_threads(enc, size, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
-bool encodes_into_output(const Args& enc, FrameSize size) {
+bool encodes_into_output(const Args& enc) {
     const std::string name = _encoder_name(enc);
-    return !one_thread_for(size) && (name == "prores" || name == "libx264" || name == "libx265");
+    return name == "prores" || name == "libx264" || name == "libx265";
 }
 
 }  // namespace qlcore

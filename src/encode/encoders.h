@@ -59,12 +59,9 @@ int prores_thread_budget(FrameSize size);
 Args encoder_threads(const Args& enc, FrameSize size, int cores);
 Args encoder_threads(const Args& enc, FrameSize size);
 
-// Whether `enc` writes straight into the output (direct_encode_command) for
-// frames of `size`: for the software encoders, whose one-pass files were
-// found the same as the mux's, up to ONE_THREAD_PIXELS. Above, the one run
-// was slower than encode and mux together and its encoder 200 MB larger:
-// with a second input ffmpeg reads both on threads of their own, queueing
-// raw frames of 25 MB.
-bool encodes_into_output(const Args& enc, FrameSize size);
+// Whether `enc` writes straight into the output (direct_encode_command):
+// the software encoders, whose one-run files were found the same as the
+// mux's.
+bool encodes_into_output(const Args& enc);
 
 }  // namespace qlcore

@@ -197,7 +197,7 @@ void render(const RenderJob& job, const std::vector<Args>& candidates, RenderMed
     };
     // One run instead of two where it writes the same file. Whatever fails
     // in it is left to the encode and mux below, which say what fails.
-    if (!candidates.empty() && encodes_into_output(candidates.front(), size)) {
+    if (!candidates.empty() && encodes_into_output(candidates.front())) {
         bool written = false;
         try {
             encode_pass(job, u8string(tmp_out), candidates.front(), media, true);

@@ -118,7 +118,12 @@ Args direct_encode_command(const std::string& ffmpeg, const std::string& pix_fmt
                            const std::string& source, const std::string& timecode,
                            const std::string& out) {
     Args cmd = _encode_input(ffmpeg, pix_fmt, w, h, rate, colour);
-    cmd.insert(cmd.end(), {"-i", media_path(source)});
+    // With two inputs ffmpeg reads each on a thread of its own and polls
+    // them, sleeping 10 ms whenever the frames are not there yet, and the
+    // queue holds 8 raw frames (200 MB at 4K). Without the threads both are
+    // read in turn, as the encode alone reads its one input.
+    cmd.insert(cmd.end() - 2, {"-thread_queue_size", "0"});
+    cmd.insert(cmd.end(), {"-thread_queue_size", "0", "-i", media_path(source)});
     const Args maps = _mux_maps();
     cmd.insert(cmd.end(), maps.begin(), maps.end());
     cmd.insert(cmd.end(), encoder.begin(), encoder.end());

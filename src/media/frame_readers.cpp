@@ -48,7 +48,8 @@ size_t _positive(int n) {
 // process group, and an ffmpeg reading the terminal there would be stopped.
 Pipe::Pipe(const Args& cmd, size_t nbytes, bool keep_errors)
     : proc_(std::make_unique<Child>(
-          cmd, ChildOptions{Stdio::Null, Stdio::Pipe, keep_errors ? Stdio::Pipe : Stdio::Inherit})),
+          cmd, ChildOptions{Stdio::Null, Stdio::Pipe, keep_errors ? Stdio::Pipe : Stdio::Inherit,
+                            true})),
       nbytes_(nbytes),
       keep_errors_(keep_errors) {}
 

@@ -28,6 +28,11 @@ struct ChildOptions {
     Stdio in = Stdio::Null;
     Stdio out = Stdio::Pipe;
     Stdio err = Stdio::Inherit;
+    // The child writes frames of megabytes, each from a buffer it allocates
+    // and frees (ffmpeg's raw video output). Where the C library would hand
+    // every such buffer back to the system, to be faulted in afresh for the
+    // next frame, the child is told to keep freed memory for reuse.
+    bool frame_output = false;
 };
 
 // A running child. Destroying it kills and reaps a child that was not waited

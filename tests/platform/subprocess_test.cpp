@@ -163,3 +163,26 @@ TEST(Subprocess, PipeEndsAreNotInheritedBySecondChild) {
     EXPECT_EQ(first.read_all_stdout(), "hi");
     EXPECT_EQ(first.wait().code, 0);
 }
+
+#if defined(__GLIBC__)
+TEST(Subprocess, AFrameWriterKeepsFreedMemoryUnlessTheUserTunedItself) {
+    const auto tunables = [](bool frame_output) {
+        Child c({"/usr/bin/env"}, {Stdio::Null, Stdio::Pipe, Stdio::Null, frame_output});
+        const std::string out = c.read_all_stdout();
+        EXPECT_EQ(c.wait().code, 0);
+        const size_t at = out.find("GLIBC_TUNABLES=");
+        return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+    };
+    const char* before = getenv("GLIBC_TUNABLES");
+    ASSERT_EQ(before, nullptr) << "the test needs GLIBC_TUNABLES unset";
+    EXPECT_EQ(tunables(false), "");
+    const std::string frames = tunables(true);
+    EXPECT_NE(frames.find("glibc.malloc.mmap_threshold=268435456"), std::string::npos) << frames;
+    EXPECT_NE(frames.find("glibc.malloc.trim_threshold="), std::string::npos) << frames;
+
+    setenv("GLIBC_TUNABLES", "glibc.malloc.arena_max=1", 1);
+    const std::string own = tunables(true);
+    unsetenv("GLIBC_TUNABLES");
+    EXPECT_EQ(own, "GLIBC_TUNABLES=glibc.malloc.arena_max=1");
+}
+#endif
