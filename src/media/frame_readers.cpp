@@ -47,9 +47,11 @@ size_t _positive(int n) {
 // Stdin is /dev/null rather than the terminal: the child runs in its own
 // process group, and an ffmpeg reading the terminal there would be stopped.
 Pipe::Pipe(const Args& cmd, size_t nbytes, bool keep_errors)
-    : proc_(std::make_unique<Child>(
-          cmd, ChildOptions{Stdio::Null, Stdio::Pipe, keep_errors ? Stdio::Pipe : Stdio::Inherit,
-                            true})),
+    : proc_(std::make_unique<Child>(cmd,
+                                    ChildOptions{.in = Stdio::Null,
+                                                 .out = Stdio::Pipe,
+                                                 .err = keep_errors ? Stdio::Pipe : Stdio::Inherit,
+                                                 .frame_output = true})),
       nbytes_(nbytes),
       keep_errors_(keep_errors) {}
 

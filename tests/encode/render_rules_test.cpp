@@ -150,6 +150,13 @@ MosaicPlan boxes_on(std::initializer_list<int64_t> frames) {
     return plan;
 }
 
+// A clip of `frames` frames, rendered into a_mosaic.mov in `dir`.
+RenderJob job_in(const ScopedTempDir& dir, int64_t frames, MosaicPlan plan = {},
+                 FrameSize size = {64, 48}) {
+    return {"src.mov",      (dir / "a_mosaic.mov").string(), std::move(plan), frames, -1, size,
+            info_of(frames)};
+}
+
 struct Rendered {
     std::string said, err;  // the console's two streams
     std::string failure;    // a MediaError's message
@@ -180,8 +187,7 @@ TEST(RenderRules, EncoderEntriesAreTriedInOrderAndTheFirstThatWorksIsMuxed) {
     FakeMedia m;
     m.quits["enc_a"] = {0, "Unknown encoder 'enc_a'"};
     m.quits["enc_b"] = {3, "  [enc_b @ 0x1] frame too big\ndevice lost \n"};  // a broken pipe
-    const RenderJob job{
-        "src.mov", (dir / "a_mosaic.mov").string(), boxes_on({2}), 10, -1, {64, 48}, info_of(10)};
+    const RenderJob job = job_in(dir, 10, boxes_on({2}));
     const Rendered r = render_with(m, job, {A, B, C});
     EXPECT_EQ(r.failure, "");
     ASSERT_EQ(m.started.size(), 3u);
@@ -207,8 +213,7 @@ TEST(RenderRules, WhenEveryEntryFailsTheLastOnesMessageIsGivenAndNothingIsWritte
     FakeMedia m;
     m.quits["enc_a"] = {0, "device lost"};
     m.quits["enc_b"] = {0, "Unknown encoder 'enc_b'"};
-    const RenderJob job{"src.mov",  (dir / "a_mosaic.mov").string(), {}, 10, -1, {64, 48},
-                        info_of(10)};
+    const RenderJob job = job_in(dir, 10);
     Rendered r = render_with(m, job, {A, B});
     EXPECT_EQ(r.failure,
               "could not encode video: this ffmpeg cannot encode with enc_b; put a "
@@ -229,7 +234,7 @@ TEST(RenderRules, WhenEveryEntryFailsTheLastOnesMessageIsGivenAndNothingIsWritte
 TEST(RenderRules, TheMuxTriesItsCommandsInTurnAndLeavesNothingWhenAllFail) {
     ScopedTempDir dir;
     FakeMedia m;
-    RenderJob job{"src.mov", (dir / "a_mosaic.mov").string(), {}, 10, -1, {64, 48}, info_of(10)};
+    RenderJob job = job_in(dir, 10);
     job.info.timecode = "01:00:00:00";
     m.mux_failures = 2;
     Rendered r = render_with(m, job, {A});
@@ -252,9 +257,7 @@ TEST(RenderRules, OddSizesReachTheEncoderCroppedToEven) {
     ScopedTempDir dir;
     FakeMedia m;
     m.frames = 3;
-    const RenderJob job{
-        "src.mov", (dir / "a_mosaic.mov").string(), boxes_on({0, 1, 2}), 3, -1, {65, 49},
-        info_of(3)};
+    const RenderJob job = job_in(dir, 3, boxes_on({0, 1, 2}), {65, 49});
     const Rendered r = render_with(m, job, {A});
     EXPECT_NE(r.said.find("  \u26a0 odd frame size 65\u00d749: the output is 64\u00d748\n"),
               std::string::npos)
@@ -274,7 +277,7 @@ TEST(RenderRules, ASourceThatBreaksOffFailsTheClipButAQuietShortOneDoesNot) {
     FakeMedia m;
     m.frames = 7;
     m.decoder_errors = "[mov,mp4 @ 0x55] stream 0, offset 0x1234: partial file\n";
-    RenderJob job{"src.mov", out.string(), {}, 10, -1, {64, 48}, info_of(10)};
+    RenderJob job = job_in(dir, 10);
     try {
         render_with(m, job, {A, B});
         ADD_FAILURE() << "a source that breaks off was rendered";
@@ -314,7 +317,7 @@ TEST(RenderRules, TheOneRunAndItsFallback) {
     FakeMedia m;
     m.frames = 20;
     m.one_run_says = "[mov @ 0x5] Drop frame is only allowed with multiples of 30000/1001 FPS\n";
-    const RenderJob job{"src.mov", out.string(), {}, 20, -1, {64, 48}, info_of(20)};
+    const RenderJob job = job_in(dir, 20);
     Rendered r = render_with(m, job, {PRORES, A});
     EXPECT_EQ(r.failure, "");
     ASSERT_EQ(m.started.size(), 1u);
@@ -359,7 +362,7 @@ TEST(RenderRules, ShotsShowTheRectangleBeforeAndAfterHiding) {
         const cv::Mat part = y(cv::Rect(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0));
         return std::to_string(cv::norm(part, cv::NORM_L2)) + "@" + std::to_string(y.at<uint8_t>(0));
     };
-    RenderJob job{"src.mov", (dir / "a_mosaic.mov").string(), plan, 8, -1, {64, 48}, info_of(8)};
+    RenderJob job = job_in(dir, 8, plan);
     job.shots = &shots;
     ASSERT_EQ(render_with(m, job, {A, B}).failure, "");
     ASSERT_EQ(shots.before.size(), 4u);
