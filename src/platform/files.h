@@ -63,6 +63,18 @@ struct FileStatus {
     uint64_t size = 0;  // bytes
 };
 
+// One entry of a folder.
+struct FolderEntry {
+    std::string name;     // UTF-8
+    bool folder = false;  // a folder, or a link to one
+};
+
+// The entries of a folder, "." and ".." left out, in no particular order;
+// none when it cannot be read. On Windows through the system itself: the C
+// runtime lists the current folder instead of one whose path passes 260
+// characters.
+std::vector<FolderEntry> folder_entries(const fs::path& dir);
+
 // Status of an existing file; throws std::filesystem::filesystem_error.
 FileStatus file_status(const fs::path& p);
 

@@ -31,6 +31,17 @@ const struct timespec& _mtime_of(const struct stat& st) {
 
 }  // namespace
 
+std::vector<FolderEntry> folder_entries(const fs::path& dir) {
+    std::vector<FolderEntry> out;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        std::error_code kind;
+        out.push_back({u8string(it->path().filename()), it->is_directory(kind)});
+    }
+    return out;
+}
+
 FileStatus file_status(const fs::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0)

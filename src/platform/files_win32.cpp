@@ -61,6 +61,28 @@ fs::path os_path(const fs::path& p) {
     return ec ? p : fs::path(extended_length_path(full.native()));
 }
 
+std::vector<FolderEntry> folder_entries(const fs::path& dir) {
+    std::vector<FolderEntry> out;
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = os_path(dir).native() + L"\\*";
+    HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return out;
+    do {
+        const std::wstring_view name(found.cFileName);
+        if (name == L"." || name == L"..") continue;
+        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A link: what it leads to decides.
+            const DWORD attrs = ::GetFileAttributesW(os_path(dir / name).c_str());
+            folder = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        out.push_back({narrow(name), folder});
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return out;
+}
+
 FileStatus file_status(const fs::path& p) {
     const WIN32_FILE_ATTRIBUTE_DATA d = _attributes(p);
     const long long ticks = _ticks(d.ftLastWriteTime);
