@@ -15,7 +15,6 @@ only.
 
 import collections
 import json
-import locale
 import os
 import shutil
 import subprocess
@@ -35,6 +34,10 @@ MARKER_NAME_PREFIX = "Quillet:"
 SETTINGS_FILE = "resolve.json"
 KEEP_JOB_FOLDERS = 20
 POLL_MS = 500
+# Written into the job folder to ask the program to stop as at a Ctrl-C; if
+# it has not ended this long after, it is ended outright.
+STOP_FILE = "stop"
+STOP_WAIT_SECONDS = 30
 # A clip this script would hand over is refused rather than misread: the
 # program splits clip lines at the first tab and trims blanks from both ends.
 _LINE_BREAKS = ("\t", "\r", "\n")
@@ -62,8 +65,9 @@ def list_people(folder):
     """Person folder names in code-point order, and those a job cannot carry.
 
     A person is a folder not starting with "."; a name with blanks at either
-    end, a line break or characters the system encoding lacks would not
-    survive the trimmed lines of "keep.txt".
+    end, a line break or characters UTF-8 cannot hold (undecodable bytes the
+    file system handed over) would not survive the trimmed lines of
+    "keep.txt".
     """
     try:
         entries = sorted(os.listdir(folder))
@@ -80,9 +84,10 @@ def list_people(folder):
     return people, refused
 
 
-def _text_encoding():
-    # The program reads and writes job files in the system's default encoding.
-    return locale.getpreferredencoding(False) or "utf-8"
+# Job files and "results.tsv" are UTF-8 both ways: the system's code page
+# (cp1252 on a Western Windows) cannot hold every name a user types, and the
+# program reads UTF-8 first.
+JOB_ENCODING = "utf-8"
 
 
 # ---------------------------------------------------------------- settings
@@ -236,9 +241,9 @@ def job_line_problem(text, encoding=None):
     if text != text.strip():
         return "it begins or ends with a blank"
     try:
-        text.encode(encoding or _text_encoding())
+        text.encode(encoding or JOB_ENCODING)
     except UnicodeEncodeError:
-        return "it cannot be written in this system's text encoding"
+        return "it cannot be written in a job file's text encoding"
     return None
 
 
@@ -291,7 +296,7 @@ def write_job(folder, clips, keep, codec="prores", fast=False, threshold=None, e
               style="mosaic", thorough=False):
     """Writes "clips.txt", "keep.txt" and "options.txt". The caller has
     checked every clip and name with job_line_problem."""
-    enc = encoding or _text_encoding()
+    enc = encoding or JOB_ENCODING
     _write_lines(os.path.join(folder, "clips.txt"), clips, enc)
     # Written even when empty: nobody is kept, said out loud.
     _write_lines(os.path.join(folder, "keep.txt"), keep, enc)
@@ -348,7 +353,7 @@ def read_results(job_dir):
             data = f.read()
     except OSError:
         return Results()
-    return parse_results(data.decode(_text_encoding(), errors="replace"))
+    return parse_results(data.decode(JOB_ENCODING, errors="replace"))
 
 
 # ---------------------------------------------------------------- running
@@ -374,13 +379,14 @@ class Progress(object):
 
 
 class Outcome(object):
-    def __init__(self, status, finished, results, log_tail, job_dir, error=None):
+    def __init__(self, status, finished, results, log_tail, job_dir, error=None, stopped=False):
         self.status = status  # exit status; None when the program never started
         self.finished = finished  # "done.flag" was written
         self.results = results
         self.log_tail = log_tail
         self.job_dir = job_dir
         self.error = error
+        self.stopped = stopped  # the user pressed Stop
 
 
 def _tail(path, size=4096):
@@ -409,8 +415,19 @@ class Run(object):
             self.proc = subprocess.Popen([program, "process", "--job", job_dir], stdout=log,
                                          **kwargs)
         self.stopped = False
+        self._stop_asked = None
+
+    # On Windows, terminate() is TerminateProcess: the program gets no word
+    # of it, and its work in progress stays beside the outputs. There it is
+    # asked through the job folder; elsewhere terminate() is SIGTERM, which
+    # the program handles as a Ctrl-C.
+    STOP_BY_FILE = os.name == "nt"
 
     def poll(self):
+        if (self._stop_asked is not None and self.proc.poll() is None
+                and time.time() - self._stop_asked > STOP_WAIT_SECONDS):
+            self._stop_asked = None
+            self.proc.terminate()
         finished = self.proc.poll() is not None
         # On Windows the program could not replace "results.tsv" while it is
         # open here, so there progress comes from the console log only.
@@ -418,10 +435,22 @@ class Run(object):
         return Progress(done, self.clip_count, _tail(self.log_path), finished)
 
     def stop(self):
-        """Asks the program to stop; it removes its unfinished outputs."""
-        if self.proc.poll() is None:
+        """Asks the program to stop; it removes its unfinished outputs. A
+        second Stop, or a program that has not ended STOP_WAIT_SECONDS after
+        a request through the job folder, is ended outright."""
+        if self.proc.poll() is not None:
+            return
+        if not self.stopped and self.STOP_BY_FILE:
             self.stopped = True
-            self.proc.terminate()
+            try:
+                open(os.path.join(self.job_dir, STOP_FILE), "w").close()
+                self._stop_asked = time.time()
+                return
+            except OSError:
+                pass
+        self.stopped = True
+        self._stop_asked = None
+        self.proc.terminate()
 
     def wait(self, poll_seconds=POLL_MS / 1000.0, on_progress=None):
         while True:
@@ -436,7 +465,7 @@ class Run(object):
         status = self.proc.wait()
         finished = os.path.isfile(os.path.join(self.job_dir, "done.flag"))
         return Outcome(status, finished, read_results(self.job_dir), _tail(self.log_path),
-                       self.job_dir)
+                       self.job_dir, stopped=self.stopped)
 
 
 def start_run(program, job_dir, clip_count, env=None):
@@ -455,10 +484,11 @@ def judge(outcome, clips):
         return [outcome.error]
     status = outcome.status
     last = outcome.log_tail[-1] if outcome.log_tail else ""
-    if status == 1:
-        problems.append("qlcore stopped before finishing: " + (last or "no message"))
-    elif status in (130, 143, -2, -15):
+    if status in (130, 143, -2, -15) or (outcome.stopped and status not in (0, 2)):
+        # Also ended outright after a request (TerminateProcess gives status 1).
         problems.append("qlcore was stopped; clips it had not finished were left out.")
+    elif status == 1:
+        problems.append("qlcore stopped before finishing: " + (last or "no message"))
     elif status == 2 and outcome.finished:
         pass  # the clips without results are listed below
     elif status not in (0, 2):

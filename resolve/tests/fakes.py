@@ -459,6 +459,14 @@ with open(os.path.join(job, "..", "fake-calls.jsonl"), "a") as f:
         n: open(os.path.join(job, n)).read() for n in ("clips.txt", "keep.txt", "options.txt")
         if os.path.exists(os.path.join(job, n))}}) + "\n")
 clips = [l.strip() for l in open(os.path.join(job, "clips.txt")) if l.strip()]
+def pause(seconds):
+    # With "honour_stop", a stop file in the job folder ends it as qlcore does.
+    end = time.time() + seconds
+    while time.time() < end:
+        if plan.get("honour_stop") and os.path.exists(os.path.join(job, "stop")):
+            print("Interrupted: stopped before finishing", file=sys.stderr, flush=True)
+            sys.exit(130)
+        time.sleep(0.02)
 lines = []
 for number, clip in enumerate(clips, 1):
     print("\n[%%d/%%d]" %% (number, len(clips)), flush=True)
@@ -466,7 +474,7 @@ for number, clip in enumerate(clips, 1):
     if step is None:
         print("  failed", flush=True)
         continue
-    time.sleep(plan.get("sleep", 0))
+    pause(plan.get("sleep", 0))
     if step.get("write_output", True):
         os.makedirs(os.path.dirname(step["output"]), exist_ok=True)
         open(step["output"], "wb").write(b"video")
@@ -486,7 +494,8 @@ sys.exit(plan.get("status", 0))
 def make_fake_program(folder, plan):
     """Writes an executable stand-in for qlcore into `folder`. plan: "clips"
     (clip path -> {"output", "markers": [(frame, duration, color, name,
-    note)], "write_output"}), "status", "done_flag", "message", "sleep"."""
+    note)], "write_output"}), "status", "done_flag", "message", "sleep",
+    "honour_stop"."""
     path = os.path.join(folder, "qlcore")
     with open(path, "w") as f:
         f.write(FAKE_PROGRAM % {"plan": json.dumps(plan)})

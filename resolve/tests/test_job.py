@@ -3,6 +3,7 @@
 import os
 import tempfile
 import unittest
+from unittest import mock
 
 from fakes import load_script
 
@@ -120,6 +121,26 @@ class WritingTheJob(TempDirTest):
         # The newest survives, and never more than the limit plus the new one.
         self.assertIn(os.path.basename(made[-1]), left)
         self.assertLessEqual(len(left), 3)
+
+
+class JobFilesInUtf8(TempDirTest):
+    """The program reads job files as UTF-8 first and writes results in UTF-8,
+    whatever code page the system prefers (cp1252 on a Western Windows)."""
+
+    def test_names_outside_the_code_page_go_out_and_come_back_whole(self):
+        clip = "/m/\u00c9t\u00e9/A001 \u65e5.mov"
+        output = "/m/\u00c9t\u00e9/Quillet/A001 \u65e5_mosaic.mov"
+        with mock.patch("locale.getpreferredencoding", return_value="cp1252"):
+            self.assertIsNone(qm.job_line_problem(clip))
+            qm.write_job(self.tmp, [clip], ["Zo\u00eb", "\u674e"])
+            with open(os.path.join(self.tmp, "results.tsv"), "wb") as f:
+                f.write(("CLIP\t%s\t%s\r\n" % (clip, output)).encode("utf-8"))
+            results = qm.read_results(self.tmp)
+        for name, text in (("clips.txt", clip + "\n"), ("keep.txt", "Zo\u00eb\n\u674e\n")):
+            with open(os.path.join(self.tmp, name), "rb") as f:
+                self.assertEqual(f.read().replace(b"\r\n", b"\n"), text.encode("utf-8"))
+        self.assertEqual(results.clips, [(clip, output)])
+        self.assertEqual(results.problems, [])
 
 
 class ReadingResults(unittest.TestCase):

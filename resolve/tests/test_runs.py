@@ -202,6 +202,43 @@ class FromTheScriptsMenu(RunTest):
         self.assertIn("qlcore was stopped", text)
         self.assertIn("not done: " + self.clip_a, text)
         self.assertEqual(self.bin_items(), {})
+        # Elsewhere than on Windows the signal is the request: no stop file.
+        jobs = os.path.join(self.home, "jobs")
+        folders = [d for d in os.listdir(jobs) if os.path.isdir(os.path.join(jobs, d))]
+        self.assertEqual(len(folders), 1)
+        self.assertFalse(os.path.exists(os.path.join(jobs, folders[0], "stop")))
+
+    def test_on_windows_stop_asks_through_the_job_folder_and_waits(self):
+        program = self.program(self.both_done(sleep=30, honour_stop=True))
+        with mock.patch.object(qm.Run, "STOP_BY_FILE", True):
+            text, _ = self.run_main(choose(program=program),
+                                    progress=lambda window: window.fire("Stop", "Clicked"))
+        job = fakes.fake_calls(self.home)[0]["argv"][2]
+        self.assertTrue(os.path.isfile(os.path.join(job, "stop")))
+        # Ended by the program itself (130), not outright.
+        self.assertIn("qlcore was stopped", text)
+        self.assertNotIn("status", text)
+        self.assertIn("not done: " + self.clip_a, text)
+
+    def test_a_program_that_ignores_the_request_is_ended_after_the_wait(self):
+        job = qm.new_job_folder(self.home)
+        qm.write_job(job, [self.clip_a], [])
+        program = self.program(self.both_done(sleep=30))
+        with mock.patch.object(qm.Run, "STOP_BY_FILE", True), \
+                mock.patch.object(qm, "STOP_WAIT_SECONDS", 0.3):
+            run = qm.start_run(program, job, 1, self.env)
+            run.stop()
+            self.assertIsNone(run.proc.poll())  # asked, not ended
+            started = qm.time.time()
+            outcome = run.wait(poll_seconds=0.05)
+        self.assertLess(qm.time.time() - started, 10)
+        self.assertTrue(outcome.stopped)
+        self.assertEqual(qm.judge(outcome, [self.clip_a])[0],
+                         "qlcore was stopped; clips it had not finished were left out.")
+        # TerminateProcess leaves status 1: still a stop, not a failure.
+        outcome.status = 1
+        self.assertEqual(qm.judge(outcome, [self.clip_a])[0],
+                         "qlcore was stopped; clips it had not finished were left out.")
 
     def test_the_menu_entry_finds_resolve_and_runs(self):
         program = self.program(self.both_done())

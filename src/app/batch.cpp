@@ -20,6 +20,14 @@ namespace qlcore {
 int cmd_process(const CliArgs& args) {
     keep_awake();
     RunPlan plan = plan_run(args);
+    if (plan.job_dir) {
+        const fs::path stop = *plan.job_dir / STOP_FILE;
+        // One left by an earlier, stopped run of this job is no request to
+        // this one; a task of a farm takes it as one for the whole job.
+        std::error_code ec;
+        if (!args.clip) fs::remove(stop, ec);
+        watch_stop_file(stop);
+    }
     if (plan.clips.empty()) {
         log("No clips given.");
         return 1;
@@ -33,6 +41,7 @@ int cmd_process(const CliArgs& args) {
     std::optional<StepTimer> load_timer(std::in_place, "models");
     Models models(dirs.det_model, dirs.rec_model);
     load_timer.reset();
+    drop_unreadable_names(plan.keep, dirs.people_dir);
     Gallery gallery =
         timed("gallery", [&] { return build_gallery(models, dirs.people_dir, plan.keep); });
     if (args.clip) return process_clip_task(plan, models, gallery, *args.clip, dirs.home_dir);

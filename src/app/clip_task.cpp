@@ -16,7 +16,7 @@ std::optional<std::string> clip_option_error(const CliArgs& args) {
     if (!args.job) return "argument --clip: not allowed without argument --job";
     size_t count = 0;
     try {
-        count = trimmed_lines(read_file(u8path(*args.job) / "clips.txt")).size();
+        count = trimmed_lines(read_job_text(u8path(*args.job) / "clips.txt")).size();
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -33,18 +33,19 @@ fs::path part_path(const fs::path& job_dir, long long n) {
 bool run_entry(const RunPlan& plan, Models& models, const Gallery& gallery, const std::string& clip,
                const std::string& folder, const fs::path& home_dir,
                const std::function<void(const json&)>& record) {
-    std::error_code ec;
-    if (!fs::exists(u8path(clip), ec)) {
-        log("  ⚠ missing file: " + clip);
-        return false;
-    }
-    std::optional<fs::path> out_dir;
-    if (!folder.empty())
-        out_dir = u8path(folder);
-    else if (plan.out_dir)
-        out_dir = u8path(*plan.out_dir);
     // Only std::exception: a fatal stop or an interrupt ends the whole run.
+    // A name the system cannot convert fails this clip alone.
     try {
+        std::error_code ec;
+        if (!fs::exists(u8path(clip), ec)) {
+            log("  ⚠ missing file: " + clip);
+            return false;
+        }
+        std::optional<fs::path> out_dir;
+        if (!folder.empty())
+            out_dir = u8path(folder);
+        else if (plan.out_dir)
+            out_dir = u8path(*plan.out_dir);
         record(process_clip(clip, models, gallery, out_dir, plan.codec, plan.tuning, home_dir,
                             plan.style, plan.review_page));
         return true;

@@ -32,6 +32,26 @@ std::vector<std::string> trimmed_lines(const std::string& text) {
     return out;
 }
 
+std::string read_job_text(const fs::path& file) {
+    return text_as_utf8(read_file(file));
+}
+
+void drop_unreadable_names(std::vector<std::string>& keep, const fs::path& people_dir) {
+    constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";
+    std::vector<std::string> usable;
+    for (std::string& name : keep) {
+        std::error_code ec;
+        if (name.find(REPLACEMENT) != std::string::npos &&
+            !fs::is_directory(people_dir / u8path(name), ec)) {
+            log("  \u26a0 cannot read the name '" + name +
+                "' in keep.txt (save the file as UTF-8) \u2014 they will be mosaicked too.");
+            continue;
+        }
+        usable.push_back(std::move(name));
+    }
+    keep = std::move(usable);
+}
+
 void apply_option_line(RunPlan& plan, const std::string& line) {
     for (const RunSetting& s : run_settings()) {
         const std::string l = s.trim_line ? trim(line) : line;
@@ -56,13 +76,13 @@ RunPlan plan_run(const CliArgs& args) {
     if (args.job) {
         fs::path dir = u8path(*args.job);
         plan.job_dir = dir;
-        plan.clips = trimmed_lines(read_file(dir / "clips.txt"));
+        plan.clips = trimmed_lines(read_job_text(dir / "clips.txt"));
         plan.keep.clear();
         std::error_code ec;
         if (fs::exists(dir / "keep.txt", ec))
-            plan.keep = trimmed_lines(read_file(dir / "keep.txt"));
+            plan.keep = trimmed_lines(read_job_text(dir / "keep.txt"));
         if (fs::exists(dir / "options.txt", ec))
-            for (const auto& line : split_lines(read_file(dir / "options.txt")))
+            for (const auto& line : split_lines(read_job_text(dir / "options.txt")))
                 apply_option_line(plan, line);
     }
     if (plan.fast) {

@@ -12,6 +12,11 @@
 
 namespace qlcore {
 
+// A file of this name appearing in the job folder stops the run as a
+// Ctrl-C does: the script that started it asks so where it could only end it
+// outright (on Windows).
+inline constexpr const char* STOP_FILE = "stop";
+
 // The run's settings once the command line and the job folder are read.
 struct RunPlan {
     std::optional<std::filesystem::path> job_dir;
@@ -32,6 +37,16 @@ std::vector<std::string> split_lines(const std::string& text);
 
 // Lines trimmed, empty ones skipped.
 std::vector<std::string> trimmed_lines(const std::string& text);
+
+// A job file's text as UTF-8: written as UTF-8 (with or without a
+// byte-order mark) or in the system's code page, as older scripts and
+// editors save it. Throws std::runtime_error when it cannot be read.
+std::string read_job_text(const std::filesystem::path& file);
+
+// Leaves out, with a line each, the keep names that a job file could not
+// spell (a character its code page lacked became U+FFFD) and that name no
+// person folder: such a person is mosaicked, and the run goes on.
+void drop_unreadable_names(std::vector<std::string>& keep, const std::filesystem::path& people_dir);
 
 // Applies one "options.txt" line through the run's settings table (see
 // app/settings.h); lines naming no setting are ignored.

@@ -104,10 +104,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     try {
         write_text_file_atomic(report_path(out), report_text(report));
     } catch (...) {
-        // A video without its report is redone by the next run anyway; gone,
-        // it cannot pass for a finished one in the meantime.
+        // The video is complete and stays: without its report the next run
+        // redoes it anyway. Only an earlier report that cannot be removed
+        // either would vouch for it, so then the video goes.
         std::error_code ec;
-        fs::remove(out, ec);
+        fs::remove(report_path(out), ec);
+        if (ec) fs::remove(out, ec);
         remove_review_page(out);
         throw;
     }

@@ -189,11 +189,18 @@ void render(const RenderJob& job, const std::vector<Args>& candidates, RenderMed
     // under the final name, where the next run would take it as done.
     const fs::path tmp_out = _beside(outp, ".mux-tmp.mov");
     ScopedRemove out_guard(tmp_out);
+    // A complete video is never thrown away because it could not take the
+    // output's name (on Windows, an editor that imported the old one holds
+    // it open): it stays beside the output, and the message says where.
     const auto finish = [&] {
-        std::error_code ec;
-        fs::rename(tmp_out, outp, ec);
-        if (ec) throw MediaError("could not save " + job.out + ": " + ec.message());
+        const Replaced done = replace_file(tmp_out, outp);
+        if (done.ok) return out_guard.release();
+        const fs::path kept = _beside(outp, ".new" + u8string(outp.extension()));
+        const fs::path& where = replace_file(tmp_out, kept, 0).ok ? kept : tmp_out;
         out_guard.release();
+        const std::string beside = "; the new version is " + u8string(where);
+        if (done.in_use) throw MediaError(job.out + " is open in another program" + beside);
+        throw MediaError("could not save " + job.out + ": " + done.reason + beside);
     };
     // One run instead of two where it writes the same file. Whatever fails
     // in it is left to the encode and mux below, which say what fails.

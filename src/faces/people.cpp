@@ -31,18 +31,15 @@ std::string _lower(std::string s) {
     return s;
 }
 
-bool _is_photo(const fs::path& p) {
-    const std::string name = u8string(p.filename());
-    return !name.empty() && name[0] != '.' && is_image_ext(u8string(p.extension()));
+bool _is_photo(const std::string& name) {
+    return !name.empty() && name[0] != '.' && is_image_ext(u8string(u8path(name).extension()));
 }
 
 // Photo order: by name, case-folded only where the file system is too.
 std::vector<std::string> _photos(const fs::path& folder) {
     std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec))
-        if (_is_photo(it->path())) names.push_back(u8string(it->path().filename()));
+    for (const FolderEntry& e : folder_entries(folder))
+        if (_is_photo(e.name)) names.push_back(e.name);
     const Platform platform = this_platform();
     std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
         return photo_before(a, b, platform);
@@ -141,14 +138,8 @@ std::optional<cv::Mat> read_image(const fs::path& path) {
 
 std::vector<std::string> list_people(const fs::path& people_dir) {
     std::vector<std::string> names;
-    std::error_code ec;
-    if (!fs::is_directory(people_dir, ec)) return names;
-    for (auto it = fs::directory_iterator(people_dir, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const std::string name = u8string(it->path().filename());
-        std::error_code dir_ec;
-        if (!name.empty() && name[0] != '.' && it->is_directory(dir_ec)) names.push_back(name);
-    }
+    for (const FolderEntry& e : folder_entries(people_dir))
+        if (!e.name.empty() && e.name[0] != '.' && e.folder) names.push_back(e.name);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -42,6 +42,90 @@ std::string u8string(const fs::path& p) {
     return std::string(s.begin(), s.end());
 }
 
+bool valid_utf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // the first continuation byte's range
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;  // overlong
+            if (c == 0xED) hi = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;  // overlong
+            if (c == 0xF4) hi = 0x8F;  // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i < len) return false;
+        if (s[i + 1] < lo || s[i + 1] > hi) return false;
+        for (size_t k = 2; k < len; ++k)
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string text_as_utf8(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (valid_utf8(bytes)) return std::string(bytes);
+    return system_text_to_utf8(bytes);
+}
+
+std::wstring extended_length_path(std::wstring_view path) {
+    std::wstring p(path);
+    std::replace(p.begin(), p.end(), L'/', L'\\');
+    if (p.rfind(L"\\\\?\\", 0) == 0 || p.rfind(L"\\\\.\\", 0) == 0) return std::wstring(path);
+    std::wstring root, rest;
+    const auto letter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    };
+    if (p.size() >= 3 && letter(p[0]) && p[1] == L':' && p[2] == L'\\') {
+        root = L"\\\\?\\" + p.substr(0, 2);
+        rest = p.substr(2);
+    } else if (p.rfind(L"\\\\", 0) == 0) {
+        // \\server\share: both names belong to the root.
+        const size_t server_end = p.find(L'\\', 2);
+        if (server_end == std::wstring::npos || server_end == 2) return std::wstring(path);
+        size_t share_end = p.find(L'\\', server_end + 1);
+        if (share_end == std::wstring::npos) share_end = p.size();
+        if (share_end == server_end + 1) return std::wstring(path);
+        root = L"\\\\?\\UNC\\" + p.substr(2, share_end - 2);
+        rest = p.substr(share_end);
+    } else {
+        return std::wstring(path);
+    }
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t end = rest.find(L'\\', start);
+        if (end == std::wstring::npos) end = rest.size();
+        std::wstring part = rest.substr(start, end - start);
+        start = end + 1;
+        if (part == L"..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        while (!part.empty() && (part.back() == L'.' || part.back() == L' '))
+            part.pop_back();
+        if (!part.empty()) parts.push_back(std::move(part));
+    }
+    std::wstring out = root;
+    for (const std::wstring& part : parts)
+        out += L"\\" + part;
+    if (parts.empty()) out += L"\\";
+    return out;
+}
+
 std::string platform_text(std::string_view lf_text, const Platform& platform) {
     if (!platform.windows) return std::string(lf_text);
     std::string out;
@@ -58,7 +142,7 @@ void write_text_file_atomic(const fs::path& p, std::string_view lf_text) {
 }
 
 std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
+    std::ifstream in(os_path(p), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + u8string(p));
     std::ostringstream ss;
     ss << in.rdbuf();
@@ -88,7 +172,7 @@ fs::path sibling_temp_path(const fs::path& p, const std::string& suffix) {
 ScopedRemove::~ScopedRemove() {
     if (path_.empty()) return;
     std::error_code ec;
-    fs::remove(path_, ec);
+    fs::remove(os_path(path_), ec);
 }
 
 std::vector<fs::path> program_candidates(const std::string& name, const std::string& path_list,
@@ -103,10 +187,14 @@ std::vector<fs::path> program_candidates(const std::string& name, const std::str
         return out;
     }
     // Extensions in lower case: the file system ignores case, and names
-    // read better so.
+    // read better so. Only programs proper: a .bat or .cmd runs through
+    // cmd.exe, which parses its arguments again, so a clip named
+    // "a&calc.mov" would run a command.
     std::vector<std::string> exts;
-    for (const std::string& e : _split(pathext.empty() ? ".COM;.EXE;.BAT;.CMD" : pathext, ';'))
-        if (!e.empty()) exts.push_back(_lower(e));
+    for (const std::string& e : _split(pathext, ';'))
+        if (const std::string low = _lower(e); low == ".com" || low == ".exe")
+            if (std::find(exts.begin(), exts.end(), low) == exts.end()) exts.push_back(low);
+    if (exts.empty()) exts = {".com", ".exe"};
     const size_t dot = name.rfind('.');
     const bool has_ext =
         dot != std::string::npos &&

@@ -31,6 +31,17 @@ const struct timespec& _mtime_of(const struct stat& st) {
 
 }  // namespace
 
+std::vector<FolderEntry> folder_entries(const fs::path& dir) {
+    std::vector<FolderEntry> out;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        std::error_code kind;
+        out.push_back({u8string(it->path().filename()), it->is_directory(kind)});
+    }
+    return out;
+}
+
 FileStatus file_status(const fs::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0)
@@ -69,9 +80,23 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
     // A failed fsync leaves the descriptor to its owner, which closes it.
     if (::fsync(fd.get()) != 0 || fd.reset() != 0)
         throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
-    if (::rename(tmp.c_str(), p.c_str()) != 0)
-        throw std::runtime_error("cannot write " + p.string() + ": " + std::strerror(errno));
+    if (const Replaced r = replace_file(tmp, p); !r.ok)
+        throw std::runtime_error("cannot write " + p.string() + ": " + r.reason);
     guard.release();
+}
+
+Replaced replace_file(const fs::path& from, const fs::path& to, double) {
+    // Nothing here holds a file against a rename: one try says it all.
+    if (::rename(from.c_str(), to.c_str()) == 0) return {true, false, ""};
+    return {false, false, std::strerror(errno)};
+}
+
+fs::path os_path(const fs::path& p) {
+    return p;
+}
+
+std::string system_text_to_utf8(std::string_view bytes) {
+    return std::string(bytes);
 }
 
 std::string narrow_path(const fs::path& p) {

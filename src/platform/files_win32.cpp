@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -12,9 +13,13 @@ namespace {
 // 100-nanosecond ticks between 1601-01-01 and 1970-01-01.
 constexpr long long EPOCH_TICKS = 116444736000000000LL;
 
+// Paths this long may reach MAX_PATH once a name is added (CreateDirectory's
+// own limit is MAX_PATH - 12).
+constexpr size_t LONG_PATH = MAX_PATH - 12;
+
 WIN32_FILE_ATTRIBUTE_DATA _attributes(const fs::path& p) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(os_path(p).c_str(), GetFileExInfoStandard, &data))
         throw fs::filesystem_error(
             "cannot read the status of the file", p,
             std::error_code(static_cast<int>(::GetLastError()), std::system_category()));
@@ -46,6 +51,38 @@ std::optional<std::wstring> _env(const wchar_t* name) {
 
 }  // namespace
 
+fs::path os_path(const fs::path& p) {
+    const std::wstring& wide = p.native();
+    if (wide.size() < LONG_PATH) return p;
+    // Made absolute first: the system resolves a relative path against the
+    // current folder only in its ordinary form.
+    std::error_code ec;
+    const fs::path full = p.is_absolute() ? p : fs::absolute(p, ec);
+    return ec ? p : fs::path(extended_length_path(full.native()));
+}
+
+std::vector<FolderEntry> folder_entries(const fs::path& dir) {
+    std::vector<FolderEntry> out;
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = os_path(dir).native() + L"\\*";
+    HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return out;
+    do {
+        const std::wstring_view name(found.cFileName);
+        if (name == L"." || name == L"..") continue;
+        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A link: what it leads to decides.
+            const DWORD attrs = ::GetFileAttributesW(os_path(dir / name).c_str());
+            folder = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        out.push_back({narrow(name), folder});
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return out;
+}
+
 FileStatus file_status(const fs::path& p) {
     const WIN32_FILE_ATTRIBUTE_DATA d = _attributes(p);
     const long long ticks = _ticks(d.ftLastWriteTime);
@@ -61,7 +98,7 @@ double mtime_precise(const fs::path& p) {
 void write_file_atomic(const fs::path& p, const std::string& data) {
     const fs::path tmp = sibling_temp_path(p, ".part");
     // CREATE_NEW: never write into a file someone else is writing.
-    HANDLE h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE h = ::CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot write " + u8string(p) + ": " + _last_error());
@@ -82,9 +119,31 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
         why = _last_error();
     }
     if (!ok) throw std::runtime_error("cannot write " + u8string(p) + ": " + why);
-    if (!::MoveFileExW(tmp.c_str(), p.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw std::runtime_error("cannot write " + u8string(p) + ": " + _last_error());
+    if (const Replaced r = replace_file(tmp, p); !r.ok)
+        throw std::runtime_error("cannot write " + u8string(p) + ": " +
+                                 (r.in_use ? "it is open in another program" : r.reason));
     guard.release();
+}
+
+Replaced replace_file(const fs::path& from, const fs::path& to, double patience_seconds) {
+    const ULONGLONG give_up = ::GetTickCount64() + static_cast<ULONGLONG>(patience_seconds * 1000);
+    DWORD pause = 50;
+    for (;;) {
+        if (::MoveFileExW(os_path(from).c_str(), os_path(to).c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return {true, false, ""};
+        const DWORD error = ::GetLastError();
+        bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (error == ERROR_ACCESS_DENIED) {
+            // Also what a read-only file or a folder gives, which no wait mends.
+            const DWORD attrs = ::GetFileAttributesW(os_path(to).c_str());
+            held = attrs == INVALID_FILE_ATTRIBUTES ||
+                   !(attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+        }
+        if (!held || ::GetTickCount64() >= give_up) return {false, held, windows_error_text(error)};
+        ::Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 500);
+    }
 }
 
 namespace {
@@ -122,12 +181,40 @@ std::string narrow_path(const fs::path& p) {
     return narrow(wide, CP_ACP);
 }
 
+std::string system_text_to_utf8(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const int len = static_cast<int>(bytes.size());
+    const int n =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), len, nullptr, 0);
+    if (n > 0) {
+        std::wstring wide(static_cast<size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), len, wide.data(), n);
+        return narrow(wide);
+    }
+    // Character by character, so only what the code page cannot read
+    // becomes U+FFFD, and the one name holding it fails on its own.
+    std::wstring wide;
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t one =
+            ::IsDBCSLeadByte(static_cast<BYTE>(bytes[i])) && i + 1 < bytes.size() ? 2 : 1;
+        wchar_t w[2];
+        const int got = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data() + i,
+                                              static_cast<int>(one), w, 2);
+        if (got > 0)
+            wide.append(w, static_cast<size_t>(got));
+        else
+            wide.push_back(L'\xFFFD');
+        i += one;
+    }
+    return narrow(wide);
+}
+
 std::optional<fs::path> find_on_path(const std::string& name) {
     const std::optional<std::wstring> path = _env(L"PATH");
     if (!path) return std::nullopt;
     const std::string pathext = narrow(_env(L"PATHEXT").value_or(L""));
     for (const fs::path& cand : program_candidates(name, narrow(*path), pathext, this_platform())) {
-        const DWORD attrs = ::GetFileAttributesW(cand.c_str());
+        const DWORD attrs = ::GetFileAttributesW(os_path(cand).c_str());
         if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return cand;
     }
     return std::nullopt;

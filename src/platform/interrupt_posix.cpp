@@ -1,5 +1,7 @@
 #include "platform/interrupt.h"
 
+#include <pthread.h>
+
 #include <csignal>
 
 #include "platform/failure.h"
@@ -36,6 +38,18 @@ int interrupt_signal() {
 
 void check_interrupted() {
     if (g_signal != 0) throw Interrupted{g_signal};
+}
+
+void watch_stop_file(const std::filesystem::path& path) {
+    // The request is a SIGINT sent to this (the main) thread, so its
+    // blocking calls end with EINTR exactly as at a Ctrl-C. The watcher
+    // blocks every signal, so the ones from outside still reach this thread.
+    const pthread_t main_thread = ::pthread_self();
+    sigset_t all, before;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &before);
+    watch_for_file(path, [main_thread] { ::pthread_kill(main_thread, SIGINT); });
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace qlcore

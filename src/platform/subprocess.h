@@ -94,6 +94,7 @@ class Child {
     struct ErrDrain;
     std::unique_ptr<ErrDrain> drain_;
     bool killed_ = false;
+    bool loose_ = false;  // outside the job: ended on its own at a Ctrl-C
     void _join_drain();
 #else
     // Our ends of the pipes; -1 when not piped or already closed.

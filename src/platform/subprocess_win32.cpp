@@ -106,10 +106,54 @@ HANDLE _null_device(bool child_reads) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
 }
 
+// Children the job could not take (Windows 7 puts a program started from
+// inside another job where a second one cannot be added): ended one by one.
+std::mutex g_loose_mu;
+std::vector<HANDLE> g_loose;
+
+void _forget_loose(HANDLE process) {
+    std::lock_guard<std::mutex> lock(g_loose_mu);
+    g_loose.erase(std::remove(g_loose.begin(), g_loose.end(), process), g_loose.end());
+}
+
+// The attribute list that hands a child exactly its three standard handles,
+// where a plain start would hand it every inheritable handle of this
+// process (another child's pipe end among them, keeping that pipe open).
+struct HandleList {
+    std::vector<HANDLE> handles;
+    std::vector<char> storage;
+    LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
+
+    explicit HandleList(std::initializer_list<HANDLE> hs) {
+        for (HANDLE h : hs)
+            if (h && std::find(handles.begin(), handles.end(), h) == handles.end())
+                handles.push_back(h);
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        storage.resize(size);
+        auto* l = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+        if (!::InitializeProcThreadAttributeList(l, 1, 0, &size)) return;
+        if (!::UpdateProcThreadAttribute(l, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                         handles.size() * sizeof(HANDLE), nullptr, nullptr)) {
+            ::DeleteProcThreadAttributeList(l);
+            return;
+        }
+        list = l;
+    }
+    ~HandleList() {
+        if (list) ::DeleteProcThreadAttributeList(list);
+    }
+    HandleList(const HandleList&) = delete;
+    HandleList& operator=(const HandleList&) = delete;
+};
+
 }  // namespace
 
 void end_all_children() {
     if (HANDLE job = _job()) ::TerminateJobObject(job, 1);
+    std::lock_guard<std::mutex> lock(g_loose_mu);
+    for (HANDLE process : g_loose)
+        ::TerminateProcess(process, 1);
 }
 
 // Reads a piped stderr to its end on a thread of its own, so a child with
@@ -166,24 +210,49 @@ Child::Child(const std::vector<std::string>& argv, ChildOptions opts) {
         if (!cmd.empty()) cmd.push_back(L' ');
         _append_quoted(cmd, widen(a));
     }
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = child_end[0].h;
-    si.hStdOutput = child_end[1].h;
-    si.hStdError = child_end[2].h;
+    STARTUPINFOEXW si{};
+    si.StartupInfo.cb = sizeof si;
+    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    si.StartupInfo.hStdInput = child_end[0].h;
+    si.StartupInfo.hStdOutput = child_end[1].h;
+    si.StartupInfo.hStdError = child_end[2].h;
+    const HandleList inherit{child_end[0].h, child_end[1].h, child_end[2].h};
+    si.lpAttributeList = inherit.list;
     PROCESS_INFORMATION pi{};
     // Its own process group: a Ctrl-C at the console reaches only us, and we
     // end the children ourselves. Suspended until it is in the job.
-    const DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT;
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si,
-                          &pi))
-        fail(::GetLastError());
-    if (HANDLE job = _job()) ::AssignProcessToJobObject(job, pi.hProcess);
-    ::ResumeThread(pi.hThread);
-    ::CloseHandle(pi.hThread);
+    DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT;
+    if (inherit.list) flags |= EXTENDED_STARTUPINFO_PRESENT;
+    bool started = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                    nullptr, &si.StartupInfo, &pi);
+    // Windows 7 refuses the list when a standard handle is a console's.
+    if (!started && inherit.list && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        si.StartupInfo.cb = sizeof si.StartupInfo;
+        started = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE,
+                                   flags & ~EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                   &si.StartupInfo, &pi);
+    }
+    if (!started) fail(::GetLastError());
+    Handle thread(pi.hThread);
     process_ = pi.hProcess;
     pid_ = static_cast<int>(pi.dwProcessId);
+    HANDLE job = _job();
+    if (!job || !::AssignProcessToJobObject(job, pi.hProcess)) {
+        std::lock_guard<std::mutex> lock(g_loose_mu);
+        g_loose.push_back(pi.hProcess);
+        loose_ = true;
+    }
+    // A Ctrl-C that came while the child was being made found nothing to
+    // end: it is ended here, before it ever runs.
+    if (interrupt_signal() != 0) {
+        ::TerminateProcess(pi.hProcess, 1);
+        ::WaitForSingleObject(pi.hProcess, INFINITE);
+        if (loose_) _forget_loose(pi.hProcess);
+        _close(process_);
+        pid_ = -1;
+        check_interrupted();
+    }
+    ::ResumeThread(pi.hThread);
     in_ = our_end[0].release();
     out_ = our_end[1].release();
     err_ = our_end[2].release();
@@ -198,6 +267,7 @@ Child::~Child() {
         wait();
     }
     _join_drain();
+    if (loose_) _forget_loose(static_cast<HANDLE>(process_));
     _close(process_);
 }
 

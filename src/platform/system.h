@@ -12,8 +12,13 @@ namespace qlcore {
 std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Switches the console's output to UTF-8 where it has a code page of its own
-// (Windows); elsewhere the terminal takes the program's bytes unchanged.
+// (Windows), and turns off the window's QuickEdit selection, which would
+// stall the program's output while it lasts; elsewhere the terminal takes
+// the program's bytes unchanged.
 void console_utf8();
+
+// Puts back what console_utf8 changed; also done when the program exits.
+void restore_console();
 
 // The flags value passed to SetThreadExecutionState on Windows: continuous
 // and system-required, so the machine does not sleep while this process runs.

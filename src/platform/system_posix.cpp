@@ -12,6 +12,7 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 
 // A POSIX terminal takes the program's UTF-8 bytes unchanged.
 void console_utf8() {}
+void restore_console() {}
 
 // Nothing here asks the system to stay awake on a program's behalf.
 void keep_system_awake() {}

@@ -60,10 +60,52 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return args;
 }
 
+namespace {
+
+// What the console was like before the program changed it. The console
+// outlives the program: a batch file running more commands in it after
+// this one needs its own code page back, and its window its selection.
+struct ConsoleBefore {
+    UINT output_cp = 0;  // 0: left alone
+    HANDLE input = nullptr;
+    DWORD input_mode = 0;
+    bool input_changed = false;
+    ~ConsoleBefore() { restore_console(); }
+};
+
+ConsoleBefore& _before() {
+    static ConsoleBefore before;
+    return before;
+}
+
+}  // namespace
+
 // The console shows the program's UTF-8 bytes as they are; output to a file
-// or pipe is not touched by the code page at all.
+// or pipe is not touched by the code page at all. A click into the window
+// would start a selection (QuickEdit) that blocks every write until it ends,
+// and with it both ffmpeg pipes: an overnight batch would stall, so the
+// selection is off while the program runs.
 void console_utf8() {
-    ::SetConsoleOutputCP(CP_UTF8);
+    ConsoleBefore& before = _before();
+    const UINT cp = ::GetConsoleOutputCP();
+    if (cp != 0 && cp != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) before.output_cp = cp;
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode) &&
+        (mode & ENABLE_QUICK_EDIT_MODE) &&
+        ::SetConsoleMode(in, (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE)) {
+        before.input = in;
+        before.input_mode = mode;
+        before.input_changed = true;
+    }
+}
+
+void restore_console() {
+    ConsoleBefore& before = _before();
+    if (before.output_cp != 0) ::SetConsoleOutputCP(before.output_cp);
+    before.output_cp = 0;
+    if (before.input_changed) ::SetConsoleMode(before.input, before.input_mode);
+    before.input_changed = false;
 }
 
 void keep_system_awake() {

@@ -353,8 +353,8 @@ TEST_F(BadInput, OutputFoldersThatCannotBeWritten) {
     fs::create_directories(locked);
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
     const fs::path b = clip(work_ / "B.mov"), c = clip(work_ / "C.mov");
-    // A report that cannot be saved fails its clip, and the video goes too:
-    // without the report it would only pass for done until the next run.
+    // A report that cannot be saved fails its clip; the finished video
+    // stays, and with nothing left at the report's name the next run redoes it.
     const fs::path d = clip(work_ / "D.mov");
     fs::create_directories(work_ / "Quillet" / "D_mosaic.json");
     const fs::path dir =
@@ -369,7 +369,8 @@ TEST_F(BadInput, OutputFoldersThatCannotBeWritten) {
     EXPECT_TRUE(fs::is_empty(locked));
     EXPECT_TRUE(fs::exists(work_ / "Quillet" / "C_mosaic.mov"));
     EXPECT_NE(failure_of(r.out, "D.mov").find("D_mosaic.json"), std::string::npos) << r.out;
-    EXPECT_FALSE(fs::exists(work_ / "Quillet" / "D_mosaic.mov"));
+    EXPECT_TRUE(fs::exists(work_ / "Quillet" / "D_mosaic.mov"));
+    EXPECT_FALSE(fs::exists(work_ / "Quillet" / "D_mosaic.json"));
     EXPECT_NE(r.out.find("Finished 2/4 clip(s)"), std::string::npos);
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/run_checks.h"
@@ -50,8 +51,9 @@ class Interrupt : public ::testing::Test {
     }
 
     // Starts the run, waits until its console shows `phase`, then sends the
-    // signals, and reads everything to the end.
-    Stopped stop_during(const std::string& phase, std::vector<int> signals) {
+    // signals (or does `act`), and reads everything to the end.
+    Stopped stop_during(const std::string& phase, std::vector<int> signals,
+                        const std::function<void()>& act = {}) {
         qlcore::Child run(
             {"/usr/bin/env", "QUILLET_HOME=" + home_.path().string(),
              qltest::test_install_program().string(), "process", "--job", job_.string()},
@@ -65,6 +67,7 @@ class Interrupt : public ::testing::Test {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             ::kill(run.pid(), signals[i]);
         }
+        if (act) act();
         std::string rest;
         run.read_both(rest, s.err);
         s.out += rest;
@@ -116,4 +119,18 @@ TEST_F(Interrupt, DuringTheRenderAlsoWhenPressedTwice) {
     EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos);
     EXPECT_TRUE(fs::exists(job_ / "done.flag"));
     EXPECT_EQ(qltest::count_frames(work_ / "Quillet" / "A001_mosaic.mov"), 250);
+}
+
+// The script that started the run asks it to stop through the job folder,
+// where it could only end it outright (on Windows): the run stops as at a
+// Ctrl-C, during the render as in the search. A request left by an earlier
+// stopped run does not stop the next one.
+TEST_F(Interrupt, AStopFileInTheJobFolderIsACtrlC) {
+    const fs::path stop = job_ / "stop";
+    for (const char* phase : {"finding faces", "writing"}) {
+        SCOPED_TRACE(phase);
+        write_text(stop, "");
+        Stopped s = stop_during(phase, {}, [&] { write_text(stop, ""); });
+        expect_clean_stop(s, SIGINT);
+    }
 }

@@ -170,3 +170,26 @@ TEST(RunSettings, TheCommandLineGoesThroughTheSameTable) {
     EXPECT_EQ(q.tuning.keep_threshold, 0.4);
     EXPECT_EQ(q.style, HideStyle::solid);
 }
+
+// A keep.txt in the user's code page (what older scripts wrote) reads the
+// same as a UTF-8 one; a name the code page could not spell is left out with
+// a line of its own, while a plainly missing person still stops the run.
+TEST(JobFiles, ReadAsUtf8AndUnreadableNamesFailAlone) {
+    ScopedTempDir job, people;
+    fs::create_directories(people / "Zo\xc3\xab");
+    fs::create_directories(people / "odd \xef\xbf\xbd");
+    write_file_atomic(job / "clips.txt", "\xef\xbb\xbf/c/\xc3\x89t\xc3\xa9/a.mov\r\n");
+    write_file_atomic(job / "keep.txt",
+                      "Zo\xc3\xab\r\nZo\xef\xbf\xbd\r\nodd \xef\xbf\xbd\r\nBen\r\n");
+    CliArgs args;
+    args.job = job.path().string();
+    RunPlan plan = plan_run(args);
+    EXPECT_EQ(plan.clips, std::vector<std::string>{"/c/\xc3\x89t\xc3\xa9/a.mov"});
+    testing::internal::CaptureStdout();
+    drop_unreadable_names(plan.keep, people.path());
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(plan.keep, (std::vector<std::string>{"Zo\xc3\xab", "odd \xef\xbf\xbd", "Ben"}));
+    EXPECT_NE(said.find("cannot read the name 'Zo\xef\xbf\xbd' in keep.txt"), std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("Ben"), std::string::npos) << said;
+}

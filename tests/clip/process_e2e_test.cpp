@@ -344,3 +344,32 @@ TEST_F(ProcessEndToEnd, ARerunFromTheCacheNeitherProbesNorDecodesAFirstFrame) {
     EXPECT_FALSE(first_frames(again_tools)) << again_tools;
     EXPECT_TRUE(read_text(out) == probed_video) << "byte for byte";
 }
+
+// A report that cannot be written fails the clip, but the finished video
+// stays (the next run redoes the clip, as it has no report) unless something
+// at the report's name could still vouch for it.
+TEST_F(ProcessEndToEnd, AReportThatCannotBeWrittenKeepsTheVideoUnlessItWouldBeVouchedFor) {
+    const fs::path src = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path dir = work_ / "Quillet", video = dir / "A001_mosaic.mov";
+    const fs::path report = dir / "A001_mosaic.json";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto frames = qltest::count_frames(video);
+
+    fs::remove(report);
+    fs::create_directory(report);  // in the report's way, but removable
+    r = run({"process", src.string()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.out.find("✗ failed: cannot write " + report.string()), std::string::npos) << r.out;
+    EXPECT_EQ(qltest::count_frames(video), frames);
+    EXPECT_FALSE(fs::exists(report));
+    r = run({"process", src.string()});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_regular_file(report));
+
+    fs::remove(report);
+    fs::create_directories(report / "kept");  // in the way and not removable
+    r = run({"process", src.string()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(video));
+}

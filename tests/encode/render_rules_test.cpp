@@ -378,3 +378,24 @@ TEST(RenderRules, ShotsShowTheRectangleBeforeAndAfterHiding) {
     shots.requests = {{3, open}, {0, open}};
     EXPECT_THROW(render_with(m, job, {B}), std::invalid_argument);
 }
+
+// A finished video that cannot take the output's name (there a folder; on
+// Windows, a file another program holds open) is kept beside it, complete,
+// and the failure says where; nothing else is left.
+TEST(RenderRules, AVideoThatCannotTakeTheOutputsNameIsKeptBesideIt) {
+    ScopedTempDir dir;
+    fs::create_directories(dir / "a_mosaic.mov" / "in the way");
+    for (const std::vector<Args>& cands : {std::vector<Args>{A}, std::vector<Args>{PRORES}}) {
+        SCOPED_TRACE(cands.front().at(1));
+        FakeMedia m;
+        Rendered r = render_with(m, job_in(dir, 10), cands);
+        const std::string kept = (dir / "a_mosaic.new.mov").string();
+        EXPECT_EQ(r.failure.rfind("could not save " + (dir / "a_mosaic.mov").string() + ": ", 0),
+                  0u)
+            << r.failure;
+        EXPECT_NE(r.failure.find("; the new version is " + kept), std::string::npos) << r.failure;
+        EXPECT_EQ(read_text(kept), "video of 10 frames");
+        EXPECT_EQ(names_in(dir.path()),
+                  (std::vector<std::string>{"a_mosaic.mov", "a_mosaic.new.mov"}));
+    }
+}

@@ -1,9 +1,11 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
+#include <algorithm>
 
 #include "support/test_support.h"
 
@@ -68,4 +70,18 @@ TEST(Files, FindOnPathTakesTheFirstExecutable) {
     ASSERT_TRUE(found);
     EXPECT_EQ(*found, dir / "two" / "tool");
     EXPECT_FALSE(none);
+}
+
+TEST(Files, FolderEntriesNameFilesAndFoldersAndFollowLinks) {
+    ScopedTempDir dir;
+    write_file_atomic(dir / "a.jpg", "x");
+    fs::create_directories(dir / "Anna");
+    fs::create_directory_symlink(dir / "Anna", dir / "Ann");
+    std::vector<std::pair<std::string, bool>> got;
+    for (const FolderEntry& e : folder_entries(dir.path()))
+        got.emplace_back(e.name, e.folder);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{
+                       {"Ann", true}, {"Anna", true}, {"a.jpg", false}}));
+    EXPECT_TRUE(folder_entries(dir / "missing").empty());
 }
