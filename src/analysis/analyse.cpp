@@ -66,14 +66,18 @@ class ModelsDetector : public FaceDetector {
 // pixels: those at DET_SCORE or more into `faces`, the weaker into `weak`.
 // `searched` frames came before this one.
 void _detect_views(FaceDetector& detector, const cv::Mat& frame, int64_t searched,
-                   const std::vector<View>& views, double weak_score, cv::Mat& faces,
-                   cv::Mat& weak) {
+                   const std::vector<View>& views, std::vector<ViewBuffers>& buffers,
+                   double weak_score, cv::Mat& faces, cv::Mat& weak) {
+    buffers.resize(views.size());
     std::vector<cv::Mat> found;
     found.reserve(views.size());
-    for (const View& v : views)
+    for (size_t i = 0; i < views.size(); ++i) {
+        const View& v = views[i];
         if (searched % v.every == 0)
             found.push_back(rows_to_frame(
-                detector.detect_down_to(view_picture(frame, v), NO_SHRINK, weak_score), v));
+                detector.detect_down_to(view_picture(frame, v, buffers[i]), NO_SHRINK, weak_score),
+                v));
+    }
     const cv::Mat merged = merge_rows(found, VIEW_MERGE_IOU);
     faces = cv::Mat(0, 15, CV_32F);
     weak = cv::Mat(0, 15, CV_32F);
@@ -139,6 +143,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
     std::vector<Box> boxes;
     std::vector<double> scores;
     std::vector<View> views;
+    std::vector<ViewBuffers> view_buffers;
     while (frames.read(frame)) {
         check_interrupted();
         fi = k * every;
@@ -146,7 +151,8 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
         if (thorough) {
             if (views.empty())
                 views = search_views(frame.size(), thorough->det_max_side, thorough->views);
-            _detect_views(detector, frame, k - 1, views, thorough->weak_score, faces, weak);
+            _detect_views(detector, frame, k - 1, views, view_buffers, thorough->weak_score, faces,
+                          weak);
             _to_boxes(weak, g.up, boxes, scores);
             weak_tracker.update(fi, boxes, scores);
         } else {

@@ -107,17 +107,20 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
 }
 
 cv::Mat view_picture(const cv::Mat& frame, const View& view) {
+    ViewBuffers fresh;
+    return view_picture(frame, view, fresh);
+}
+
+cv::Mat view_picture(const cv::Mat& frame, const View& view, ViewBuffers& buffers) {
     cv::Mat pic = view.tiled ? frame(view.tile) : frame;
     if (pic.size() != view.size) {
-        cv::Mat sized;
-        cv::resize(pic, sized, view.size, 0, 0,
+        cv::resize(pic, buffers.sized, view.size, 0, 0,
                    view.scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-        pic = sized;
+        pic = buffers.sized;
     }
     if (view.mirror) {
-        cv::Mat flipped;
-        cv::flip(pic, flipped, 1);
-        pic = flipped;
+        cv::flip(pic, buffers.flipped, 1);
+        pic = buffers.flipped;
     }
     return pic;
 }

@@ -52,6 +52,15 @@ std::vector<View> search_views(cv::Size frame, int det_max_side, const ViewOptio
 // The picture of `view` from a frame of the size the views were made for.
 cv::Mat view_picture(const cv::Mat& frame, const View& view);
 
+// Where view_picture() makes a resized or mirrored picture. Kept from frame
+// to frame (one per view), a view of many megabytes is not allocated again.
+struct ViewBuffers {
+    cv::Mat sized, flipped;
+};
+// The same in `buffers`: the result shares their memory (or the frame's)
+// and holds until the next call with them.
+cv::Mat view_picture(const cv::Mat& frame, const View& view, ViewBuffers& buffers);
+
 // Detector rows (N x 15 CV_32F: x, y, w, h, five landmarks, score) found in
 // the picture of `view`, moved to frame pixels. Mirrored landmarks are
 // swapped back, so each keeps its side of the face.

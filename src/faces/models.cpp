@@ -86,7 +86,8 @@ cv::Mat Models::_detect(const cv::Mat& frame, int max_side, double min_score, bo
     if (s < 1.0) {
         const cv::Size size(static_cast<int>(round_half_even(w * s)),
                             static_cast<int>(round_half_even(h * s)));
-        cv::resize(frame, search, size, 0, 0, cv::INTER_AREA);
+        cv::resize(frame, shrunk_, size, 0, 0, cv::INTER_AREA);
+        search = shrunk_;
     }
     YuNetDetector& det = sized ? _sized(search.size()) : *det_;
     det.set_input_size(search.size());
@@ -127,7 +128,7 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
     double total = 0.0;
     for (int size : VERIFY_SIZES) {
         const double z = size / w;
-        cv::Mat zoomed;
+        cv::Mat& zoomed = zoomed_;
         cv::resize(crop, zoomed, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
         if (zoomed.rows < VERIFY_MIN_SIDE || zoomed.cols < VERIFY_MIN_SIDE) continue;
         ver_->set_input_size(zoomed.size());

@@ -53,6 +53,9 @@ class Models {
     std::unique_ptr<YuNetDetector> det_, ver_;
     std::vector<std::unique_ptr<YuNetDetector>> sized_;  // one input size each
     std::unique_ptr<Recognizer> rec_;
+    // Pictures made on every call, kept so their memory is not handed back
+    // to the system and faulted in again the next time.
+    cv::Mat shrunk_, zoomed_;
 };
 
 // Index of the largest face (width x height; the first on a tie), -1 for none.

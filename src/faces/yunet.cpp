@@ -1,5 +1,6 @@
 #include "faces/yunet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <opencv2/core/check.hpp>
 #include <opencv2/imgproc.hpp>
@@ -41,10 +42,9 @@ void YuNetDetector::set_input_size(cv::Size input_size) {
 }
 
 cv::Mat YuNetDetector::make_blob(const cv::Mat& image) const {
-    cv::Mat padded;
-    cv::copyMakeBorder(image, padded, 0, pad_h_ - input_h_, 0, pad_w_ - input_w_,
-                       cv::BORDER_CONSTANT, cv::Scalar::all(0));
-    return cv::dnn::blobFromImage(padded);
+    cv::Mat blob;
+    fill_blob(image, padded_size(), blob);
+    return blob;
 }
 
 std::vector<cv::Mat> YuNetDetector::forward(const cv::Mat& blob) {
@@ -54,12 +54,43 @@ std::vector<cv::Mat> YuNetDetector::forward(const cv::Mat& blob) {
     return outputs;
 }
 
+void fill_blob(const cv::Mat& image, cv::Size padded, cv::Mat& blob) {
+    CV_Assert(image.type() == CV_8UC3 && image.cols <= padded.width && image.rows <= padded.height);
+    const int shape[4] = {1, 3, padded.height, padded.width};
+    blob.create(4, shape, CV_32F);
+    const size_t plane = static_cast<size_t>(padded.width) * padded.height;
+    float* planes[3] = {blob.ptr<float>(), blob.ptr<float>() + plane,
+                        blob.ptr<float>() + 2 * plane};
+    const int w = image.cols, h = image.rows;
+    for (int y = 0; y < padded.height; ++y) {
+        const size_t at = static_cast<size_t>(y) * padded.width;
+        float* p0 = planes[0] + at;
+        float* p1 = planes[1] + at;
+        float* p2 = planes[2] + at;
+        // The padding is written every time: a reused blob may hold a wider
+        // or taller picture from before.
+        const int filled = y < h ? w : 0;
+        if (filled > 0) {
+            const uchar* src = image.ptr<uchar>(y);
+            for (int x = 0; x < w; ++x) {
+                p0[x] = src[3 * x];
+                p1[x] = src[3 * x + 1];
+                p2[x] = src[3 * x + 2];
+            }
+        }
+        for (float* p : {p0, p1, p2})
+            std::fill(p + filled, p + padded.width, 0.f);
+    }
+}
+
 int YuNetDetector::detect(const cv::Mat& image, cv::Mat& faces) {
     if (image.empty()) return 0;
     CV_CheckEQ(image.size(), cv::Size(input_w_, input_h_),
                "Size does not match. Call set_input_size(size) before detect");
-    faces = decode_yunet(forward(make_blob(image)), padded_size(), score_threshold_, nms_threshold_,
-                         top_k_);
+    fill_blob(image, padded_size(), blob_);
+    net_.setInput(blob_);
+    net_.forward(outputs_, OUTPUT_NAMES);
+    faces = decode_yunet(outputs_, padded_size(), score_threshold_, nms_threshold_, top_k_);
     return 1;
 }
 

@@ -39,12 +39,22 @@ class YuNetDetector {
 
   private:
     cv::dnn::Net net_;
+    // Kept from call to call: the input blob of a 1080p picture is 25 MB,
+    // and handing it back to the system every frame costs more than the copy.
+    cv::Mat blob_;
+    std::vector<cv::Mat> outputs_;
     int input_w_ = 0, input_h_ = 0;
     int pad_w_ = 0, pad_h_ = 0;
     float score_threshold_;
     float nms_threshold_;
     int top_k_;
 };
+
+// Writes a BGR CV_8UC3 picture into `blob` as the network's input: 1 x 3 x
+// padded.height x padded.width floats, the picture at the top left and zeros
+// around it; the same values as cv::dnn::blobFromImage of the padded picture.
+// The blob's memory is reused when it has that shape already.
+void fill_blob(const cv::Mat& image, cv::Size padded, cv::Mat& blob);
 
 // Turns the twelve outputs for a padded input of `padded` pixels into face
 // rows (x, y, w, h, five landmarks, score) in the order NMS keeps them.

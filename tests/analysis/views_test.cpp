@@ -226,3 +226,31 @@ TEST(SearchViews, MirroredAndZoomedViewsFindTheSameFaceWithTheRealDetector) {
     }
     EXPECT_EQ(merge_rows(found, VIEW_MERGE_IOU).rows, 1);
 }
+
+// One set of buffers serves a view frame after frame: each picture is that
+// frame's, the memory is kept, and a view without resizing is the frame's own.
+TEST(SearchViews, KeptBuffersGiveEachFramesPicture) {
+    ViewOptions o;
+    o.zoom = 2.0;
+    o.mirror = true;
+    const std::vector<View> views = search_views({64, 36}, 1920, o);
+    ASSERT_EQ(views.size(), 3u);
+    std::vector<ViewBuffers> buffers(views.size());
+    std::vector<const uchar*> memory(views.size(), nullptr);
+    for (int n = 0; n < 3; ++n) {
+        cv::Mat frame(36, 64, CV_8UC3);
+        cv::randu(frame, 0, 256);
+        for (size_t i = 0; i < views.size(); ++i) {
+            const cv::Mat kept = view_picture(frame, views[i], buffers[i]);
+            const cv::Mat fresh = view_picture(frame, views[i]);
+            ASSERT_EQ(kept.size(), fresh.size());
+            EXPECT_EQ(cv::norm(kept, fresh, cv::NORM_INF), 0.0) << "frame " << n << " view " << i;
+            if (i == 0) {
+                EXPECT_EQ(kept.data, frame.data);
+            } else {
+                if (n == 0) memory[i] = kept.data;
+                EXPECT_EQ(kept.data, memory[i]) << "view " << i << " allocated again";
+            }
+        }
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "support/test_install.h"
 #include "support/test_support.h"
@@ -119,4 +120,52 @@ TEST(YuNetDetector, FindsTheFaceOfTheReferencePhoto) {
     cv::Mat none;
     ASSERT_EQ(det.detect(blank, none), 1);
     EXPECT_EQ(none.rows, 0);
+}
+
+// The blob is written in place frame after frame: it must hold exactly what
+// OpenCV's own padding and blobFromImage give, also after a larger picture
+// left other values in the padding.
+TEST(YuNetBlob, MatchesOpenCVsPaddedBlobWhenReused) {
+    cv::Mat big(70, 90, CV_8UC3), small(50, 70, CV_8UC3);
+    cv::randu(big, 1, 256);
+    cv::randu(small, 1, 256);
+    const cv::Size padded(96, 96);
+    cv::Mat blob;
+    qlcore::fill_blob(big, padded, blob);
+    const uchar* kept = blob.data;
+    qlcore::fill_blob(small, padded, blob);
+    EXPECT_EQ(blob.data, kept) << "the same shape is not allocated again";
+
+    cv::Mat bordered;
+    cv::copyMakeBorder(small, bordered, 0, padded.height - small.rows, 0, padded.width - small.cols,
+                       cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    const cv::Mat expected = cv::dnn::blobFromImage(bordered);
+    ASSERT_EQ(blob.size, expected.size);
+    ASSERT_EQ(blob.type(), expected.type());
+    EXPECT_EQ(cv::norm(blob, expected, cv::NORM_INF), 0.0);
+}
+
+// Reusing the detector's buffers across pictures of different sizes finds
+// the same faces as a fresh detector does.
+TEST(YuNetDetector, KeptBuffersGiveTheFreshResultAfterAnotherSize) {
+    cv::Mat img = cv::imread(qltest::shared_photo("obama-720p.jpg").string());
+    ASSERT_FALSE(img.empty());
+    cv::Mat other;
+    cv::resize(img, other, {img.cols / 2 + 6, img.rows / 2 + 10});
+    const auto fresh_faces = [](const cv::Mat& pic) {
+        YuNetDetector d(qltest::test_detector_model().string(), "", pic.size(), 0.42f, 0.3f, 5000);
+        cv::Mat faces;
+        d.detect(pic, faces);
+        return faces;
+    };
+    YuNetDetector det(qltest::test_detector_model().string(), "", img.size(), 0.42f, 0.3f, 5000);
+    cv::Mat faces;
+    for (const cv::Mat* pic : {&img, &other, &img, &other}) {
+        det.set_input_size(pic->size());
+        det.detect(*pic, faces);
+        const cv::Mat expected = fresh_faces(*pic);
+        ASSERT_EQ(faces.rows, expected.rows);
+        ASSERT_GE(faces.rows, 1);
+        EXPECT_EQ(cv::norm(faces, expected, cv::NORM_INF), 0.0);
+    }
 }
