@@ -77,7 +77,7 @@ bool is_hidden(Verdict v) {
 }
 
 bool is_ignored(Verdict v) {
-    return v == Verdict::ignored_flash || v == Verdict::ignored_nonface;
+    return v == Verdict::ignored_flash || v == Verdict::ignored_nonface || v == Verdict::weak_thin;
 }
 
 JudgedTrack judged_track(const Track& t, int64_t n_frames) {
@@ -144,6 +144,10 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
             case Verdict::ignored_nonface:
                 t.override_frame = hide_frame(t, all);
                 ++j.n_look;
+                break;
+            case Verdict::weak_thin:
+                // Not in the summary: the default search never sees these.
+                t.override_frame = hide_frame(t, all);
                 break;
         }
         t.marker = track_marker(t);

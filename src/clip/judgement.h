@@ -26,6 +26,7 @@ enum class Verdict {
     ignored_flash,    // one-frame false alarm, left visible
     ignored_nonface,  // hands, wheels..., left visible
     weak_candidate,   // the thorough search's weak detection, mosaicked
+    weak_thin,        // a weak detection on too few frames, left visible
 };
 
 // Whether the face is pixelated / listed in the report's tracks.

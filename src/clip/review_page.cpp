@@ -74,6 +74,8 @@ const char* _kind(CardVerdict v) {
             return "ignored_flash";
         case CardVerdict::ignored_nonface:
             return "ignored_nonface";
+        case CardVerdict::ignored_weak:
+            return "ignored_weak";
     }
     return "mosaicked";
 }
@@ -92,6 +94,8 @@ std::string _verdict_text(const ReviewCard& c) {
             return "ignored as a one-frame false alarm";
         case CardVerdict::ignored_nonface:
             return "ignored as a non-face";
+        case CardVerdict::ignored_weak:
+            return "left visible: detected weakly on too few frames";
     }
     return "";
 }
@@ -177,7 +181,8 @@ int _timebase(const std::optional<std::string>& rate) {
 }  // namespace
 
 bool is_ignored(CardVerdict v) {
-    return v == CardVerdict::ignored_flash || v == CardVerdict::ignored_nonface;
+    return v == CardVerdict::ignored_flash || v == CardVerdict::ignored_nonface ||
+           v == CardVerdict::ignored_weak;
 }
 
 std::string overrides_line(const ReviewCard& card) {

@@ -19,6 +19,7 @@ enum class CardVerdict {
     hidden_by_you,    // mosaicked by the overrides' "hide"
     ignored_flash,    // one-frame false alarm
     ignored_nonface,  // hands, wheels...
+    ignored_weak,     // a weak detection on too few frames
 };
 
 bool is_ignored(CardVerdict v);
