@@ -75,7 +75,9 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     _check_source(src, src_path);
     // Made and write-tested once; the render writes here.
     const fs::path out = output_path(src_path, out_dir, home_dir);
-    json overrides = load_overrides(out);
+    const Overrides marks = read_overrides(out);
+    if (!marks.problem.empty()) log(overrides_warning(overrides_path(out), marks.problem));
+    const json& overrides = marks.marks;
     if (auto earlier = earlier_report(src_path, out, gallery.names, overrides, style, tuning)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);

@@ -51,6 +51,22 @@ fs::path logging_tools(const fs::path& dir, const fs::path& log) {
     return dir;
 }
 
+// The cached track of the face further left at its first detection.
+json& left_track(json& cache) {
+    json* left = nullptr;
+    for (auto& t : cache["tracks"])
+        if (!left || t["b"][0][0].get<double>() < (*left)["b"][0][0].get<double>()) left = &t;
+    return *left;
+}
+
+// Makes a cached track look like a non-face the verdicts ignore: never sure,
+// failing its re-check (its boxes are wide enough to count as big).
+void as_non_face(json& t) {
+    for (auto& s : t["s"])
+        s = 0.5;
+    t["c"] = json::array({0.1});
+}
+
 class ProcessEndToEnd : public ::testing::Test {
   protected:
     qlcore::RunResult run(const std::vector<std::string>& args) {
@@ -343,4 +359,43 @@ TEST_F(ProcessEndToEnd, ARerunFromTheCacheNeitherProbesNorDecodesAFirstFrame) {
     EXPECT_EQ(again_tools.find("ffprobe"), std::string::npos) << again_tools;
     EXPECT_FALSE(first_frames(again_tools)) << again_tools;
     EXPECT_TRUE(read_text(out) == probed_video) << "byte for byte";
+}
+
+TEST_F(ProcessEndToEnd, AMalformedOverridesFileIsSaidAndStillHidesButKeepsNothing) {
+    const fs::path src = qltest::make_two_people_clip(work_ / "two.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "two_mosaic.mov";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const fs::path cache_path = dir / "two_mosaic.analysis.json";
+    json cache = qlcore::parse_json(read_text(cache_path));
+    ASSERT_EQ(cache["tracks"].size(), 2u);
+    as_non_face(left_track(cache));
+    qlcore::write_file_atomic(cache_path, cache.dump());
+    fs::remove(out);
+
+    // One bad "keep" entry: the hide still hides the left face, the keep
+    // does not lift the right one's mosaic.
+    const fs::path ov = dir / "two_mosaic.overrides.json";
+    std::ofstream(ov) << R"({"keep": [15, "fifteen"], "hide": [15]})";
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n  ⚠ the overrides file " + ov.string() +
+                         " is malformed (\"keep\" holds \"fifteen\", neither a frame number nor "
+                         "{\"frame\": N, \"box\": [x, y, w, h]}): none of its \"keep\" marks "
+                         "apply, its readable \"hide\" marks do\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("faces tracked: 2  ·  left visible: 0  ·  mosaicked: 2\n"),
+              std::string::npos)
+        << r.out;
+    const json report = qlcore::parse_json(read_text(dir / "two_mosaic.json"));
+    EXPECT_EQ(report["overrides"].dump(), R"({"hide":[15]})");
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+
+    // Said again when the clip is skipped.
+    r = run({"process", src.string()});
+    EXPECT_NE(r.out.find("already done earlier"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("is malformed"), std::string::npos) << r.out;
 }
