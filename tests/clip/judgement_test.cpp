@@ -23,7 +23,6 @@ Track track(int id, int64_t first, int n, Box box, double score) {
 
 // A search whose every value sits just off a threshold's edge in its last
 // digits: the raw values fall on one side, the values as stored on the other.
-// Boxes are whole pixels, which the cache stores as they are.
 SearchResult edge_search() {
     SearchResult r;
     r.n_frames = r.n_read = 120;
@@ -42,9 +41,17 @@ SearchResult edge_search() {
     near.samples = {{60, 0.29296, 1}, {61, 0.29296, 1}, {62, 0.29296, 1}};
     // A flash the user hides.
     Track flash = track(5, 100, 1, {100, 800, 60, 60}, 0.5);
-    r.tracks = {voted, single, weak, unsure, near, flash};
+    // Two faces a mark at 115 chooses between: the wider raw, equal as
+    // stored, when the larger id wins.
+    Track wider = track(6, 110, 10, {600, 500, 80.04, 80}, 0.95);
+    Track narrower = track(7, 110, 10, {900, 500, 80.01, 80}, 0.95);
+    r.tracks = {voted, single, weak, unsure, near, flash, wider, narrower};
     // A weak candidate far from every face; its marker names its score.
-    r.candidates = {track(6, 90, 6, {1500, 800, 40, 40}, 0.30004)};
+    Track far = track(8, 90, 6, {1500, 800, 40, 40}, 0.30004);
+    // Beside the voted face: an overlap of 0.2994 raw, 0.3001 as stored,
+    // which makes it that face seen weakly.
+    Track beside = track(9, 0, 6, {132.349, 100, 60, 60}, 0.3);
+    r.candidates = {far, beside};
     return r;
 }
 
@@ -63,7 +70,7 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     const SearchResult& cached = loaded->search;
 
     const std::vector<std::string> names = {"Anna", "Ben"};
-    const json overrides = {{"keep", {20}}, {"hide", {100}}};
+    const json overrides = {{"keep", {20, 115}}, {"hide", {100}}};
     Tuning tuning;
     tuning.thorough = true;
     const FrameSize size{1920, 1080};
@@ -71,7 +78,7 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(j, judge(cached, size, names, overrides, tuning));
 
     // The edges were met: every verdict is the one of the rounded numbers.
-    ASSERT_EQ(j.tracks.size(), 7u);
+    ASSERT_EQ(j.tracks.size(), 9u);
     EXPECT_EQ(j.tracks[0].verdict, Verdict::kept);
     EXPECT_EQ(j.tracks[0].decision.person, "Anna");
     EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
@@ -79,11 +86,13 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(j.tracks[3].verdict, Verdict::mosaicked);
     EXPECT_EQ(j.tracks[4].decision.review, Review::MosaicBorderline);
     EXPECT_EQ(j.tracks[5].verdict, Verdict::hidden_by_you);
-    EXPECT_EQ(j.tracks[6].verdict, Verdict::weak_candidate);
-    ASSERT_TRUE(j.tracks[6].marker);
-    EXPECT_NE(j.tracks[6].marker->note.find("score 0.3)"), std::string::npos);
-    EXPECT_EQ(j.kept, 2);
-    EXPECT_EQ(j.mosaicked, 5);
+    EXPECT_EQ(j.tracks[6].verdict, Verdict::mosaicked);
+    EXPECT_EQ(j.tracks[7].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(j.tracks[8].verdict, Verdict::weak_candidate);
+    ASSERT_TRUE(j.tracks[8].marker);
+    EXPECT_NE(j.tracks[8].marker->note.find("score 0.3)"), std::string::npos);
+    EXPECT_EQ(j.kept, 3);
+    EXPECT_EQ(j.mosaicked, 6);
     EXPECT_EQ(j.n_flash + j.n_look, 0);
     // ...and the raw numbers judge otherwise, which is why they never reach a judge.
     const Judgement r = judge(raw, size, names, overrides, tuning);
@@ -91,6 +100,10 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(r.tracks[2].verdict, Verdict::ignored_flash);
     EXPECT_EQ(r.tracks[3].verdict, Verdict::ignored_nonface);
     EXPECT_FALSE(r.tracks[4].decision.review);
+    EXPECT_EQ(r.tracks[6].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(r.tracks[7].verdict, Verdict::mosaicked);
+    ASSERT_EQ(r.tracks.size(), 10u);
+    EXPECT_EQ(r.tracks[9].verdict, Verdict::weak_candidate);
 }
 
 TEST(Judgement, EveryConsumerReadsTheSameVerdicts) {
