@@ -16,6 +16,7 @@
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
+#include "media/rates.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/files.h"
@@ -89,9 +90,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 
     std::optional<StepTimer> verdicts_timer(std::in_place, "verdicts");
-    const Judgement judgement = judge(search, size, gallery.names, overrides, tuning);
+    const Judgement judgement =
+        judge(search, size, gallery.names, overrides, tuning, rate_value(info.rate));
     std::optional<ReviewPlan> review;
     if (review_page) review = plan_review(judgement, search.tracks, search.candidates, size, info);
+    for (const std::string& w : judgement.warnings)
+        log(w);
     log(summary_line(judgement));
     verdicts_timer.reset();
 

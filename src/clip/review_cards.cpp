@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "clip/marks.h"
 #include "encode/render.h"
 #include "media/console.h"
 
@@ -53,7 +54,7 @@ ReviewPlan plan_review(const Judgement& judgement, const std::vector<Track>& tra
         c.median = j.decision.median;
         if (j.marker) c.marker = CardMarker{j.marker->color, j.marker->name};
         c.failed_check = j.failed_check;
-        c.override_frame = j.override_frame;
+        if (j.override_mark) c.override_mark = mark_text(*j.override_mark);
         // Pictured where the detector was surest, the frame the overrides
         // line prefers, as the editor has seen the face there.
         // A weak candidate's runs are pictured in their own detections.

@@ -135,15 +135,17 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
     std::string line = overrides_line(c);
     std::string overrides;
     if (!line.empty()) {
-        const char* what = is_ignored(c.verdict) ? "to hide it" : "to keep it visible";
+        const char* what = c.verdict == CardVerdict::kept ? "if this is not them, to hide it"
+                           : is_ignored(c.verdict)        ? "to hide it"
+                                                          : "to keep it visible";
         overrides = "<div class=\"hint\">" + std::string(what) +
                     ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
-    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked) {
-        // A mark takes the widest face at its frame: say why there is no line
-        // rather than leave the editor looking for one.
+    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked ||
+               c.verdict == CardVerdict::kept) {
+        // Say why there is no line rather than leave the editor looking for one.
         overrides =
-            "<div class=\"hint\">no line of its own picks it: in every frame a wider "
-            "face beside it would be taken first</div>\n";
+            "<div class=\"hint\">no line of its own picks it: in every frame another face "
+            "overlaps it</div>\n";
     }
     const std::string id = std::to_string(c.id);
     return _fill(tpl, {{"kind", _kind(c.verdict)},
@@ -186,10 +188,10 @@ bool is_ignored(CardVerdict v) {
 }
 
 std::string overrides_line(const ReviewCard& card) {
-    if (!card.override_frame) return "";
-    const std::string f = std::to_string(*card.override_frame);
-    if (is_ignored(card.verdict)) return "{\"hide\": [" + f + "]}";
-    if (card.verdict == CardVerdict::mosaicked) return "{\"keep\": [" + f + "]}";
+    if (card.override_mark.empty()) return "";
+    if (is_ignored(card.verdict) || card.verdict == CardVerdict::kept)
+        return "{\"hide\": [" + card.override_mark + "]}";
+    if (card.verdict == CardVerdict::mosaicked) return "{\"keep\": [" + card.override_mark + "]}";
     return "";
 }
 

@@ -44,9 +44,9 @@ struct ReviewCard {
     std::optional<CardMarker> marker;
     // Mosaicked though every re-check failed: the best of them.
     std::optional<double> failed_check;
-    // The frame an overrides line names to pick this track (hide_frame,
-    // keep_frame); used for mosaicked and ignored tracks only.
-    std::optional<int64_t> override_frame;
+    // The mark an overrides line names to pick this track, as the line
+    // writes it ({"frame": 120, "box": [...]}); empty when none can.
+    std::string override_mark;
     std::string source_jpeg;  // JPEG bytes; empty when none was taken
     std::string output_jpeg;
 };
@@ -64,8 +64,8 @@ struct ReviewHeader {
     int64_t n_look = 0;
 };
 
-// `{"hide": [F]}` for an ignored track, `{"keep": [F]}` for a mosaicked one,
-// empty for every other verdict or without a frame.
+// `{"hide": [mark]}` for an ignored or kept track, `{"keep": [mark]}` for a
+// mosaicked one, empty for every other verdict or without a mark.
 std::string overrides_line(const ReviewCard& card);
 
 // The whole page: live tracks in the order given, then the ignored ones.
