@@ -122,7 +122,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         save_review_page(out, review ? &*review : nullptr,
                          {src, u8string(out), local_time_text(), gallery.names, mode_name(tuning),
                           hide_style_name(style), judgement.kept, judgement.mosaicked,
-                          judgement.n_flash, judgement.n_look});
+                          judgement.n_flash, judgement.n_look, dump_compact(overrides)});
     });
     log("  ✓ saved " + u8string(out));
     if (const size_t n = report["markers"].size(); n > 0)

@@ -135,11 +135,17 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
     std::string line = overrides_line(c);
     std::string overrides;
     if (!line.empty()) {
+        const bool keep = c.verdict == CardVerdict::mosaicked;
+        overrides =
+            "<label class=\"choose\"><input type=\"checkbox\" class=\"choice\" data-key=\"" +
+            std::string(keep ? "keep" : "hide") + "\" data-mark=\"" +
+            _html_escape(c.override_mark) + "\"> " + (keep ? "keep it visible" : "hide it") +
+            "</label>\n";
         const char* what = c.verdict == CardVerdict::kept ? "if this is not them, to hide it"
                            : is_ignored(c.verdict)        ? "to hide it"
                                                           : "to keep it visible";
-        overrides = "<div class=\"hint\">" + std::string(what) +
-                    ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
+        overrides += "<div class=\"hint\">" + std::string(what) +
+                     ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
     } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked ||
                c.verdict == CardVerdict::kept) {
         // Say why there is no line rather than leave the editor looking for one.
@@ -178,6 +184,18 @@ int _timebase(const std::optional<std::string>& rate) {
     double r = rate_value(rate);
     if (!(r > 0.0) || r > 1000.0) return 0;
     return static_cast<int>(std::lround(r));
+}
+
+// JSON text safe inside a script element.
+std::string _script_json(const std::string& json_text) {
+    std::string out;
+    for (char c : json_text) {
+        if (c == '<')
+            out += "\\u003c";
+        else
+            out += c;
+    }
+    return out.empty() ? "{}" : out;
 }
 
 }  // namespace
@@ -227,6 +245,9 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
         {"style", _html_escape(header.style)},
         {"counts", _html_escape(_counts(header))},
         {"overrides_file", _html_escape(u8string(ov.filename()))},
+        {"output_folder", _html_escape(u8string(ov.parent_path()))},
+        // Inside a script element: no "<" may end it early.
+        {"in_force", _script_json(header.in_force)},
         {"n_live", std::to_string(n_live)},
         {"live_cards", live},
         {std::string(CARD_OPEN), ""},

@@ -62,6 +62,9 @@ struct ReviewHeader {
     int64_t mosaicked = 0;
     int64_t n_flash = 0;
     int64_t n_look = 0;
+    // The overrides in force for this output (the report's), as JSON: the
+    // file the page saves starts from them.
+    std::string in_force = "{}";
 };
 
 // `{"hide": [mark]}` for an ignored or kept track, `{"keep": [mark]}` for a

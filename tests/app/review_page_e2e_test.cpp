@@ -201,3 +201,76 @@ TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip
     EXPECT_TRUE(fs::exists(dir() / "two_mosaic.mov"));
     EXPECT_TRUE(leftovers(work_.path()).empty());
 }
+
+TEST_F(ReviewPageEndToEnd, TwoCardsTickedAndSavedHideAndKeepExactlyThoseFaces) {
+    const fs::path job = work_ / "job";
+    fs::create_directories(job);
+    write_text(job / "clips.txt", src_.string() + "\n");
+    write_text(job / "keep.txt", "Barack\n");
+    write_text(job / "options.txt", "codec=h264\nthreshold=0.9\n");
+    auto r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    add_false_alarm();
+    // A mark already in force (at a frame past the clip: it keeps nothing).
+    const fs::path ov = dir() / "two_mosaic.overrides.json";
+    write_text(ov, R"({"keep": [999]})");
+    r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_NE(r.out.find("left visible: 1  ·  mosaicked: 1  ·  ignored 1"), std::string::npos)
+        << r.out;
+
+    // The editor ticks the mosaicked face and the false alarm, and saves.
+    const auto cards = qltest::page_cards(read_text(page()));
+    std::map<std::string, int> id_of;
+    for (const auto& c : cards)
+        id_of[c.kind] = c.id;
+    ASSERT_EQ(id_of.count("mosaicked") + id_of.count("ignored_flash"), 2u);
+    std::string html = read_text(page());
+    const std::string clicks =
+        "<script>for (const id of [" + std::to_string(id_of["mosaicked"]) + ", " +
+        std::to_string(id_of["ignored_flash"]) +
+        "]) document.querySelector('#track-' + id + ' input.choice').click();"
+        "document.getElementById('save').click();</script>\n</body>";
+    html.replace(html.rfind("</body>"), 7, clicks);
+    const fs::path ticked = work_ / "ticked.html";
+    write_text(ticked, html);
+    auto dom = qltest::run_chromium(ticked, work_.path(), {"--dump-dom"});
+    if (!dom) GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
+    ASSERT_EQ(dom->status, 0) << dom->err;
+    const std::smatch link = [&] {
+        std::smatch m;
+        std::regex_search(dom->out, m,
+                          std::regex("<a id=\"saved\" href=\"data:application/json;charset=utf-8,"
+                                     "([^\"]*)\" download=\"([^\"]*)\""));
+        return m;
+    }();
+    ASSERT_EQ(link.size(), 3u) << dom->out.substr(0, 3000);
+    EXPECT_EQ(link[2].str(), "two_mosaic.overrides.json");
+    std::string saved;
+    const std::string encoded = link[1].str();
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size()) {
+            saved += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            saved += encoded[i];
+        }
+    }
+    const json marks = qlcore::parse_json(saved);
+    ASSERT_EQ(marks["keep"].size(), 2u) << saved;
+    EXPECT_EQ(marks["keep"][0], 999) << "the marks in force are kept";
+    ASSERT_EQ(marks["hide"].size(), 1u) << saved;
+
+    // Put where the page says: exactly those two faces change.
+    write_text(ov, saved);
+    r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("left visible: 2  ·  mosaicked: 1\n"), std::string::npos) << r.out;
+    std::map<int, std::string> after;
+    for (const auto& c : qltest::page_cards(read_text(page())))
+        after[c.id] = c.kind;
+    EXPECT_EQ(after[id_of["mosaicked"]], "marked_by_you");
+    EXPECT_EQ(after[id_of["ignored_flash"]], "hidden_by_you");
+    EXPECT_EQ(after[id_of["kept"]], "kept");
+    EXPECT_EQ(after.size(), 3u);
+}

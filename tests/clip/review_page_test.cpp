@@ -199,8 +199,11 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     ReviewCard c = _card(7, CardVerdict::kept, 0, 10);
     c.person = h.kept_people[0];
     c.marker = CardMarker{"Red\" onmouseover=\"x", "<img src=x onerror=alert(1)>"};
+    h.in_force = R"({"keep":["</script><script>alert(1)</script>"]})";
     const std::string page = review_page_html(h, {c});
-    EXPECT_EQ(page.find("<script"), std::string::npos);
+    // The page's own two (the marks in force and the save button's), no more.
+    EXPECT_EQ(_count(page, "<script"), 2u);
+    EXPECT_EQ(_count(page, "</script>"), 2u);
     EXPECT_EQ(page.find("<b>"), std::string::npos);
     EXPECT_EQ(page.find("onmouseover=\""), std::string::npos);
     EXPECT_EQ(page.find("<img src=x"), std::string::npos);
@@ -209,7 +212,7 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     EXPECT_NE(page.find("/tmp/&lt;b&gt;&amp;&quot;x&quot;/a&#39;b.mov"), std::string::npos);
     EXPECT_NE(page.find("<dd>{{live_cards}}</dd>"), std::string::npos);
     EXPECT_EQ(_card_ids(page), std::vector<int>{7});
-    // Nothing to fetch: no web address, no script, every picture inline.
+    // Nothing to fetch: no web address, every picture and script inline.
     EXPECT_EQ(page.find("http://"), std::string::npos);
     EXPECT_EQ(page.find("https://"), std::string::npos);
     EXPECT_EQ(page.find("url("), std::string::npos);
