@@ -58,6 +58,15 @@ class ReviewPageEndToEnd : public ::testing::Test {
                                    {"c", json::array()}});
         write_text(cache_path, cache.dump());
     }
+    // A job folder for the clip, keeping Barack, with these options.
+    fs::path make_job(const std::string& options) {
+        const fs::path job = work_ / "job";
+        fs::create_directories(job);
+        write_text(job / "clips.txt", src_.string() + "\n");
+        write_text(job / "keep.txt", "Barack\n");
+        write_text(job / "options.txt", options);
+        return job;
+    }
     fs::path dir() const { return work_ / "Quillet"; }
     fs::path page() const { return dir() / "two_mosaic.review.html"; }
     qltest::ScopedTempDir home_, work_;
@@ -68,11 +77,7 @@ class ReviewPageEndToEnd : public ::testing::Test {
 
 TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrowserShows) {
     // At this threshold the other face is mosaicked and Barack's is borderline.
-    const fs::path job = work_ / "job";
-    fs::create_directories(job);
-    write_text(job / "clips.txt", src_.string() + "\n");
-    write_text(job / "keep.txt", "Barack\n");
-    write_text(job / "options.txt", "codec=h264\nthreshold=0.9\n");
+    const fs::path job = make_job("codec=h264\nthreshold=0.9\n");
     auto r = run({"process", "--no-review-page", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(page()));
@@ -151,11 +156,7 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
 }
 
 TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip) {
-    const fs::path job = work_ / "job";
-    fs::create_directories(job);
-    write_text(job / "clips.txt", src_.string() + "\n");
-    write_text(job / "keep.txt", "Barack\n");
-    write_text(job / "options.txt", "codec=h264\nreview_page=no\n");
+    const fs::path job = make_job("codec=h264\nreview_page=no\n");
     auto r = run({"process", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(page()));
@@ -203,11 +204,7 @@ TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip
 }
 
 TEST_F(ReviewPageEndToEnd, TwoCardsTickedAndSavedHideAndKeepExactlyThoseFaces) {
-    const fs::path job = work_ / "job";
-    fs::create_directories(job);
-    write_text(job / "clips.txt", src_.string() + "\n");
-    write_text(job / "keep.txt", "Barack\n");
-    write_text(job / "options.txt", "codec=h264\nthreshold=0.9\n");
+    const fs::path job = make_job("codec=h264\nthreshold=0.9\n");
     auto r = run({"process", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     add_false_alarm();
