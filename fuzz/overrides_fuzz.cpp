@@ -1,5 +1,6 @@
-// The user's overrides file: any text gives {} or {"keep": [ascending frames]},
-// and marks at any frame are applied without harm.
+// The user's overrides file: any text gives {} or "keep" and "hide" lists of
+// ascending frames followed by box marks, and marks at any frame are applied
+// without harm.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,13 +14,26 @@
 using namespace qlcore;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    json ov = parse_overrides(std::string(reinterpret_cast<const char*>(data), size));
-    if (!ov.is_object() || ov.size() > 1) std::abort();
-    if (ov.contains("keep")) {
-        const json& keep = ov["keep"];
-        if (!keep.is_array() || keep.empty()) std::abort();
-        for (size_t i = 0; i < keep.size(); ++i)
-            if (!keep[i].is_number_integer() || (i > 0 && keep[i - 1] >= keep[i])) std::abort();
+    const Overrides read =
+        parse_overrides_text(std::string(reinterpret_cast<const char*>(data), size));
+    const json& ov = read.marks;
+    if (!ov.is_object() || ov.size() > 2) std::abort();
+    if (!read.problem.empty() && ov.contains("keep")) std::abort();
+    for (const char* key : {"keep", "hide"}) {
+        if (!ov.contains(key)) continue;
+        const json& marks = ov[key];
+        if (!marks.is_array() || marks.empty()) std::abort();
+        for (size_t i = 0; i < marks.size(); ++i) {
+            if (marks[i].is_object()) {
+                const json& box = marks[i]["box"];
+                if (!marks[i]["frame"].is_number_integer() || box.size() != 4 ||
+                    !(box[2].get<double>() > 0) || !(box[3].get<double>() > 0))
+                    std::abort();
+            } else if (!marks[i].is_number_integer() ||
+                       (i > 0 && (!marks[i - 1].is_number_integer() || marks[i - 1] >= marks[i]))) {
+                std::abort();
+            }
+        }
     }
     std::vector<JudgedTrack> live(2);
     live[0].id = 0;
@@ -31,5 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     live[1].path.end = 1;
     live[1].path.entries = {{1, {100, 10, 60, 60}}};
     apply_marks(live, ov);
+    apply_hides(live, ov);
     return 0;
 }

@@ -144,6 +144,9 @@ SearchGeometry search_geometry(FrameSize size, int det_max_side) {
 void round_as_stored(SearchResult& result) {
     for (auto* list : {&result.tracks, &result.candidates})
         for (Track& t : *list) {
+            for (Box& b : t.boxes)
+                b = {round_places(b.x, BOX_PLACES), round_places(b.y, BOX_PLACES),
+                     round_places(b.w, BOX_PLACES), round_places(b.h, BOX_PLACES)};
             for (double& s : t.scores)
                 s = round_places(s, SCORE_PLACES);
             for (Sample& s : t.samples)

@@ -48,9 +48,10 @@ struct SearchResult {
     std::vector<FaceEvidence> candidate_evidence;
 };
 
-// Scores to SCORE_PLACES and similarities to SIM_PLACES, as the analysis
-// cache stores them: the search hands its result over rounded, so the
-// verdicts of a fresh run and of a rerun from the cache see the same numbers.
+// Boxes to BOX_PLACES, scores to SCORE_PLACES and similarities to
+// SIM_PLACES, as the analysis cache stores them: the search hands its result
+// over rounded, so a fresh run and a rerun from the cache judge and mosaic
+// the same numbers.
 void round_as_stored(SearchResult& result);
 
 // The search size and the factors derived from it.

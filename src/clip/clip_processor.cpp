@@ -16,6 +16,7 @@
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
+#include "media/rates.h"
 #include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/files.h"
@@ -75,7 +76,9 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     _check_source(src, src_path);
     // Made and write-tested once; the render writes here.
     const fs::path out = output_path(src_path, out_dir, home_dir);
-    json overrides = load_overrides(out);
+    const Overrides marks = read_overrides(out);
+    if (!marks.problem.empty()) log(overrides_warning(overrides_path(out), marks.problem));
+    const json& overrides = marks.marks;
     if (auto earlier = earlier_report(src_path, out, gallery.names, overrides, style, tuning)) {
         log("  already done earlier — skipping (delete its _mosaic file to redo it)");
         return std::move(*earlier);
@@ -87,9 +90,12 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     if (search.n_frames == 0) throw MediaError("no frames could be read");
 
     std::optional<StepTimer> verdicts_timer(std::in_place, "verdicts");
-    const Judgement judgement = judge(search, size, gallery.names, overrides, tuning);
+    const Judgement judgement =
+        judge(search, size, gallery.names, overrides, tuning, rate_value(info.rate));
     std::optional<ReviewPlan> review;
     if (review_page) review = plan_review(judgement, search.tracks, search.candidates, size, info);
+    for (const std::string& w : judgement.warnings)
+        log(w);
     log(summary_line(judgement));
     if (auto weak = weak_evidence_line(judgement, search.n_frames)) log(*weak);
     verdicts_timer.reset();
@@ -117,7 +123,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         save_review_page(out, review ? &*review : nullptr,
                          {src, u8string(out), local_time_text(), gallery.names, mode_name(tuning),
                           hide_style_name(style), judgement.kept, judgement.mosaicked,
-                          judgement.n_flash, judgement.n_look});
+                          judgement.n_flash, judgement.n_look, dump_compact(overrides)});
     });
     log("  ✓ saved " + u8string(out));
     if (const size_t n = report["markers"].size(); n > 0)

@@ -19,17 +19,59 @@ std::string _median_text(const Decision& d) {
     return d.median ? shortest(*d.median) : "unknown";
 }
 
+// Where no mark can name the face alone, say so rather than give a line
+// that takes another face.
+constexpr const char* NO_LINE =
+    " No overrides line can name this face alone: another face overlaps it in every frame.";
+
+std::string _write(const MarkLine& m, const char* key) {
+    return "write " + overrides_line_text(key, m) +
+           " into the overrides file and run the clip again.";
+}
+
+// A frame of the clip gets a marker for a mark not applied; the console
+// says it in any case.
+void _mark_problems(Judgement& j, const std::vector<MarkProblem>& problems, int64_t n_frames) {
+    for (const MarkProblem& p : problems) {
+        const std::string what =
+            "the \"" + p.key + "\" mark " + mark_text(p.mark) + " was not applied: " + p.why;
+        j.warnings.push_back("  \u26a0 " + what);
+        int64_t frame =
+            p.mark.is_object() ? p.mark.value("frame", int64_t{-1}) : p.mark.get<int64_t>();
+        if (frame < 0 || frame >= n_frames) continue;
+        std::string note = what + ".";
+        note[0] = 'T';
+        j.mark_markers.push_back(
+            {frame, 1, "Red", "Quillet: mark not applied", note + " Check the overrides file."});
+    }
+}
+
 // A flagged verdict of a spot of at least six frames.
 std::optional<Marker> _review_marker(const JudgedTrack& t) {
     const Decision& d = t.decision;
-    if (!d.review || t.path.end - t.path.start < 5) return std::nullopt;
+    // A mixed run is marked however short: it is a face left visible.
+    const bool mixed = d.review == Review::KeptMixed;
+    if (!d.review || (!mixed && t.path.end - t.path.start < 5)) return std::nullopt;
     Marker m{t.path.start, t.path.end - t.path.start + 1, "", "", ""};
     switch (*d.review) {
+        case Review::KeptMixed:
+            m.frame = t.mixed ? t.mixed->first : m.frame;
+            m.duration = t.mixed ? t.mixed->second - t.mixed->first + 1 : m.duration;
+            m.color = "Red";
+            m.name = "Quillet: check visible face";
+            m.note = "Left visible as " + d.person.value_or("") + " (similarity " +
+                     _median_text(d) +
+                     "), but here the face did not match them. Make sure this is really them.";
+            m.note +=
+                t.override_mark ? " If not, hide it: " + _write(*t.override_mark, "hide") : NO_LINE;
+            break;
         case Review::KeptBorderline:
             m.color = "Red";
             m.name = "Quillet: check visible face";
             m.note = "Left visible as " + d.person.value_or("") + " (similarity " +
                      _median_text(d) + "). Make sure this is really them.";
+            if (t.override_mark)
+                m.note += " If it is not them, hide it: " + _write(*t.override_mark, "hide");
             break;
         case Review::WeakEvidence:
             m.color = "Purple";
@@ -50,10 +92,10 @@ std::optional<Marker> _review_marker(const JudgedTrack& t) {
             m.name = "Quillet: mosaicked, may not be a face";
             m.note =
                 "Mosaicked for privacy, though every re-check said it is no face (best re-check " +
-                shortest(t.failed_check.value_or(0.0)) +
-                "). If it is not a face, lift the mosaic: write {\"keep\": [" +
-                std::to_string(t.override_frame.value_or(t.best_frame)) +
-                "]} into the overrides file and run the clip again.";
+                shortest(t.failed_check.value_or(0.0)) + ").";
+            m.note += t.override_mark ? " If it is not a face, lift the mosaic: " +
+                                            _write(*t.override_mark, "keep")
+                                      : NO_LINE;
             break;
     }
     return m;
@@ -63,12 +105,12 @@ std::optional<Marker> _review_marker(const JudgedTrack& t) {
 // LONG_TRACK detection frames and a path of at least six frames.
 std::optional<Marker> _left_visible_marker(const JudgedTrack& t) {
     if (t.n_detections < LONG_TRACK || t.path.end - t.path.start < 5) return std::nullopt;
-    const int64_t frame = t.override_frame.value_or(t.best_frame);
-    return Marker{t.path.start, t.path.end - t.path.start + 1, "Purple",
-                  "Quillet: check face left visible",
-                  "Left visible: judged not to be a face (best detector score " +
-                      shortest(t.best_score) + "). If it is a face, hide it: write {\"hide\": [" +
-                      std::to_string(frame) + "]} into the overrides file and run the clip again."};
+    return Marker{
+        t.path.start, t.path.end - t.path.start + 1, "Purple", "Quillet: check face left visible",
+        "Left visible: judged not to be a face (best detector score " + shortest(t.best_score) +
+            ")." +
+            (t.override_mark ? " If it is a face, hide it: " + _write(*t.override_mark, "hide")
+                             : NO_LINE)};
 }
 
 }  // namespace
@@ -78,7 +120,7 @@ bool is_hidden(Verdict v) {
 }
 
 bool is_ignored(Verdict v) {
-    return v == Verdict::ignored_flash || v == Verdict::ignored_nonface;
+    return v == Verdict::ignored_flash || v == Verdict::ignored_nonface || v == Verdict::weak_thin;
 }
 
 JudgedTrack judged_track(const Track& t, int64_t n_frames) {
@@ -95,8 +137,32 @@ JudgedTrack judged_track(const Track& t, int64_t n_frames) {
     return j;
 }
 
+std::optional<std::pair<int64_t, int64_t>> mixed_frames(const Track& track, int person,
+                                                        double keep_threshold, double fps) {
+    std::optional<std::pair<int64_t, int64_t>> span;
+    const auto& s = track.samples;
+    for (size_t i = 0; i < s.size();) {
+        auto other = [&](size_t k) { return s[k].sim < keep_threshold || s[k].person != person; };
+        if (!other(i)) {
+            ++i;
+            continue;
+        }
+        size_t e = i;
+        while (e + 1 < s.size() && other(e + 1))
+            ++e;
+        const bool long_run = e - i + 1 >= static_cast<size_t>(MIXED_SAMPLES) ||
+                              (fps > 0.0 && static_cast<double>(s[e].frame - s[i].frame) >= fps);
+        if (long_run) {
+            if (!span) span.emplace(s[i].frame, s[e].frame);
+            span->second = s[e].frame;
+        }
+        i = e + 1;
+    }
+    return span;
+}
+
 Judgement judge(const SearchResult& result, FrameSize size, const std::vector<std::string>& names,
-                const json& overrides, const Tuning& tuning) {
+                const json& overrides, const Tuning& tuning, double fps) {
     const double long_side = static_cast<double>(std::max(size.w, size.h));
     Judgement j;
     std::vector<JudgedTrack>& all = j.tracks;
@@ -112,6 +178,12 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
         } else {
             jt.decision = decide(t, names, tuning.keep_threshold);
             jt.verdict = jt.decision.keep ? Verdict::kept : Verdict::mosaicked;
+            if (jt.decision.keep) {
+                const auto who = std::find(names.begin(), names.end(), *jt.decision.person);
+                jt.mixed = mixed_frames(t, static_cast<int>(who - names.begin()),
+                                        tuning.keep_threshold, fps);
+                if (jt.mixed) jt.decision.review = Review::KeptMixed;
+            }
             // Hidden for privacy, but flagged: a long track whose re-checks
             // all failed may well be a defocused head or no face at all.
             if (tuning.thorough && !jt.decision.keep && is_lookalike(t, long_side)) {
@@ -126,32 +198,41 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
     std::vector<JudgedTrack> weak = weak_tracks(
         backed_tracks(result.candidates, result.candidate_evidence), all, result.n_frames);
     std::move(weak.begin(), weak.end(), std::back_inserter(all));
-    apply_marks(all, overrides);
-    apply_hides(all, overrides);
+    std::vector<MarkProblem> problems = apply_marks(all, overrides);
+    for (MarkProblem& p : apply_hides(all, overrides))
+        problems.push_back(std::move(p));
+    _mark_problems(j, problems, result.n_frames);
     std::stable_sort(all.begin(), all.end(),
                      [](const JudgedTrack& a, const JudgedTrack& b) { return a.id < b.id; });
 
     for (JudgedTrack& t : all) {
         switch (t.verdict) {
             case Verdict::kept:
+                t.override_mark = hide_mark(t, all);
+                ++j.kept;
+                break;
             case Verdict::kept_by_you:
                 ++j.kept;
                 break;
             case Verdict::mosaicked:
             case Verdict::weak_candidate:
-                t.override_frame = keep_frame(t, all, t.best_frame);
+                t.override_mark = keep_mark(t, all, t.best_frame);
                 ++j.mosaicked;
                 break;
             case Verdict::hidden_by_you:
                 ++j.mosaicked;
                 break;
             case Verdict::ignored_flash:
-                t.override_frame = hide_frame(t, all);
+                t.override_mark = hide_mark(t, all);
                 ++j.n_flash;
                 break;
             case Verdict::ignored_nonface:
-                t.override_frame = hide_frame(t, all);
+                t.override_mark = hide_mark(t, all);
                 ++j.n_look;
+                break;
+            case Verdict::weak_thin:
+                // Not in the summary: the default search never sees these.
+                t.override_mark = hide_mark(t, all);
                 break;
         }
         t.marker = track_marker(t);

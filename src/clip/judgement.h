@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/analyse.h"
@@ -26,6 +27,7 @@ enum class Verdict {
     ignored_flash,    // one-frame false alarm, left visible
     ignored_nonface,  // hands, wheels..., left visible
     weak_candidate,   // the thorough search's weak detection, mosaicked
+    weak_thin,        // a weak detection on too few frames, left visible
 };
 
 // Whether the face is pixelated / listed in the report's tracks.
@@ -40,6 +42,21 @@ struct Marker {
     std::string name;
     std::string note;
     bool operator==(const Marker&) const = default;
+};
+
+// A mark naming one face: a frame and the face's box there (frame pixels).
+struct MarkLine {
+    int64_t frame = 0;
+    Box box{};
+    bool operator==(const MarkLine&) const = default;
+};
+
+// A mark of the overrides that was not applied, and why.
+struct MarkProblem {
+    std::string key;  // "keep" or "hide"
+    json mark;        // as the overrides hold it
+    std::string why;
+    bool operator==(const MarkProblem&) const = default;
 };
 
 // One track of the search, judged.
@@ -57,10 +74,14 @@ struct JudgedTrack {
     // Live only because the thorough search never drops a long track as a
     // non-face: every re-check failed, the best of them this.
     std::optional<double> failed_check;
-    // The frame an overrides line names to turn this verdict round ("keep"
-    // for a mosaicked face, "hide" for an ignored one); nothing otherwise,
-    // or when another face always takes the mark.
-    std::optional<int64_t> override_frame;
+    // The mark an overrides line names to turn this verdict round ("keep"
+    // for a mosaicked face, "hide" for an ignored or kept one); nothing
+    // otherwise, or when no mark can name this face alone.
+    std::optional<MarkLine> override_mark;
+    // Kept by recognition, yet these frames (from the first to the last
+    // sample of its runs of samples that did not match the kept person)
+    // may show someone else.
+    std::optional<std::pair<int64_t, int64_t>> mixed;
     bool operator==(const JudgedTrack&) const = default;
 };
 
@@ -71,6 +92,10 @@ struct Judgement {
     int64_t mosaicked = 0;
     int64_t n_flash = 0;
     int64_t n_look = 0;
+    // The user's marks that were not applied: a console line and, for a
+    // frame of the clip, a marker each.
+    std::vector<std::string> warnings;
+    std::vector<Marker> mark_markers;
     bool operator==(const Judgement&) const = default;
 };
 
@@ -78,15 +103,27 @@ struct Judgement {
 // with an empty decision record).
 JudgedTrack judged_track(const Track& t, int64_t n_frames);
 
-// The marker a judged track earns (override_frame set): a flagged verdict
+// The marker a judged track earns (override_mark set): a flagged verdict
 // of a listed track, or a non-face of at least LONG_TRACK detections left
 // visible; only for spots of at least six frames.
 std::optional<Marker> track_marker(const JudgedTrack& t);
 
-// Judges `result` (made in a frame of `size`) for the kept people `names`
-// with the user's `overrides` and the run's `tuning`.
+// A kept track's samples that do not match its person (below the keep
+// threshold, or for someone else) in a run of at least MIXED_SAMPLES in a
+// row, or spanning at least a second, flag it as "kept-mixed".
+inline constexpr int MIXED_SAMPLES = 3;
+
+// The frames from the first to the last sample of the runs that flag
+// `track`, kept as names[person]; nothing when none does. fps 0 or less
+// leaves out the time test.
+std::optional<std::pair<int64_t, int64_t>> mixed_frames(const Track& track, int person,
+                                                        double keep_threshold, double fps);
+
+// Judges `result` (made in a frame of `size`, at `fps` frames a second when
+// known) for the kept people `names` with the user's `overrides` and the
+// run's `tuning`.
 Judgement judge(const SearchResult& result, FrameSize size, const std::vector<std::string>& names,
-                const json& overrides, const Tuning& tuning);
+                const json& overrides, const Tuning& tuning, double fps = 0.0);
 
 // The boxes of every hidden track, tracks in id order.
 MosaicPlan mosaic_plan(const Judgement& j);

@@ -1,8 +1,11 @@
 #include "clip/overrides.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <set>
+#include <stdexcept>
 
 #include "clip/output_paths.h"
 #include "platform/files.h"
@@ -31,51 +34,119 @@ std::optional<int64_t> _whole_number(const json& v) {
     return std::nullopt;
 }
 
-// The distinct frames of one key, ascending; nothing when the key is
-// malformed. A missing key has no frames.
-std::optional<std::vector<int64_t>> _frames_of(const json& j, const char* key) {
-    auto it = j.find(key);
-    if (it == j.end()) return std::vector<int64_t>{};
-    if (!it->is_array()) return std::nullopt;
-    std::set<int64_t> frames;
-    for (const auto& v : *it) {
-        auto n = _whole_number(v);
-        if (!n) return std::nullopt;
-        frames.insert(*n);
+using BoxMark = std::pair<int64_t, std::array<double, 4>>;
+
+// {"frame": N, "box": [x, y, w, h]} with a finite box of some area.
+std::optional<BoxMark> _box_mark(const json& v) {
+    if (!v.is_object()) return std::nullopt;
+    auto f = v.find("frame");
+    auto b = v.find("box");
+    if (f == v.end() || b == v.end() || !b->is_array() || b->size() != 4) return std::nullopt;
+    auto frame = _whole_number(*f);
+    if (!frame) return std::nullopt;
+    BoxMark m{*frame, {}};
+    for (size_t i = 0; i < 4; ++i) {
+        if (!(*b)[i].is_number()) return std::nullopt;
+        m.second[i] = (*b)[i].get<double>();
+        if (!std::isfinite(m.second[i])) return std::nullopt;
     }
-    return std::vector<int64_t>(frames.begin(), frames.end());
+    if (!(m.second[2] > 0.0) || !(m.second[3] > 0.0)) return std::nullopt;
+    return m;
+}
+
+// An entry as the problem names it: short, so a huge one cannot flood the
+// console.
+std::string _entry_text(const json& v) {
+    std::string s = dump_compact(v);
+    return s.size() > 60 ? s.substr(0, 57) + "..." : s;
+}
+
+// The readable marks of one key, in their order; the first problem, if any,
+// into `problem` (unless one was found before).
+json _marks_of(const json& j, const char* key, std::string& problem) {
+    auto note = [&](const std::string& p) {
+        if (problem.empty()) problem = p;
+    };
+    json out = json::array();
+    auto it = j.find(key);
+    if (it == j.end()) return out;
+    if (!it->is_array()) {
+        note(std::string("\"") + key + "\" is not a list");
+        return out;
+    }
+    std::set<int64_t> frames;
+    std::set<BoxMark> boxes;
+    for (const auto& v : *it) {
+        if (auto n = _whole_number(v)) {
+            frames.insert(*n);
+        } else if (auto m = _box_mark(v)) {
+            boxes.insert(*m);
+        } else {
+            note(std::string("\"") + key + "\" holds " + _entry_text(v) +
+                 ", neither a frame number nor {\"frame\": N, \"box\": [x, y, w, h]}");
+        }
+    }
+    for (int64_t f : frames)
+        out.push_back(f);
+    for (const auto& [frame, box] : boxes) {
+        json m = json::object();
+        m["frame"] = frame;
+        m["box"] = json::array({box[0], box[1], box[2], box[3]});
+        out.push_back(std::move(m));
+    }
+    return out;
 }
 
 }  // namespace
 
-json parse_overrides(const std::string& text) {
+Overrides parse_overrides_text(const std::string& text) {
+    Overrides o;
     try {
         std::optional<json> parsed = parse_json_guarded(text);
-        if (!parsed || !parsed->is_object()) return json::object();
-        const json& j = *parsed;
-        // A malformed "keep" spoils every mark, as it always did; a malformed
-        // "hide" counts as no hide marks only.
-        const auto keep = _frames_of(j, "keep");
-        if (!keep) return json::object();
-        const auto hide = _frames_of(j, "hide");
-        json out = json::object();
-        if (!keep->empty()) out["keep"] = *keep;
-        // Only when given, so the marks of users who never hide stay as they were.
-        if (hide && !hide->empty()) out["hide"] = *hide;
-        return out;
+        if (!parsed) {
+            o.problem = "it is not JSON";
+            return o;
+        }
+        if (!parsed->is_object()) {
+            o.problem = "it is not a JSON object";
+            return o;
+        }
+        json keep = _marks_of(*parsed, "keep", o.problem);
+        json hide = _marks_of(*parsed, "hide", o.problem);
+        // A file with a fault may mean a face to keep that is not meant:
+        // keep nothing from it, but hide what it clearly says to hide.
+        if (!keep.empty() && o.problem.empty()) o.marks["keep"] = std::move(keep);
+        if (!hide.empty()) o.marks["hide"] = std::move(hide);
+    } catch (const std::exception& e) {
+        o.marks = json::object();
+        o.problem = "it cannot be read";
+    }
+    return o;
+}
+
+Overrides read_overrides(const fs::path& out) {
+    const fs::path file = overrides_path(out);
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return {};
+    try {
+        if (!fs::is_regular_file(file)) throw std::runtime_error("not a file");
+        return parse_overrides_text(read_file(file));
     } catch (const std::exception&) {
-        return json::object();
+        return {json::object(), "it cannot be read"};
     }
 }
 
 json load_overrides(const fs::path& out) {
-    std::string text;
-    try {
-        text = read_file(overrides_path(out));
-    } catch (const std::exception&) {
-        return json::object();
-    }
-    return parse_overrides(text);
+    return read_overrides(out).marks;
+}
+
+json parse_overrides(const std::string& text) {
+    return parse_overrides_text(text).marks;
+}
+
+std::string overrides_warning(const fs::path& file, const std::string& problem) {
+    return "  \u26a0 the overrides file " + u8string(file) + " is malformed (" + problem +
+           "): none of its \"keep\" marks apply, its readable \"hide\" marks do";
 }
 
 }  // namespace qlcore

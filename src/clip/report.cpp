@@ -17,6 +17,8 @@ std::string _review_text(Review r) {
             return "weak-evidence";
         case Review::FailedChecks:
             return "failed-checks";
+        case Review::KeptMixed:
+            return "kept-mixed";
     }
     return "";
 }
@@ -60,6 +62,8 @@ json report_markers(const Judgement& j) {
         for (const JudgedTrack& t : j.tracks)
             if (t.marker && is_ignored(t.verdict) == ignored)
                 markers.push_back(marker_json(*t.marker));
+    for (const Marker& m : j.mark_markers)
+        markers.push_back(marker_json(m));
     return markers;
 }
 

@@ -15,7 +15,7 @@ namespace qlcore {
 
 // Raised whenever the same clip and people would give a different result, so
 // earlier reports no longer count as done.
-inline constexpr int ENGINE_VERSION = 5;
+inline constexpr int ENGINE_VERSION = 6;
 
 // The report's "tracks" entry of a listed (not ignored) track.
 json track_entry(const JudgedTrack& t);

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "clip/marks.h"
 #include "encode/render.h"
 #include "media/console.h"
 
@@ -20,6 +21,8 @@ CardVerdict _card_verdict(Verdict v) {
             return CardVerdict::ignored_flash;
         case Verdict::ignored_nonface:
             return CardVerdict::ignored_nonface;
+        case Verdict::weak_thin:
+            return CardVerdict::ignored_weak;
         case Verdict::mosaicked:
         case Verdict::weak_candidate:
             break;
@@ -51,14 +54,20 @@ ReviewPlan plan_review(const Judgement& judgement, const std::vector<Track>& tra
         c.median = j.decision.median;
         if (j.marker) c.marker = CardMarker{j.marker->color, j.marker->name};
         c.failed_check = j.failed_check;
-        c.override_frame = j.override_frame;
+        if (j.override_mark) c.override_mark = mark_text(*j.override_mark);
         // Pictured where the detector was surest, the frame the overrides
         // line prefers, as the editor has seen the face there.
-        if (auto it = by_id.find(j.id); it != by_id.end())
-            if (auto r = track_thumbnail(*it->second, j.path)) {
-                c.picture_frame = r->frame;
-                wanted.push_back(*r);
-            }
+        // A weak candidate's runs are pictured in their own detections.
+        std::optional<ThumbRequest> r;
+        if (j.verdict == Verdict::weak_candidate || j.verdict == Verdict::weak_thin) {
+            if (auto box = j.path.at(j.best_frame)) r = ThumbRequest{j.id, j.best_frame, *box};
+        } else if (auto it = by_id.find(j.id); it != by_id.end()) {
+            r = track_thumbnail(*it->second, j.path);
+        }
+        if (r) {
+            c.picture_frame = r->frame;
+            wanted.push_back(*r);
+        }
         plan.cards.push_back(std::move(c));
     }
 

@@ -74,6 +74,8 @@ const char* _kind(CardVerdict v) {
             return "ignored_flash";
         case CardVerdict::ignored_nonface:
             return "ignored_nonface";
+        case CardVerdict::ignored_weak:
+            return "ignored_weak";
     }
     return "mosaicked";
 }
@@ -92,6 +94,8 @@ std::string _verdict_text(const ReviewCard& c) {
             return "ignored as a one-frame false alarm";
         case CardVerdict::ignored_nonface:
             return "ignored as a non-face";
+        case CardVerdict::ignored_weak:
+            return "left visible: detected weakly on too few frames";
     }
     return "";
 }
@@ -131,15 +135,23 @@ std::string _card_html(const std::string& tpl, const ReviewCard& c) {
     std::string line = overrides_line(c);
     std::string overrides;
     if (!line.empty()) {
-        const char* what = is_ignored(c.verdict) ? "to hide it" : "to keep it visible";
-        overrides = "<div class=\"hint\">" + std::string(what) +
-                    ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
-    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked) {
-        // A mark takes the widest face at its frame: say why there is no line
-        // rather than leave the editor looking for one.
+        const bool keep = c.verdict == CardVerdict::mosaicked;
         overrides =
-            "<div class=\"hint\">no line of its own picks it: in every frame a wider "
-            "face beside it would be taken first</div>\n";
+            "<label class=\"choose\"><input type=\"checkbox\" class=\"choice\" data-key=\"" +
+            std::string(keep ? "keep" : "hide") + "\" data-mark=\"" +
+            _html_escape(c.override_mark) + "\"> " + (keep ? "keep it visible" : "hide it") +
+            "</label>\n";
+        const char* what = c.verdict == CardVerdict::kept ? "if this is not them, to hide it"
+                           : is_ignored(c.verdict)        ? "to hide it"
+                                                          : "to keep it visible";
+        overrides += "<div class=\"hint\">" + std::string(what) +
+                     ", add to the overrides file:</div><code>" + _html_escape(line) + "</code>\n";
+    } else if (is_ignored(c.verdict) || c.verdict == CardVerdict::mosaicked ||
+               c.verdict == CardVerdict::kept) {
+        // Say why there is no line rather than leave the editor looking for one.
+        overrides =
+            "<div class=\"hint\">no line of its own picks it: in every frame another face "
+            "overlaps it</div>\n";
     }
     const std::string id = std::to_string(c.id);
     return _fill(tpl, {{"kind", _kind(c.verdict)},
@@ -174,17 +186,30 @@ int _timebase(const std::optional<std::string>& rate) {
     return static_cast<int>(std::lround(r));
 }
 
+// JSON text safe inside a script element.
+std::string _script_json(const std::string& json_text) {
+    std::string out;
+    for (char c : json_text) {
+        if (c == '<')
+            out += "\\u003c";
+        else
+            out += c;
+    }
+    return out.empty() ? "{}" : out;
+}
+
 }  // namespace
 
 bool is_ignored(CardVerdict v) {
-    return v == CardVerdict::ignored_flash || v == CardVerdict::ignored_nonface;
+    return v == CardVerdict::ignored_flash || v == CardVerdict::ignored_nonface ||
+           v == CardVerdict::ignored_weak;
 }
 
 std::string overrides_line(const ReviewCard& card) {
-    if (!card.override_frame) return "";
-    const std::string f = std::to_string(*card.override_frame);
-    if (is_ignored(card.verdict)) return "{\"hide\": [" + f + "]}";
-    if (card.verdict == CardVerdict::mosaicked) return "{\"keep\": [" + f + "]}";
+    if (card.override_mark.empty()) return "";
+    if (is_ignored(card.verdict) || card.verdict == CardVerdict::kept)
+        return "{\"hide\": [" + card.override_mark + "]}";
+    if (card.verdict == CardVerdict::mosaicked) return "{\"keep\": [" + card.override_mark + "]}";
     return "";
 }
 
@@ -220,6 +245,9 @@ std::string review_page_html(const ReviewHeader& header, const std::vector<Revie
         {"style", _html_escape(header.style)},
         {"counts", _html_escape(_counts(header))},
         {"overrides_file", _html_escape(u8string(ov.filename()))},
+        {"output_folder", _html_escape(u8string(ov.parent_path()))},
+        // Inside a script element: no "<" may end it early.
+        {"in_force", _script_json(header.in_force)},
         {"n_live", std::to_string(n_live)},
         {"live_cards", live},
         {std::string(CARD_OPEN), ""},

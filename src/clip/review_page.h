@@ -19,6 +19,7 @@ enum class CardVerdict {
     hidden_by_you,    // mosaicked by the overrides' "hide"
     ignored_flash,    // one-frame false alarm
     ignored_nonface,  // hands, wheels...
+    ignored_weak,     // a weak detection on too few frames
 };
 
 bool is_ignored(CardVerdict v);
@@ -43,9 +44,9 @@ struct ReviewCard {
     std::optional<CardMarker> marker;
     // Mosaicked though every re-check failed: the best of them.
     std::optional<double> failed_check;
-    // The frame an overrides line names to pick this track (hide_frame,
-    // keep_frame); used for mosaicked and ignored tracks only.
-    std::optional<int64_t> override_frame;
+    // The mark an overrides line names to pick this track, as the line
+    // writes it ({"frame": 120, "box": [...]}); empty when none can.
+    std::string override_mark;
     std::string source_jpeg;  // JPEG bytes; empty when none was taken
     std::string output_jpeg;
 };
@@ -61,10 +62,13 @@ struct ReviewHeader {
     int64_t mosaicked = 0;
     int64_t n_flash = 0;
     int64_t n_look = 0;
+    // The overrides in force for this output (the report's), as JSON: the
+    // file the page saves starts from them.
+    std::string in_force = "{}";
 };
 
-// `{"hide": [F]}` for an ignored track, `{"keep": [F]}` for a mosaicked one,
-// empty for every other verdict or without a frame.
+// `{"hide": [mark]}` for an ignored or kept track, `{"keep": [mark]}` for a
+// mosaicked one, empty for every other verdict or without a mark.
 std::string overrides_line(const ReviewCard& card);
 
 // The whole page: live tracks in the order given, then the ignored ones.

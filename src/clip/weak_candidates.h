@@ -9,15 +9,19 @@
 
 namespace qlcore {
 
-// A candidate detected on fewer frames is too thin to act on.
+// A run of fewer detection frames is too thin to act on.
 inline constexpr int CANDIDATE_MIN_DETECTIONS = 5;
-// A candidate whose box overlaps a live track's this much (intersection
-// over union) at some frame is that face seen weakly: the live track decides.
+// A candidate's detection whose box overlaps a live track's this much
+// (intersection over union) at its frame is that face seen weakly: the live
+// track decides there.
 inline constexpr double CANDIDATE_OVERLAP = 0.3;
 
-// The candidates of at least CANDIDATE_MIN_DETECTIONS detection frames that
-// overlap no live (not ignored) track of `judged`, in candidate order, each
-// a weak_candidate flagged as weak evidence.
+// Each candidate's detections that no live (not ignored) track of `judged`
+// covers, split into runs of consecutive such detections, in candidate
+// order: a run of at least CANDIDATE_MIN_DETECTIONS detection frames is a
+// weak_candidate flagged as weak evidence, a shorter one a weak_thin left
+// visible. A candidate's first run keeps its id; further runs take ids
+// after every id of `judged` and `candidates`.
 std::vector<JudgedTrack> weak_tracks(const std::vector<Track>& candidates,
                                      const std::vector<JudgedTrack>& judged, int64_t n_frames);
 

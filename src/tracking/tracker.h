@@ -24,8 +24,9 @@ inline constexpr int64_t NEVER_SEEN = -1000000000;
 
 // Decimal places a track's values keep once the search hands it over, as
 // the analysis cache stores them, so a fresh run and a rerun from the cache
-// judge the same numbers. Boxes keep their full precision for the render;
-// only the look-alike test reads widths at BOX_PLACES.
+// judge the same numbers. Box sizes decide more than the look-alike test:
+// which face a mark takes, whether a weak candidate is a tracked face, and
+// the mosaic itself.
 inline constexpr int BOX_PLACES = 1;
 inline constexpr int SCORE_PLACES = 3;
 inline constexpr int SIM_PLACES = 4;

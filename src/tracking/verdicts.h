@@ -26,9 +26,10 @@ inline constexpr double VERIFY_PASS = 0.62;
 
 // Why a verdict wants a second look: a face left visible on thin evidence,
 // one mosaicked that looked a bit like a kept person, one mosaicked although
-// the detector was unsure it is a face at all, or one mosaicked although
-// every re-check said it is none.
-enum class Review { KeptBorderline, MosaicBorderline, WeakEvidence, FailedChecks };
+// the detector was unsure it is a face at all, one mosaicked although every
+// re-check said it is none, or a kept track with a stretch that did not
+// match the kept person.
+enum class Review { KeptBorderline, MosaicBorderline, WeakEvidence, FailedChecks, KeptMixed };
 
 // Why a track is no face worth a verdict.
 enum class IgnoreReason { Flash, Lookalike };

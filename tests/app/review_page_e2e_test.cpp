@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <opencv2/imgcodecs.hpp>
+#include <regex>
 
 #include "app/run_checks.h"
 #include "platform/json_text.h"
@@ -19,6 +20,14 @@ using qlcore::json;
 using namespace qlchecks;
 
 namespace {
+
+// The overrides line a card offers, as JSON; null when it has none.
+json card_line(const std::string& card_html) {
+    const size_t b = card_html.find("<code>"), e = card_html.find("</code>");
+    if (b == std::string::npos || e == std::string::npos) return json();
+    return qlcore::parse_json(
+        std::regex_replace(card_html.substr(b + 6, e - b - 6), std::regex("&quot;"), "\""));
+}
 
 class ReviewPageEndToEnd : public ::testing::Test {
   protected:
@@ -49,6 +58,15 @@ class ReviewPageEndToEnd : public ::testing::Test {
                                    {"c", json::array()}});
         write_text(cache_path, cache.dump());
     }
+    // A job folder for the clip, keeping Barack, with these options.
+    fs::path make_job(const std::string& options) {
+        const fs::path job = work_ / "job";
+        fs::create_directories(job);
+        write_text(job / "clips.txt", src_.string() + "\n");
+        write_text(job / "keep.txt", "Barack\n");
+        write_text(job / "options.txt", options);
+        return job;
+    }
     fs::path dir() const { return work_ / "Quillet"; }
     fs::path page() const { return dir() / "two_mosaic.review.html"; }
     qltest::ScopedTempDir home_, work_;
@@ -59,11 +77,7 @@ class ReviewPageEndToEnd : public ::testing::Test {
 
 TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrowserShows) {
     // At this threshold the other face is mosaicked and Barack's is borderline.
-    const fs::path job = work_ / "job";
-    fs::create_directories(job);
-    write_text(job / "clips.txt", src_.string() + "\n");
-    write_text(job / "keep.txt", "Barack\n");
-    write_text(job / "options.txt", "codec=h264\nthreshold=0.9\n");
+    const fs::path job = make_job("codec=h264\nthreshold=0.9\n");
     auto r = run({"process", "--no-review-page", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(page()));
@@ -97,19 +111,18 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
 
     const std::string& kept = by_kind["kept"].html;
     EXPECT_NE(kept.find("kept visible as Barack"), std::string::npos) << kept;
-    EXPECT_EQ(kept.find("<code>"), std::string::npos) << "nothing to copy for a kept face";
+    EXPECT_NE(kept.find("if this is not them, to hide it"), std::string::npos) << kept;
+    EXPECT_TRUE(card_line(kept).contains("hide")) << kept;
     EXPECT_NE(kept.find("marker Red: Quillet: check visible face"), std::string::npos) << kept;
     EXPECT_NE(kept.find("frames 0–29 · 01:00:00:00–01:00:01:04"), std::string::npos) << kept;
     EXPECT_NE(cards[2].html.find("ignored as a one-frame false alarm"), std::string::npos);
     EXPECT_NE(cards[2].html.find("frames 10–14"), std::string::npos) << cards[2].html;
     EXPECT_NE(cards[2].html.find("best detector score 0.500"), std::string::npos);
-    EXPECT_NE(cards[2].html.find("<code>{&quot;hide&quot;: [12]}</code>"), std::string::npos)
+    const json hide_line = card_line(cards[2].html);
+    EXPECT_EQ(hide_line.dump(), R"({"hide":[{"frame":12,"box":[220.0,10.0,40.0,40.0]}]})")
         << cards[2].html;
-    const std::string& mosaicked = by_kind["mosaicked"].html;
-    const std::string keep_line = "<code>{&quot;keep&quot;: [";
-    const size_t at = mosaicked.find(keep_line);
-    ASSERT_NE(at, std::string::npos) << mosaicked;
-    const int keep_frame = std::stoi(mosaicked.substr(at + keep_line.size()));
+    const json keep_line = card_line(by_kind["mosaicked"].html);
+    ASSERT_TRUE(keep_line.contains("keep")) << by_kind["mosaicked"].html;
 
     // Two pictures a card, none taller than the limit.
     const auto images = qltest::page_images(html);
@@ -131,7 +144,7 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
 
     // The lines copied into the overrides file do what the page says.
     write_text(dir() / "two_mosaic.overrides.json",
-               "{\"keep\": [" + std::to_string(keep_frame) + "], \"hide\": [12]}");
+               json{{"keep", keep_line["keep"]}, {"hide", hide_line["hide"]}}.dump());
     r = run({"process", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto after = qltest::page_cards(read_text(page()));
@@ -143,11 +156,7 @@ TEST_F(ReviewPageEndToEnd, OneCardPerTrackWithVerdictsLinesAndPicturesThatABrows
 }
 
 TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip) {
-    const fs::path job = work_ / "job";
-    fs::create_directories(job);
-    write_text(job / "clips.txt", src_.string() + "\n");
-    write_text(job / "keep.txt", "Barack\n");
-    write_text(job / "options.txt", "codec=h264\nreview_page=no\n");
+    const fs::path job = make_job("codec=h264\nreview_page=no\n");
     auto r = run({"process", "--job", job.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(page()));
@@ -192,4 +201,73 @@ TEST_F(ReviewPageEndToEnd, AJobsResultsDoNotDependOnThePageAndNoPageHoldsUpAClip
               "{\"hide\":[4]}");
     EXPECT_TRUE(fs::exists(dir() / "two_mosaic.mov"));
     EXPECT_TRUE(leftovers(work_.path()).empty());
+}
+
+TEST_F(ReviewPageEndToEnd, TwoCardsTickedAndSavedHideAndKeepExactlyThoseFaces) {
+    const fs::path job = make_job("codec=h264\nthreshold=0.9\n");
+    auto r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    add_false_alarm();
+    // A mark already in force (at a frame past the clip: it keeps nothing).
+    const fs::path ov = dir() / "two_mosaic.overrides.json";
+    write_text(ov, R"({"keep": [999]})");
+    r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_NE(r.out.find("left visible: 1  ·  mosaicked: 1  ·  ignored 1"), std::string::npos)
+        << r.out;
+
+    // The editor ticks the mosaicked face and the false alarm, and saves.
+    const auto cards = qltest::page_cards(read_text(page()));
+    std::map<std::string, int> id_of;
+    for (const auto& c : cards)
+        id_of[c.kind] = c.id;
+    ASSERT_EQ(id_of.count("mosaicked") + id_of.count("ignored_flash"), 2u);
+    std::string html = read_text(page());
+    const std::string clicks =
+        "<script>for (const id of [" + std::to_string(id_of["mosaicked"]) + ", " +
+        std::to_string(id_of["ignored_flash"]) +
+        "]) document.querySelector('#track-' + id + ' input.choice').click();"
+        "document.getElementById('save').click();</script>\n</body>";
+    html.replace(html.rfind("</body>"), 7, clicks);
+    const fs::path ticked = work_ / "ticked.html";
+    write_text(ticked, html);
+    auto dom = qltest::run_chromium(ticked, work_.path(), {"--dump-dom"});
+    if (!dom) GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
+    ASSERT_EQ(dom->status, 0) << dom->err;
+    const std::smatch link = [&] {
+        std::smatch m;
+        std::regex_search(dom->out, m,
+                          std::regex("<a id=\"saved\" href=\"data:application/json;charset=utf-8,"
+                                     "([^\"]*)\" download=\"([^\"]*)\""));
+        return m;
+    }();
+    ASSERT_EQ(link.size(), 3u) << dom->out.substr(0, 3000);
+    EXPECT_EQ(link[2].str(), "two_mosaic.overrides.json");
+    std::string saved;
+    const std::string encoded = link[1].str();
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size()) {
+            saved += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            saved += encoded[i];
+        }
+    }
+    const json marks = qlcore::parse_json(saved);
+    ASSERT_EQ(marks["keep"].size(), 2u) << saved;
+    EXPECT_EQ(marks["keep"][0], 999) << "the marks in force are kept";
+    ASSERT_EQ(marks["hide"].size(), 1u) << saved;
+
+    // Put where the page says: exactly those two faces change.
+    write_text(ov, saved);
+    r = run({"process", "--job", job.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("left visible: 2  ·  mosaicked: 1\n"), std::string::npos) << r.out;
+    std::map<int, std::string> after;
+    for (const auto& c : qltest::page_cards(read_text(page())))
+        after[c.id] = c.kind;
+    EXPECT_EQ(after[id_of["mosaicked"]], "marked_by_you");
+    EXPECT_EQ(after[id_of["ignored_flash"]], "hidden_by_you");
+    EXPECT_EQ(after[id_of["kept"]], "kept");
+    EXPECT_EQ(after.size(), 3u);
 }

@@ -24,6 +24,14 @@ inline BoxPath path_over(int64_t start, int64_t end, float w = 50.0f) {
     return p;
 }
 
+// The same at left edge x.
+inline BoxPath path_at(int64_t start, int64_t end, float x, float w) {
+    BoxPath p = path_over(start, end, w);
+    for (auto& [f, b] : p.entries)
+        b.x = x;
+    return p;
+}
+
 inline JudgedTrack mosaicked(int id, BoxPath path) {
     JudgedTrack t;
     t.id = id;
@@ -54,6 +62,11 @@ inline JudgedTrack ignored_over(int id, BoxPath path, Verdict verdict, int64_t d
 
 inline json keep_marks(std::vector<int64_t> frames) {
     return json{{"keep", frames}};
+}
+
+// {"frame": f, "box": [x, y, w, h]}
+inline json box_mark(int64_t f, double x, double y, double w, double h) {
+    return json{{"frame", f}, {"box", {x, y, w, h}}};
 }
 
 }  // namespace cliptest

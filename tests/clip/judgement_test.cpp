@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "clip/analysis_cache.h"
+#include "clip/marks.h"
 #include "clip/report.h"
 #include "support/test_support.h"
 
@@ -23,7 +24,6 @@ Track track(int id, int64_t first, int n, Box box, double score) {
 
 // A search whose every value sits just off a threshold's edge in its last
 // digits: the raw values fall on one side, the values as stored on the other.
-// Boxes are whole pixels, which the cache stores as they are.
 SearchResult edge_search() {
     SearchResult r;
     r.n_frames = r.n_read = 120;
@@ -42,9 +42,17 @@ SearchResult edge_search() {
     near.samples = {{60, 0.29296, 1}, {61, 0.29296, 1}, {62, 0.29296, 1}};
     // A flash the user hides.
     Track flash = track(5, 100, 1, {100, 800, 60, 60}, 0.5);
-    r.tracks = {voted, single, weak, unsure, near, flash};
+    // Two faces a mark at 115 chooses between: the wider raw, equal as
+    // stored, when the larger id wins.
+    Track wider = track(6, 110, 10, {600, 500, 80.04, 80}, 0.95);
+    Track narrower = track(7, 110, 10, {900, 500, 80.01, 80}, 0.95);
+    r.tracks = {voted, single, weak, unsure, near, flash, wider, narrower};
     // A weak candidate far from every face; its marker names its score.
-    r.candidates = {track(6, 90, 6, {1500, 800, 40, 40}, 0.30004)};
+    Track far = track(8, 90, 6, {1500, 800, 40, 40}, 0.30004);
+    // Beside the voted face: an overlap of 0.2994 raw, 0.3001 as stored,
+    // which makes it that face seen weakly.
+    Track beside = track(9, 0, 6, {132.349, 100, 60, 60}, 0.3);
+    r.candidates = {far, beside};
     return r;
 }
 
@@ -63,7 +71,7 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     const SearchResult& cached = loaded->search;
 
     const std::vector<std::string> names = {"Anna", "Ben"};
-    const json overrides = {{"keep", {20}}, {"hide", {100}}};
+    const json overrides = {{"keep", {20, 115}}, {"hide", {100}}};
     Tuning tuning;
     tuning.thorough = true;
     const FrameSize size{1920, 1080};
@@ -71,7 +79,7 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(j, judge(cached, size, names, overrides, tuning));
 
     // The edges were met: every verdict is the one of the rounded numbers.
-    ASSERT_EQ(j.tracks.size(), 7u);
+    ASSERT_EQ(j.tracks.size(), 9u);
     EXPECT_EQ(j.tracks[0].verdict, Verdict::kept);
     EXPECT_EQ(j.tracks[0].decision.person, "Anna");
     EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
@@ -79,11 +87,13 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(j.tracks[3].verdict, Verdict::mosaicked);
     EXPECT_EQ(j.tracks[4].decision.review, Review::MosaicBorderline);
     EXPECT_EQ(j.tracks[5].verdict, Verdict::hidden_by_you);
-    EXPECT_EQ(j.tracks[6].verdict, Verdict::weak_candidate);
-    ASSERT_TRUE(j.tracks[6].marker);
-    EXPECT_NE(j.tracks[6].marker->note.find("score 0.3)"), std::string::npos);
-    EXPECT_EQ(j.kept, 2);
-    EXPECT_EQ(j.mosaicked, 5);
+    EXPECT_EQ(j.tracks[6].verdict, Verdict::mosaicked);
+    EXPECT_EQ(j.tracks[7].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(j.tracks[8].verdict, Verdict::weak_candidate);
+    ASSERT_TRUE(j.tracks[8].marker);
+    EXPECT_NE(j.tracks[8].marker->note.find("score 0.3)"), std::string::npos);
+    EXPECT_EQ(j.kept, 3);
+    EXPECT_EQ(j.mosaicked, 6);
     EXPECT_EQ(j.n_flash + j.n_look, 0);
     // ...and the raw numbers judge otherwise, which is why they never reach a judge.
     const Judgement r = judge(raw, size, names, overrides, tuning);
@@ -91,6 +101,10 @@ TEST(Judgement, FreshAndFromTheCacheAlikeOnEveryEdge) {
     EXPECT_EQ(r.tracks[2].verdict, Verdict::ignored_flash);
     EXPECT_EQ(r.tracks[3].verdict, Verdict::ignored_nonface);
     EXPECT_FALSE(r.tracks[4].decision.review);
+    EXPECT_EQ(r.tracks[6].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(r.tracks[7].verdict, Verdict::mosaicked);
+    ASSERT_EQ(r.tracks.size(), 10u);
+    EXPECT_EQ(r.tracks[9].verdict, Verdict::weak_candidate);
 }
 
 TEST(Judgement, EveryConsumerReadsTheSameVerdicts) {
@@ -145,7 +159,9 @@ TEST(Judgement, ThoroughFlagsTheLongTrackItMosaicksOnFailedChecks) {
     EXPECT_EQ(t.marker->color, "Cyan");
     EXPECT_EQ(t.marker->name, "Quillet: mosaicked, may not be a face");
     EXPECT_EQ(t.marker->frame, t.path.start);
-    const std::string line = "{\"keep\": [" + std::to_string(*t.override_frame) + "]}";
+    ASSERT_TRUE(t.override_mark);
+    const std::string line = overrides_line_text("keep", *t.override_mark);
+    EXPECT_EQ(t.override_mark->frame, t.best_frame);
     EXPECT_NE(t.marker->note.find("(best re-check 0.0)"), std::string::npos) << t.marker->note;
     EXPECT_NE(t.marker->note.find(line), std::string::npos) << t.marker->note;
     // A long track that passed a re-check is a face: no flag.
@@ -226,4 +242,81 @@ TEST(Judgement, ThoroughMosaicsOnWeakEvidenceOnlyWhatShowsAFace) {
     EXPECT_EQ(ids(judge(r, size, {}, json::object(), thorough), Verdict::weak_candidate),
               (std::vector<int>{1, 2}));
     EXPECT_FALSE(weak_evidence_line(judge(r, size, {}, json::object(), Tuning{}), r.n_frames));
-}
+
+    TEST(Judgement, MarksNotAppliedAreSaidAndMarkedWhereTheClipHasTheirFrame) {
+        SearchResult found = edge_search();
+        round_as_stored(found);
+        const json overrides = {
+            {"keep", {20, 21, 5000, json{{"frame", 50}, {"box", {1700.0, 10.0, 40.0, 40.0}}}}},
+            {"hide", {110}}};
+        const Judgement j = judge(found, {1920, 1080}, {"Anna", "Ben"}, overrides, Tuning{});
+        EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
+        EXPECT_EQ(
+            j.warnings,
+            (std::vector<std::string>{
+                "  \u26a0 the \"keep\" mark 21 was not applied: an earlier mark took the face "
+                "there",
+                "  \u26a0 the \"keep\" mark 5000 was not applied: no mosaicked face is there",
+                "  \u26a0 the \"keep\" mark {\"frame\": 50, \"box\": [1700.0, 10.0, 40.0, "
+                "40.0]} was not applied: no mosaicked face is there",
+                "  \u26a0 the \"hide\" mark 110 was not applied: no face left visible is there"}));
+        // Beyond the clip's 120 frames: said, but no marker.
+        ASSERT_EQ(j.mark_markers.size(), 3u);
+        EXPECT_EQ(
+            j.mark_markers[0],
+            (Marker{21, 1, "Red", "Quillet: mark not applied",
+                    "The \"keep\" mark 21 was not applied: an earlier mark took the face there. "
+                    "Check the overrides file."}));
+        EXPECT_EQ(j.mark_markers[1].frame, 50);
+        EXPECT_EQ(j.mark_markers[2].frame, 110);
+        const json markers = report_markers(j);
+        EXPECT_EQ(markers.back()["frame"], 110) << "after the tracks' markers";
+    }
+
+    TEST(Judgement, AStretchOfAKeptTrackThatIsSomeoneElseIsFlaggedOverThatStretch) {
+        // Anna in frames 0..11, sampled at every frame; someone else after.
+        Track t = track(0, 0, 40, {100, 100, 60, 60}, 0.95);
+        for (int64_t f = 0; f < 12; ++f)
+            t.samples.push_back({f, 0.6, 0});
+        auto with = [&](std::vector<Sample> tail) {
+            Track u = t;
+            u.samples.insert(u.samples.end(), tail.begin(), tail.end());
+            return u;
+        };
+        // Three in a row not matching: below the threshold, or voting for Ben.
+        const Track three = with({{12, 0.1, 0}, {18, 0.5, 1}, {24, 0.2, 1}});
+        EXPECT_EQ(mixed_frames(three, 0, 0.363, 0.0), std::make_pair(int64_t{12}, int64_t{24}));
+        // Two, 6 frames apart: not enough; 25 frames apart at 25 fps: a second.
+        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}}), 0, 0.363, 25.0));
+        EXPECT_EQ(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 25.0),
+                  std::make_pair(int64_t{12}, int64_t{37}));
+        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 0.0));
+        // Broken by a matching sample: two runs of two.
+        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}, {24, 0.6, 0}, {30, 0.1, 0}}), 0,
+                                  0.363, 25.0));
+        // The exact threshold matches.
+        EXPECT_FALSE(
+            mixed_frames(with({{12, 0.363, 0}, {18, 0.363, 0}, {24, 0.363, 0}}), 0, 0.363, 25.0));
+
+        // Judged: still kept (12 of 15 samples vote), flagged with a red marker
+        // over the stretch whose note gives the line that hides the face.
+        SearchResult r;
+        r.n_frames = r.n_read = 60;
+        r.tracks = {three};
+        const Judgement j = judge(r, {640, 360}, {"Anna", "Ben"}, json::object(), Tuning{}, 25.0);
+        const JudgedTrack& k = j.tracks[0];
+        EXPECT_EQ(k.verdict, Verdict::kept);
+        EXPECT_EQ(k.decision.review, Review::KeptMixed);
+        EXPECT_EQ(report_tracks(j)[0]["review"], "kept-mixed");
+        ASSERT_TRUE(k.marker && k.override_mark);
+        EXPECT_EQ(k.marker->color, "Red");
+        EXPECT_EQ(k.marker->frame, 12);
+        EXPECT_EQ(k.marker->duration, 13);
+        const std::string line = overrides_line_text("hide", *k.override_mark);
+        EXPECT_NE(k.marker->note.find(line), std::string::npos) << k.marker->note;
+        // That line hides the whole track.
+        const Judgement hidden = judge(r, {640, 360}, {"Anna", "Ben"}, json::parse(line), Tuning{});
+        EXPECT_EQ(hidden.tracks[0].verdict, Verdict::hidden_by_you);
+        EXPECT_FALSE(hidden.tracks[0].marker);
+        EXPECT_EQ(mosaic_plan(hidden).size(), 50u) << "frames 0..39 and the lead-out";
+    }

@@ -39,19 +39,22 @@ TEST(UserMarks, TieGoesToTheLargerIdAndMarksApplyInTurn) {
     EXPECT_TRUE(live[1].decision.keep);
     EXPECT_FALSE(live[0].decision.keep || live[2].decision.keep);
 
-    // Marks apply in turn: the second sees track 9 kept and takes the next.
+    // Marks apply in turn: the second finds track 9 taken and is not moved
+    // to the next face.
     std::vector<JudgedTrack> again = {mosaicked(3, path_over(0, 20)),
                                       mosaicked(9, path_over(0, 20)),
                                       mosaicked(5, path_over(0, 20))};
-    apply_marks(again, keep_marks({10, 11}));
-    EXPECT_TRUE(again[1].decision.keep && again[2].decision.keep);
-    EXPECT_FALSE(again[0].decision.keep);
+    const auto problems = apply_marks(again, keep_marks({10, 11}));
+    EXPECT_TRUE(again[1].decision.keep);
+    EXPECT_FALSE(again[0].decision.keep || again[2].decision.keep);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0], (MarkProblem{"keep", 11, "an earlier mark took the face there"}));
 
     // Kept people are not candidates; a frame nobody covers does nothing.
     std::vector<JudgedTrack> kept = {
         flagged(1, path_over(0, 9, 90.0f), Review::KeptBorderline, true),
         mosaicked(2, path_over(0, 9, 10.0f))};
-    apply_marks(kept, keep_marks({5, 500, -3}));
+    EXPECT_EQ(apply_marks(kept, keep_marks({5, 500, -3})).size(), 2u);
     EXPECT_EQ(kept[0].decision.person, "Anna");
     EXPECT_EQ(kept[0].decision.review, Review::KeptBorderline);
     EXPECT_TRUE(kept[1].decision.keep);
@@ -85,12 +88,45 @@ TEST(HideMarks, WidestIgnoredTrackAtTheFrameIsMosaickedForItsWholePath) {
     EXPECT_FALSE(tracks[2].decision.keep);
     EXPECT_EQ(tracks[3].verdict, Verdict::mosaicked);
 
-    // The frame a marker offers is one that takes its track.
+    // The mark a marker offers names its box and takes its track, even
+    // where a wider one overlaps it.
     std::vector<JudgedTrack> two = {
         ignored_over(1, path_over(0, 20, 60.0f), Verdict::ignored_nonface, 12),
         ignored_over(3, path_over(0, 10, 90.0f), Verdict::ignored_nonface, 9)};
-    EXPECT_EQ(hide_frame(two[0], two), 11) << "wider track 3 covers 0..10";
-    EXPECT_EQ(hide_frame(two[1], two), 2);
+    const auto line = hide_mark(two[0], two);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(mark_text(*line), R"({"frame": 2, "box": [10.0, 20.0, 60.0, 60.0]})");
+    auto hidden = two;
+    EXPECT_TRUE(apply_hides(hidden, json::parse(overrides_line_text("hide", *line))).empty());
+    EXPECT_EQ(hidden[0].verdict, Verdict::hidden_by_you);
+    EXPECT_EQ(hidden[1].verdict, Verdict::ignored_nonface);
+}
+
+TEST(HideMarks, AFaceKeptByRecognitionCanBeHiddenWhereNoIgnoredOneIsThere) {
+    auto tracks = [] {
+        return std::vector<JudgedTrack>{
+            flagged(1, path_at(0, 30, 10.0f, 90.0f), Review::KeptBorderline, true),
+            ignored_over(2, path_at(20, 30, 300.0f, 40.0f), Verdict::ignored_nonface, 9)};
+    };
+    // Frame 25 holds the ignored track too: it takes it, as it always did.
+    auto a = tracks();
+    apply_hides(a, json{{"hide", {25}}});
+    EXPECT_EQ(a[0].verdict, Verdict::kept);
+    EXPECT_EQ(a[1].verdict, Verdict::hidden_by_you);
+    // Frame 5 holds only the kept face.
+    auto b = tracks();
+    apply_hides(b, json{{"hide", {5}}});
+    EXPECT_EQ(b[0].verdict, Verdict::hidden_by_you);
+    EXPECT_FALSE(b[0].decision.keep);
+    EXPECT_EQ(b[0].decision.person, "(hidden by you)");
+    EXPECT_FALSE(b[0].decision.review);
+    // By its box, at any frame of it.
+    auto c = tracks();
+    const auto line = hide_mark(c[0], c);
+    ASSERT_TRUE(line);
+    apply_hides(c, json{{"hide", {box_mark(25, 10, 20, 88, 90)}}});
+    EXPECT_EQ(c[0].verdict, Verdict::hidden_by_you);
+    EXPECT_EQ(c[1].verdict, Verdict::ignored_nonface);
 }
 
 TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
@@ -99,7 +135,7 @@ TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
         ignored_over(2, path_over(0, 5), Verdict::ignored_nonface, 7),
         ignored_over(3, path_over(0, 4), Verdict::ignored_nonface, 8),
         ignored_over(4, path_over(0, 30), Verdict::ignored_flash, 8)};
-    ignored[0].override_frame = 3;
+    ignored[0].override_mark = MarkLine{3, {10, 20, 50, 50}};
     auto m = track_marker(ignored[0]);
     ASSERT_TRUE(m);
     EXPECT_EQ(m->frame, 0);
@@ -107,7 +143,14 @@ TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
     EXPECT_EQ(m->color, "Purple");
     EXPECT_EQ(m->name, "Quillet: check face left visible");
     EXPECT_NE(m->note.find("score 0.8)"), std::string::npos);
-    EXPECT_NE(m->note.find("{\"hide\": [3]}"), std::string::npos);
+    EXPECT_NE(
+        m->note.find(
+            R"(hide it: write {"hide": [{"frame": 3, "box": [10.0, 20.0, 50.0, 50.0]}]} into)"),
+        std::string::npos)
+        << m->note;
+    ignored[0].override_mark.reset();
+    EXPECT_NE(track_marker(ignored[0])->note.find("No overrides line can name this face alone"),
+              std::string::npos);
     EXPECT_FALSE(track_marker(ignored[1])) << "7 detections";
     EXPECT_FALSE(track_marker(ignored[2])) << "five frames";
     EXPECT_FALSE(track_marker(ignored[3])) << "a flash";
@@ -128,23 +171,57 @@ TEST(HideMarks, LongNonFacesLeftVisibleGetAPurpleMarker) {
     EXPECT_EQ(markers[1]["color"], "Purple");
 }
 
-TEST(KeepMarks, TheFrameOfferedForAMosaickedFaceKeepsThatFace) {
+TEST(KeepMarks, TheMarkOfferedForAMosaickedFaceKeepsThatFace) {
     std::vector<JudgedTrack> live = {
         mosaicked(1, path_over(0, 20, 60.0f)), mosaicked(3, path_over(0, 10, 90.0f)),
         // Kept already: wider, yet no rival for a mark.
         flagged(4, path_over(0, 30, 120.0f), Review::KeptBorderline, true)};
-    EXPECT_EQ(keep_frame(live[0], live, 5), 11) << "wider track 3 covers 0..10";
-    EXPECT_EQ(keep_frame(live[1], live, 5), 5) << "the picture's frame when it works";
-    EXPECT_EQ(keep_frame(live[2], live, 5), std::nullopt) << "already kept";
+    EXPECT_EQ(keep_mark(live[0], live, 5)->frame, 5) << "named by its box beside a wider face";
+    EXPECT_EQ(keep_mark(live[1], live, 5)->frame, 5);
+    EXPECT_EQ(keep_mark(live[2], live, 5), std::nullopt) << "already kept";
     for (size_t i : {0, 1}) {
         auto marked = live;
-        apply_marks(marked, keep_marks({*keep_frame(live[i], live, 5)}));
+        const json line = json::parse(overrides_line_text("keep", *keep_mark(live[i], live, 5)));
+        EXPECT_TRUE(apply_marks(marked, line).empty());
         EXPECT_TRUE(marked[i].decision.keep) << i;
         EXPECT_FALSE(marked[1 - i].decision.keep) << i;
     }
-    // Always behind a wider face, or as wide with a larger id: nothing to offer.
+    // The very same box, where the larger id wins: nothing names the other.
     std::vector<JudgedTrack> behind = {mosaicked(1, path_over(2, 4, 50.0f)),
                                        mosaicked(2, path_over(0, 9, 50.0f))};
-    EXPECT_EQ(keep_frame(behind[0], behind, 3), std::nullopt);
-    EXPECT_EQ(keep_frame(behind[1], behind, 3), 3);
+    EXPECT_EQ(keep_mark(behind[0], behind, 3), std::nullopt);
+    EXPECT_EQ(keep_mark(behind[1], behind, 3)->frame, 3);
+}
+
+TEST(KeepMarks, ABoxMarkTakesOnlyTheFaceItOverlapsAndIsNeverMoved) {
+    // Three faces side by side at frame 40, the middle one the narrowest.
+    auto row = [] {
+        return std::vector<JudgedTrack>{mosaicked(1, path_at(0, 60, 0.0f, 100.0f)),
+                                        mosaicked(2, path_at(0, 60, 200.0f, 60.0f)),
+                                        mosaicked(3, path_at(0, 60, 400.0f, 100.0f))};
+    };
+    auto a = row();
+    // Overlaps the middle face 0.6 (a plain 40 would take track 3).
+    EXPECT_TRUE(apply_marks(a, json{{"keep", {box_mark(40, 215, 20, 60, 60)}}}).empty());
+    EXPECT_EQ(a[1].verdict, Verdict::kept_by_you);
+    EXPECT_FALSE(a[0].decision.keep || a[2].decision.keep);
+
+    // Overlapping too little, or nothing, or a face kept by recognition, or
+    // one an earlier mark took: not applied, and said.
+    auto b = row();
+    b[0] = flagged(1, path_at(0, 60, 0.0f, 100.0f), Review::KeptBorderline, true);
+    const json marks = {{"keep",
+                         {box_mark(40, 240, 20, 60, 60), box_mark(40, 700, 20, 50, 50),
+                          box_mark(40, 0, 20, 100, 100), box_mark(40, 400, 20, 100, 100),
+                          box_mark(41, 405, 20, 100, 100)}}};
+    const auto problems = apply_marks(b, marks);
+    ASSERT_EQ(problems.size(), 4u);
+    EXPECT_EQ(problems[0], (MarkProblem{"keep", marks["keep"][0], "no mosaicked face is there"}));
+    EXPECT_EQ(problems[1].mark, marks["keep"][1]);
+    EXPECT_EQ(problems[2].why, "no mosaicked face is there") << "kept as Anna already";
+    EXPECT_EQ(problems[3],
+              (MarkProblem{"keep", marks["keep"][4], "an earlier mark took the face there"}));
+    EXPECT_EQ(b[0].decision.person, "Anna");
+    EXPECT_FALSE(b[1].decision.keep);
+    EXPECT_EQ(b[2].verdict, Verdict::kept_by_you);
 }

@@ -66,7 +66,49 @@ TEST(Overrides, HideFramesReadLikeKeepOnes) {
     EXPECT_EQ(dump_compact(parse_overrides(R"({"hide": [3], "keep": [9]})")),
               R"({"keep":[9],"hide":[3]})");
     EXPECT_EQ(parse_overrides(R"({"hide": []})"), json::object()) << "an empty hide is no hide";
-    // A broken "hide" leaves the keep marks; a broken "keep" spoils both.
-    EXPECT_EQ(dump_compact(parse_overrides(R"({"keep": [9], "hide": "x"})")), R"({"keep":[9]})");
-    EXPECT_EQ(parse_overrides(R"({"keep": "x", "hide": [3]})"), json::object());
+}
+
+TEST(Overrides, AMalformedFileKeepsItsReadableHidesAndNoKeep) {
+    // Whatever is wrong, and wherever: no keep, the readable hides.
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"keep": [9], "hide": "x"})", "{}"},
+        {R"({"keep": [9], "hide": [3, true]})", R"({"hide":[3]})"},
+        {R"({"keep": "x", "hide": [3]})", R"({"hide":[3]})"},
+        {R"({"keep": [9, "x"], "hide": [3]})", R"({"hide":[3]})"},
+        {R"({"keep": [9, {"frame": 4}], "hide": [3]})", R"({"hide":[3]})"},
+        {R"({"keep": [9], "hide": [3, {"frame": 4, "box": [1, 2, 0, 5]}]})", R"({"hide":[3]})"}};
+    for (const auto& [text, marks] : cases) {
+        const Overrides o = parse_overrides_text(text);
+        EXPECT_FALSE(o.problem.empty()) << text;
+        EXPECT_EQ(dump_compact(o.marks), marks) << text;
+    }
+    // The first problem is named, the entry as written.
+    EXPECT_EQ(
+        parse_overrides_text(R"({"keep": [1, "twelve", null]})").problem,
+        R"("keep" holds "twelve", neither a frame number nor {"frame": N, "box": [x, y, w, h]})");
+    EXPECT_EQ(parse_overrides_text("{\"keep\": [1,").problem, "it is not JSON");
+    EXPECT_EQ(parse_overrides_text("[1]").problem, "it is not a JSON object");
+    EXPECT_EQ(parse_overrides_text(R"({"hide": 5})").problem, R"("hide" is not a list)");
+    // Well formed: no problem, whatever keys besides.
+    EXPECT_EQ(parse_overrides_text(R"({"keep": [], "note": "x"})").problem, "");
+
+    ScopedTempDir dir;
+    EXPECT_EQ(read_overrides(dir / "A001_mosaic.mov").problem, "") << "a missing file is no fault";
+    fs::create_directory(dir / "A001_mosaic.overrides.json");
+    EXPECT_EQ(read_overrides(dir / "A001_mosaic.mov").problem, "it cannot be read");
+    EXPECT_EQ(overrides_warning(dir / "A.overrides.json", "it is not JSON"),
+              "  \u26a0 the overrides file " + (dir / "A.overrides.json").string() +
+                  " is malformed (it is not JSON): none of its \"keep\" marks apply, its "
+                  "readable \"hide\" marks do");
+}
+
+TEST(Overrides, BoxMarksAfterTheFrameNumbersInOrder) {
+    const json o = parse_overrides(
+        R"({"keep": [{"frame": "40", "box": [10, 20.5, 30, 40]}, 7, {"frame": 12.9, "box": [1, 2, 3, 4]},
+                     {"frame": 40, "box": [10, 20.5, 30, 40]}, 7],
+            "hide": [{"frame": 3, "box": [-5, 0, 8, 8]}]})");
+    EXPECT_EQ(
+        dump_compact(o),
+        R"({"keep":[7,{"frame":12,"box":[1.0,2.0,3.0,4.0]},{"frame":40,"box":[10.0,20.5,30.0,40.0]}],)"
+        R"("hide":[{"frame":3,"box":[-5.0,0.0,8.0,8.0]}]})");
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "clip/overrides.h"
 #include "platform/files.h"
 #include "platform/json_text.h"
 #include "support/face_clips.h"
@@ -49,6 +50,22 @@ fs::path logging_tools(const fs::path& dir, const fs::path& log) {
         fs::permissions(script, fs::perms::owner_all);
     }
     return dir;
+}
+
+// The cached track of the face further left at its first detection.
+json& left_track(json& cache) {
+    json* left = nullptr;
+    for (auto& t : cache["tracks"])
+        if (!left || t["b"][0][0].get<double>() < (*left)["b"][0][0].get<double>()) left = &t;
+    return *left;
+}
+
+// Makes a cached track look like a non-face the verdicts ignore: never sure,
+// failing its re-check (its boxes are wide enough to count as big).
+void as_non_face(json& t) {
+    for (auto& s : t["s"])
+        s = 0.5;
+    t["c"] = json::array({0.1});
 }
 
 class ProcessEndToEnd : public ::testing::Test {
@@ -102,7 +119,7 @@ TEST_F(ProcessEndToEnd, MovingFaceIsMosaickedThenSkippedThenKeptByAMark) {
     EXPECT_EQ(report["output"], out.string());
     EXPECT_EQ(report["frames"], 30);
     EXPECT_EQ(report["keep"], json::array());
-    EXPECT_EQ(report["engine"], 5);
+    EXPECT_EQ(report["engine"], 6);
     EXPECT_EQ(report["overrides"], json::object());
     ASSERT_EQ(report["tracks"].size(), 1u);
     EXPECT_EQ(report["tracks"][0]["start"], 0);
@@ -265,14 +282,14 @@ TEST_F(ProcessEndToEnd, ANonFaceLeftVisibleIsFlaggedAndHiddenByTheFrameItsMarker
     EXPECT_EQ(m["name"], "Quillet: check face left visible");
     const std::string note = m["note"];
     EXPECT_NE(note.find("best detector score 0.5"), std::string::npos) << note;
-    const size_t at = note.find("{\"hide\": [");
+    const size_t at = note.find("write {\"hide\": [{\"frame\": "), end = note.find(" into ");
     ASSERT_NE(at, std::string::npos) << note;
-    const int frame = std::stoi(note.substr(at + 10));
+    const std::string line = note.substr(at + 6, end - at - 6);
     EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)).size(), 30u)
         << "left visible";
 
-    // Hidden by that frame: mosaicked for its whole path, without a new search.
-    std::ofstream(dir / "A001_mosaic.overrides.json") << "{\"hide\": [" << frame << "]}";
+    // Hidden by that line: mosaicked for its whole path, without a new search.
+    std::ofstream(dir / "A001_mosaic.overrides.json") << line;
     r = run({"process", src.string()});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("finding faces"), std::string::npos) << r.out;
@@ -280,7 +297,7 @@ TEST_F(ProcessEndToEnd, ANonFaceLeftVisibleIsFlaggedAndHiddenByTheFrameItsMarker
               std::string::npos)
         << r.out;
     report = qlcore::parse_json(read_text(dir / "A001_mosaic.json"));
-    EXPECT_EQ(report["overrides"].dump(), "{\"hide\":[" + std::to_string(frame) + "]}");
+    EXPECT_EQ(report["overrides"], qlcore::parse_overrides(line));
     ASSERT_EQ(report["tracks"].size(), 1u);
     EXPECT_EQ(report["tracks"][0]["person"], "(hidden by you)");
     EXPECT_EQ(report["tracks"][0]["keep"], false);
@@ -343,4 +360,98 @@ TEST_F(ProcessEndToEnd, ARerunFromTheCacheNeitherProbesNorDecodesAFirstFrame) {
     EXPECT_EQ(again_tools.find("ffprobe"), std::string::npos) << again_tools;
     EXPECT_FALSE(first_frames(again_tools)) << again_tools;
     EXPECT_TRUE(read_text(out) == probed_video) << "byte for byte";
+}
+
+TEST_F(ProcessEndToEnd, AMalformedOverridesFileIsSaidAndStillHidesButKeepsNothing) {
+    const fs::path src = qltest::make_two_people_clip(work_ / "two.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "two_mosaic.mov";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const fs::path cache_path = dir / "two_mosaic.analysis.json";
+    json cache = qlcore::parse_json(read_text(cache_path));
+    ASSERT_EQ(cache["tracks"].size(), 2u);
+    as_non_face(left_track(cache));
+    qlcore::write_file_atomic(cache_path, cache.dump());
+    fs::remove(out);
+
+    // One bad "keep" entry: the hide still hides the left face, the keep
+    // does not lift the right one's mosaic.
+    const fs::path ov = dir / "two_mosaic.overrides.json";
+    std::ofstream(ov) << R"({"keep": [15, "fifteen"], "hide": [15]})";
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n  ⚠ the overrides file " + ov.string() +
+                         " is malformed (\"keep\" holds \"fifteen\", neither a frame number nor "
+                         "{\"frame\": N, \"box\": [x, y, w, h]}): none of its \"keep\" marks "
+                         "apply, its readable \"hide\" marks do\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("faces tracked: 2  ·  left visible: 0  ·  mosaicked: 2\n"),
+              std::string::npos)
+        << r.out;
+    const json report = qlcore::parse_json(read_text(dir / "two_mosaic.json"));
+    EXPECT_EQ(report["overrides"].dump(), R"({"hide":[15]})");
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+
+    // Said again when the clip is skipped.
+    r = run({"process", src.string()});
+    EXPECT_NE(r.out.find("already done earlier"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("is malformed"), std::string::npos) << r.out;
+}
+
+TEST_F(ProcessEndToEnd, AKeepMarkByBoxStaysWithItsFaceWhenThePeopleChange) {
+    const fs::path src = qltest::make_two_people_clip(work_ / "two.mov");
+    const fs::path dir = work_ / "Quillet";
+    const fs::path out = dir / "two_mosaic.mov";
+    auto r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_NE(r.out.find("left visible: 0  ·  mosaicked: 2"), std::string::npos) << r.out;
+
+    // The left face (Barack) marked by its box at frame 15.
+    json cache = qlcore::parse_json(read_text(dir / "two_mosaic.analysis.json"));
+    const json& left = left_track(cache);
+    json box;
+    for (size_t i = 0; i < left["f"].size(); ++i)
+        if (left["f"][i] == 15) box = left["b"][i];
+    ASSERT_TRUE(box.is_array()) << left.dump();
+    const json mark = {{"frame", 15}, {"box", box}};
+    std::ofstream(dir / "two_mosaic.overrides.json") << json{{"keep", {mark}}}.dump();
+    r = run({"process", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("left visible: 1  ·  mosaicked: 1"), std::string::npos) << r.out;
+    json report = qlcore::parse_json(read_text(dir / "two_mosaic.json"));
+    const int left_id = left["id"];
+    for (const auto& t : report["tracks"])
+        EXPECT_EQ(t["person"] == "(marked by you)", t["track"] == left_id) << report.dump();
+
+    // Barack enrolled and kept: recognition keeps him, the mark finds no
+    // mosaicked face and says so; the other face stays mosaicked.
+    fs::create_directories(home_ / "people" / "Barack");
+    fs::copy_file(qltest::shared_photo(qltest::OBAMA_PHOTO),
+                  home_ / "people" / "Barack" / "portrait.jpg");
+    // (At this threshold the stand-in recogniser keeps only Barack.)
+    r = run({"process", "--keep", "Barack", "--threshold", "0.9", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("finding faces"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  \u26a0 the \"keep\" mark {\"frame\": 15, \"box\": ["),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("]} was not applied: no mosaicked face is there\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("left visible: 1  ·  mosaicked: 1"), std::string::npos) << r.out;
+    report = qlcore::parse_json(read_text(dir / "two_mosaic.json"));
+    ASSERT_EQ(report["tracks"].size(), 2u) << report.dump();
+    for (const auto& t : report["tracks"])
+        EXPECT_NE(t["person"], "(marked by you)") << report.dump();
+    const json& m = report["markers"].back();
+    EXPECT_EQ(m["name"], "Quillet: mark not applied");
+    EXPECT_EQ(m["frame"], 15);
+    // Only Barack is seen in the output, on the left.
+    const auto seen = qltest::faces_per_frame(out, SEEN_SCORE);
+    for (const auto& frame : seen)
+        for (const auto& f : frame)
+            EXPECT_LT(f.x, 240.0f);
+    EXPECT_GE(qltest::frames_with_faces(seen).size(), 25u);
 }

@@ -89,7 +89,7 @@ TEST(Report, IndentedPureAsciiLayout) {
               "  \"Ren\\u00e9e\",\n"
               "  \"\\ud83d\\ude00\"\n"
               " ],\n"
-              " \"engine\": 5,\n"
+              " \"engine\": 6,\n"
               " \"overrides\": {},\n"
               " \"tracks\": [\n"
               "  {\n"

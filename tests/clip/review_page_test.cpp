@@ -65,7 +65,8 @@ ReviewCard _card(int id, CardVerdict verdict, int64_t first, int64_t last) {
     c.last_tc = timecode_text("01:00:00:00", "25", last);
     c.picture_frame = (first + last) / 2;
     c.best_score = 0.91;
-    c.override_frame = c.picture_frame;
+    c.override_mark =
+        "{\"frame\": " + std::to_string(c.picture_frame) + ", \"box\": [1.5, 2.0, 30.0, 30.0]}";
     return c;
 }
 
@@ -143,27 +144,31 @@ TEST(ReviewPage, CardsInTrackOrderIgnoredLastWithTheirOverridesLines) {
     const auto cards = _sample_cards();
     const std::string page = review_page_html(_header(), cards);
     EXPECT_EQ(_card_ids(page), (std::vector<int>{1, 3, 4, 6, 2, 5}));
-    // Ignored: hide; mosaicked: keep; kept, marked and hidden: nothing to copy.
-    EXPECT_EQ(overrides_line(cards[1]), "{\"hide\": [57]}");
-    EXPECT_EQ(overrides_line(cards[2]), "{\"keep\": [155]}");
-    EXPECT_EQ(overrides_line(cards[4]), "{\"hide\": [301]}");
-    for (int i : {0, 3, 5})
+    // Ignored and kept: hide; mosaicked: keep; marked and hidden: nothing to copy.
+    const std::string box = ", \"box\": [1.5, 2.0, 30.0, 30.0]}]}";
+    EXPECT_EQ(overrides_line(cards[0]), "{\"hide\": [{\"frame\": 120" + box);
+    EXPECT_EQ(overrides_line(cards[1]), "{\"hide\": [{\"frame\": 57" + box);
+    EXPECT_EQ(overrides_line(cards[2]), "{\"keep\": [{\"frame\": 155" + box);
+    EXPECT_EQ(overrides_line(cards[4]), "{\"hide\": [{\"frame\": 301" + box);
+    for (int i : {3, 5})
         EXPECT_EQ(overrides_line(cards[i]), "") << i;
-    EXPECT_EQ(_count(page, "<code>"), 3u);
-    EXPECT_NE(page.find("<code>{&quot;keep&quot;: [155]}</code>"), std::string::npos);
-    EXPECT_NE(page.find("<code>{&quot;hide&quot;: [57]}</code>"), std::string::npos);
+    EXPECT_EQ(_count(page, "<code>"), 4u);
+    EXPECT_NE(page.find("<code>{&quot;keep&quot;: [{&quot;frame&quot;: 155, &quot;box&quot;: "
+                        "[1.5, 2.0, 30.0, 30.0]}]}</code>"),
+              std::string::npos);
+    EXPECT_NE(page.find("if this is not them, to hide it"), std::string::npos);
     EXPECT_NE(page.find("kept visible as Barack"), std::string::npos);
     EXPECT_NE(page.find("ignored as a one-frame false alarm"), std::string::npos);
     EXPECT_NE(page.find("ignored as a non-face"), std::string::npos);
     EXPECT_NE(page.find("01:00:00:10–01:00:12:00"), std::string::npos);
     EXPECT_NE(page.find("not for delivery"), std::string::npos);
     EXPECT_NE(page.find("Ignored (2)"), std::string::npos);
-    // A mosaicked card without a frame to name has no line.
+    // A mosaicked card without a mark to name has no line.
     ReviewCard c = cards[2];
-    c.override_frame.reset();
+    c.override_mark.clear();
     EXPECT_EQ(overrides_line(c), "");
     const std::string no_line = review_page_html(_header(), {c, cards[0]});
-    EXPECT_EQ(_count(no_line, "<code>"), 0u);
+    EXPECT_EQ(_count(no_line, "<code>"), 1u) << "the kept card's";
     EXPECT_EQ(_count(no_line, "no line of its own picks it"), 1u);
 
     // Without ignored tracks the section goes, and no template text is left.
@@ -194,8 +199,11 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     ReviewCard c = _card(7, CardVerdict::kept, 0, 10);
     c.person = h.kept_people[0];
     c.marker = CardMarker{"Red\" onmouseover=\"x", "<img src=x onerror=alert(1)>"};
+    h.in_force = R"({"keep":["</script><script>alert(1)</script>"]})";
     const std::string page = review_page_html(h, {c});
-    EXPECT_EQ(page.find("<script"), std::string::npos);
+    // The page's own two (the marks in force and the save button's), no more.
+    EXPECT_EQ(_count(page, "<script"), 2u);
+    EXPECT_EQ(_count(page, "</script>"), 2u);
     EXPECT_EQ(page.find("<b>"), std::string::npos);
     EXPECT_EQ(page.find("onmouseover=\""), std::string::npos);
     EXPECT_EQ(page.find("<img src=x"), std::string::npos);
@@ -204,7 +212,7 @@ TEST(ReviewPage, EscapesUserTextAndLoadsNothingFromOutside) {
     EXPECT_NE(page.find("/tmp/&lt;b&gt;&amp;&quot;x&quot;/a&#39;b.mov"), std::string::npos);
     EXPECT_NE(page.find("<dd>{{live_cards}}</dd>"), std::string::npos);
     EXPECT_EQ(_card_ids(page), std::vector<int>{7});
-    // Nothing to fetch: no web address, no script, every picture inline.
+    // Nothing to fetch: no web address, every picture and script inline.
     EXPECT_EQ(page.find("http://"), std::string::npos);
     EXPECT_EQ(page.find("https://"), std::string::npos);
     EXPECT_EQ(page.find("url("), std::string::npos);

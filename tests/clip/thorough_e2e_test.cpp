@@ -2,6 +2,7 @@
 // clutter the search takes weakly for faces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -10,6 +11,7 @@
 #include "support/face_clips.h"
 #include "support/test_install.h"
 #include "support/test_support.h"
+#include "tracking/face_evidence.h"
 
 namespace fs = std::filesystem;
 using qlcore::json;
@@ -134,4 +136,69 @@ TEST(ThoroughEndToEnd, ClutterTheDetectorTakesWeaklyForFacesIsNotMosaicked) {
     }
     EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(dir / "A002_mosaic.mov", 0.6f)),
               std::vector<int>{});
+}
+
+TEST(ThoroughEndToEnd, AFaceSeenWeaklyAfterItsTrackEndsStaysHiddenToTheLastFrame) {
+    qltest::ScopedTempDir home, work;
+    const fs::path src = qltest::make_moving_face_clip(work / "A001.mov");
+    const fs::path dir = work / "Quillet";
+    const fs::path out = dir / "A001_mosaic.mov";
+    auto r = run(home.path(), {"process", "--thorough", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    // The same search, as if the face were found surely only in frames 0..9
+    // and weakly from frame 12 on: the weak part starts inside the sure
+    // track's lead-out, so the two overlap there.
+    const fs::path cache_path = dir / "A001_mosaic.analysis.json";
+    json cache = qlcore::parse_json(qlcore::read_file(cache_path));
+    ASSERT_EQ(cache["tracks"].size(), 1u) << cache.dump();
+    json& t = cache["tracks"][0];
+    ASSERT_EQ(t["f"].size(), 30u);
+    int next_id = 0;
+    for (const auto* list : {&cache["tracks"], &cache["candidates"]})
+        for (const auto& c : *list)
+            next_id = std::max(next_id, c["id"].get<int>() + 1);
+    json weak = {{"id", next_id},      {"f", json::array()}, {"b", json::array()},
+                 {"s", json::array()}, {"r", json::array()}, {"c", json::array()}};
+    for (size_t i = 12; i < 30; ++i) {
+        weak["f"].push_back(t["f"][i]);
+        weak["b"].push_back(t["b"][i]);
+        weak["s"].push_back(0.3);
+    }
+    for (const char* key : {"f", "b", "s"}) {
+        json first = json::array();
+        for (size_t i = 0; i < 10; ++i)
+            first.push_back(t[key][i]);
+        t[key] = first;
+    }
+    t["r"] = json::array();
+    cache["candidates"].push_back(weak);
+    // The weak part shows a face besides its score: its landmarks' drift as the
+    // face's own, and a re-check that found it.
+    json& drift = cache["evidence"][0];
+    json weak_drift = json::array({qlcore::NO_DRIFT});
+    for (size_t i = 13; i < 30; ++i)
+        weak_drift.push_back(drift[i]);
+    drift.erase(drift.begin() + 10, drift.end());
+    cache["candidate_evidence"].push_back(weak_drift);
+    cache["candidates"].back()["c"] = json::array({0.5});
+    qlcore::write_file_atomic(cache_path, cache.dump());
+    fs::remove(out);
+
+    r = run(home.path(), {"process", "--thorough", src.string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("reusing earlier face search"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("faces tracked: 2  ·  left visible: 0  ·  mosaicked: 2"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(qltest::frames_with_faces(qltest::faces_per_frame(out, SEEN_SCORE)),
+              std::vector<int>{});
+    const json report = qlcore::parse_json(qlcore::read_file(dir / "A001_mosaic.json"));
+    ASSERT_EQ(report["tracks"].size(), 2u) << report.dump();
+    const json& w = report["tracks"][1];
+    EXPECT_EQ(w["track"], next_id);
+    EXPECT_EQ(w["review"], "weak-evidence");
+    EXPECT_EQ(w["end"], 29);
+    ASSERT_EQ(report["markers"].size(), 1u) << report.dump();
+    EXPECT_EQ(report["markers"][0]["color"], "Purple");
 }

@@ -30,8 +30,11 @@ TEST(WeakCandidates, FiveDetectionsAwayFromEveryLiveTrackAreMosaicked) {
         candidate(3, 10, 6, 20),   // on the live track's face
         candidate(4, 100, 6, 20),  // the same place, after the live track ended
     };
-    const std::vector<JudgedTrack> weak = weak_tracks(candidates, live, 200);
-    ASSERT_EQ(weak.size(), 2u);
+    std::vector<JudgedTrack> weak = weak_tracks(candidates, live, 200);
+    ASSERT_EQ(weak.size(), 3u);
+    EXPECT_EQ(weak[0].id, 1);
+    EXPECT_EQ(weak[0].verdict, Verdict::weak_thin) << "left visible, but on the review page";
+    weak.erase(weak.begin());
     EXPECT_EQ(weak[0].id, 2);
     EXPECT_EQ(weak[1].id, 4);
     for (const JudgedTrack& t : weak) {
@@ -82,4 +85,35 @@ TEST(WeakCandidates, OnlyThoroughReportsSayTheirMode) {
     const std::string text = report_text(thorough);
     EXPECT_LT(text.find("\"engine\""), text.find("\"mode\""));
     EXPECT_LT(text.find("\"mode\""), text.find("\"overrides\""));
+}
+
+TEST(WeakCandidates, OnlyTheFramesALiveTrackCoversAreDroppedTheRestSplitIntoRuns) {
+    const std::vector<JudgedTrack> live = {
+        mosaicked(0, path_over(20, 40)),
+        ignored_over(9, path_over(0, 60), Verdict::ignored_nonface, 40)};
+    const std::vector<Track> candidates = {
+        candidate(7, 10, 41, 20),  // 10..50, the live face over 20..40
+        candidate(8, 38, 7, 20),   // 38..44: four frames left
+    };
+    const std::vector<JudgedTrack> weak = weak_tracks(candidates, live, 200);
+    ASSERT_EQ(weak.size(), 3u);
+    // Before the live face, its own id; after it, the next id free.
+    EXPECT_EQ(weak[0].id, 7);
+    EXPECT_EQ(weak[0].n_detections, 10);
+    EXPECT_EQ(weak[0].verdict, Verdict::weak_candidate);
+    EXPECT_EQ(weak[0].decision.review, Review::WeakEvidence);
+    EXPECT_LE(weak[0].path.start, 10);
+    EXPECT_EQ(weak[1].id, 10);
+    EXPECT_EQ(weak[1].n_detections, 10);
+    EXPECT_EQ(weak[1].verdict, Verdict::weak_candidate);
+    EXPECT_LE(weak[1].path.start, 41);
+    EXPECT_GE(weak[1].path.end, 50);
+    // Too thin to mosaick, but still there to be looked at (and hidden).
+    EXPECT_EQ(weak[2].id, 8);
+    EXPECT_EQ(weak[2].n_detections, 4);
+    EXPECT_EQ(weak[2].verdict, Verdict::weak_thin);
+    EXPECT_FALSE(weak[2].decision.review);
+    EXPECT_TRUE(is_ignored(weak[2].verdict));
+    EXPECT_FALSE(is_hidden(weak[2].verdict));
+    EXPECT_FALSE(track_marker(weak[2]));
 }
