@@ -241,82 +241,84 @@ TEST(Judgement, ThoroughMosaicsOnWeakEvidenceOnlyWhatShowsAFace) {
     r.candidate_evidence.clear();
     EXPECT_EQ(ids(judge(r, size, {}, json::object(), thorough), Verdict::weak_candidate),
               (std::vector<int>{1, 2}));
+    // The other modes have no candidates.
+    r.candidates.clear();
     EXPECT_FALSE(weak_evidence_line(judge(r, size, {}, json::object(), Tuning{}), r.n_frames));
+}
 
-    TEST(Judgement, MarksNotAppliedAreSaidAndMarkedWhereTheClipHasTheirFrame) {
-        SearchResult found = edge_search();
-        round_as_stored(found);
-        const json overrides = {
-            {"keep", {20, 21, 5000, json{{"frame", 50}, {"box", {1700.0, 10.0, 40.0, 40.0}}}}},
-            {"hide", {110}}};
-        const Judgement j = judge(found, {1920, 1080}, {"Anna", "Ben"}, overrides, Tuning{});
-        EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
-        EXPECT_EQ(
-            j.warnings,
-            (std::vector<std::string>{
-                "  \u26a0 the \"keep\" mark 21 was not applied: an earlier mark took the face "
-                "there",
-                "  \u26a0 the \"keep\" mark 5000 was not applied: no mosaicked face is there",
-                "  \u26a0 the \"keep\" mark {\"frame\": 50, \"box\": [1700.0, 10.0, 40.0, "
-                "40.0]} was not applied: no mosaicked face is there",
-                "  \u26a0 the \"hide\" mark 110 was not applied: no face left visible is there"}));
-        // Beyond the clip's 120 frames: said, but no marker.
-        ASSERT_EQ(j.mark_markers.size(), 3u);
-        EXPECT_EQ(
-            j.mark_markers[0],
-            (Marker{21, 1, "Red", "Quillet: mark not applied",
-                    "The \"keep\" mark 21 was not applied: an earlier mark took the face there. "
-                    "Check the overrides file."}));
-        EXPECT_EQ(j.mark_markers[1].frame, 50);
-        EXPECT_EQ(j.mark_markers[2].frame, 110);
-        const json markers = report_markers(j);
-        EXPECT_EQ(markers.back()["frame"], 110) << "after the tracks' markers";
-    }
+TEST(Judgement, MarksNotAppliedAreSaidAndMarkedWhereTheClipHasTheirFrame) {
+    SearchResult found = edge_search();
+    round_as_stored(found);
+    const json overrides = {
+        {"keep", {20, 21, 5000, json{{"frame", 50}, {"box", {1700.0, 10.0, 40.0, 40.0}}}}},
+        {"hide", {110}}};
+    const Judgement j = judge(found, {1920, 1080}, {"Anna", "Ben"}, overrides, Tuning{});
+    EXPECT_EQ(j.tracks[1].verdict, Verdict::kept_by_you);
+    EXPECT_EQ(
+        j.warnings,
+        (std::vector<std::string>{
+            "  \u26a0 the \"keep\" mark 21 was not applied: an earlier mark took the face "
+            "there",
+            "  \u26a0 the \"keep\" mark 5000 was not applied: no mosaicked face is there",
+            "  \u26a0 the \"keep\" mark {\"frame\": 50, \"box\": [1700.0, 10.0, 40.0, "
+            "40.0]} was not applied: no mosaicked face is there",
+            "  \u26a0 the \"hide\" mark 110 was not applied: no face left visible is there"}));
+    // Beyond the clip's 120 frames: said, but no marker.
+    ASSERT_EQ(j.mark_markers.size(), 3u);
+    EXPECT_EQ(j.mark_markers[0],
+              (Marker{21, 1, "Red", "Quillet: mark not applied",
+                      "The \"keep\" mark 21 was not applied: an earlier mark took the face there. "
+                      "Check the overrides file."}));
+    EXPECT_EQ(j.mark_markers[1].frame, 50);
+    EXPECT_EQ(j.mark_markers[2].frame, 110);
+    const json markers = report_markers(j);
+    EXPECT_EQ(markers.back()["frame"], 110) << "after the tracks' markers";
+}
 
-    TEST(Judgement, AStretchOfAKeptTrackThatIsSomeoneElseIsFlaggedOverThatStretch) {
-        // Anna in frames 0..11, sampled at every frame; someone else after.
-        Track t = track(0, 0, 40, {100, 100, 60, 60}, 0.95);
-        for (int64_t f = 0; f < 12; ++f)
-            t.samples.push_back({f, 0.6, 0});
-        auto with = [&](std::vector<Sample> tail) {
-            Track u = t;
-            u.samples.insert(u.samples.end(), tail.begin(), tail.end());
-            return u;
-        };
-        // Three in a row not matching: below the threshold, or voting for Ben.
-        const Track three = with({{12, 0.1, 0}, {18, 0.5, 1}, {24, 0.2, 1}});
-        EXPECT_EQ(mixed_frames(three, 0, 0.363, 0.0), std::make_pair(int64_t{12}, int64_t{24}));
-        // Two, 6 frames apart: not enough; 25 frames apart at 25 fps: a second.
-        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}}), 0, 0.363, 25.0));
-        EXPECT_EQ(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 25.0),
-                  std::make_pair(int64_t{12}, int64_t{37}));
-        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 0.0));
-        // Broken by a matching sample: two runs of two.
-        EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}, {24, 0.6, 0}, {30, 0.1, 0}}), 0,
-                                  0.363, 25.0));
-        // The exact threshold matches.
-        EXPECT_FALSE(
-            mixed_frames(with({{12, 0.363, 0}, {18, 0.363, 0}, {24, 0.363, 0}}), 0, 0.363, 25.0));
+TEST(Judgement, AStretchOfAKeptTrackThatIsSomeoneElseIsFlaggedOverThatStretch) {
+    // Anna in frames 0..11, sampled at every frame; someone else after.
+    Track t = track(0, 0, 40, {100, 100, 60, 60}, 0.95);
+    for (int64_t f = 0; f < 12; ++f)
+        t.samples.push_back({f, 0.6, 0});
+    auto with = [&](std::vector<Sample> tail) {
+        Track u = t;
+        u.samples.insert(u.samples.end(), tail.begin(), tail.end());
+        return u;
+    };
+    // Three in a row not matching: below the threshold, or voting for Ben.
+    const Track three = with({{12, 0.1, 0}, {18, 0.5, 1}, {24, 0.2, 1}});
+    EXPECT_EQ(mixed_frames(three, 0, 0.363, 0.0), std::make_pair(int64_t{12}, int64_t{24}));
+    // Two, 6 frames apart: not enough; 25 frames apart at 25 fps: a second.
+    EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}}), 0, 0.363, 25.0));
+    EXPECT_EQ(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 25.0),
+              std::make_pair(int64_t{12}, int64_t{37}));
+    EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {37, 0.1, 0}}), 0, 0.363, 0.0));
+    // Broken by a matching sample: two runs of two.
+    EXPECT_FALSE(mixed_frames(with({{12, 0.1, 0}, {18, 0.1, 0}, {24, 0.6, 0}, {30, 0.1, 0}}), 0,
+                              0.363, 25.0));
+    // The exact threshold matches.
+    EXPECT_FALSE(
+        mixed_frames(with({{12, 0.363, 0}, {18, 0.363, 0}, {24, 0.363, 0}}), 0, 0.363, 25.0));
 
-        // Judged: still kept (12 of 15 samples vote), flagged with a red marker
-        // over the stretch whose note gives the line that hides the face.
-        SearchResult r;
-        r.n_frames = r.n_read = 60;
-        r.tracks = {three};
-        const Judgement j = judge(r, {640, 360}, {"Anna", "Ben"}, json::object(), Tuning{}, 25.0);
-        const JudgedTrack& k = j.tracks[0];
-        EXPECT_EQ(k.verdict, Verdict::kept);
-        EXPECT_EQ(k.decision.review, Review::KeptMixed);
-        EXPECT_EQ(report_tracks(j)[0]["review"], "kept-mixed");
-        ASSERT_TRUE(k.marker && k.override_mark);
-        EXPECT_EQ(k.marker->color, "Red");
-        EXPECT_EQ(k.marker->frame, 12);
-        EXPECT_EQ(k.marker->duration, 13);
-        const std::string line = overrides_line_text("hide", *k.override_mark);
-        EXPECT_NE(k.marker->note.find(line), std::string::npos) << k.marker->note;
-        // That line hides the whole track.
-        const Judgement hidden = judge(r, {640, 360}, {"Anna", "Ben"}, json::parse(line), Tuning{});
-        EXPECT_EQ(hidden.tracks[0].verdict, Verdict::hidden_by_you);
-        EXPECT_FALSE(hidden.tracks[0].marker);
-        EXPECT_EQ(mosaic_plan(hidden).size(), 50u) << "frames 0..39 and the lead-out";
-    }
+    // Judged: still kept (12 of 15 samples vote), flagged with a red marker
+    // over the stretch whose note gives the line that hides the face.
+    SearchResult r;
+    r.n_frames = r.n_read = 60;
+    r.tracks = {three};
+    const Judgement j = judge(r, {640, 360}, {"Anna", "Ben"}, json::object(), Tuning{}, 25.0);
+    const JudgedTrack& k = j.tracks[0];
+    EXPECT_EQ(k.verdict, Verdict::kept);
+    EXPECT_EQ(k.decision.review, Review::KeptMixed);
+    EXPECT_EQ(report_tracks(j)[0]["review"], "kept-mixed");
+    ASSERT_TRUE(k.marker && k.override_mark);
+    EXPECT_EQ(k.marker->color, "Red");
+    EXPECT_EQ(k.marker->frame, 12);
+    EXPECT_EQ(k.marker->duration, 13);
+    const std::string line = overrides_line_text("hide", *k.override_mark);
+    EXPECT_NE(k.marker->note.find(line), std::string::npos) << k.marker->note;
+    // That line hides the whole track.
+    const Judgement hidden = judge(r, {640, 360}, {"Anna", "Ben"}, json::parse(line), Tuning{});
+    EXPECT_EQ(hidden.tracks[0].verdict, Verdict::hidden_by_you);
+    EXPECT_FALSE(hidden.tracks[0].marker);
+    EXPECT_EQ(mosaic_plan(hidden).size(), 50u) << "frames 0..39 and the lead-out";
+}
