@@ -262,12 +262,13 @@ int preview(const std::string& name, int f, const std::string& out) {
     return 2;
 }
 
-// Every weak-or-better detection of the thorough search's views on every
-// third composed frame of the named scenes, one JSON line each: scene, frame,
-// score, whether it lies on a face, on a lure, and its landmark proportions.
-// What the landmark ranges of the tuning table were read from.
 std::set<std::string> expand(const std::set<std::string>& list);
 
+// Every weak-or-better detection of the thorough search's views on every
+// third composed frame of the named scenes, one JSON line each: scene, frame,
+// score, whether it lies on a face, on a lure, and its landmark proportions
+// (landmarks.h): the measurement that keeps landmark geometry out of the
+// face evidence (BENCHMARKS.md).
 int landmarks(const std::string& names, const std::string& out) {
     const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
     qlcore::Models models(qltest::test_detector_model(), qltest::stand_in_recognizer());
