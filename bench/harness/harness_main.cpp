@@ -16,12 +16,18 @@
 #include <sstream>
 #include <string>
 
+#include "analysis/analyse.h"
+#include "analysis/views.h"
 #include "faces/models.h"
+#include "geometry/face_row.h"
+#include "landmarks.h"
 #include "measure.h"
+#include "media/tools.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/json_text.h"
 #include "platform/numbers.h"
+#include "platform/subprocess.h"
 #include "runs.h"
 #include "scenes.h"
 #include "speed.h"
@@ -78,16 +84,82 @@ double search_seconds(const fs::path& log) {
     return i / fps;
 }
 
+// Real footage measured without a ground truth: the first frames of
+// opencv-doc's vtest.avi (people walking outside, 768x576).
+constexpr const char* FOOTAGE = "vtest";
+constexpr int FOOTAGE_FRAMES = 200;
+
+// With --reuse, a scene's clip and analysis cache from an earlier run stay:
+// the program judges and renders again without searching (thresholds of the
+// verdicts measured in minutes, not hours).
+bool reuse = false;
+
+// Makes `dir` ready for a run: fresh, or with --reuse the earlier clip and
+// cache kept and the earlier outputs gone. True when the clip must be made.
+bool prepare(const fs::path& dir, const fs::path& clip, const fs::path& out_dir) {
+    if (reuse && fs::exists(clip)) {
+        if (fs::exists(out_dir))
+            for (const auto& e : fs::directory_iterator(out_dir))
+                if (e.path().string().find(".analysis.") == std::string::npos)
+                    fs::remove_all(e.path());
+        return false;
+    }
+    fs::remove_all(dir);
+    fs::create_directories(dir / "home" / "people");
+    return true;
+}
+
+json run_footage(const fs::path& work, const fs::path& program,
+                 const std::vector<std::string>& extra) {
+    const fs::path dir = work / FOOTAGE;
+    const fs::path clip = dir / (std::string(FOOTAGE) + ".mov"), out_dir = dir / "out";
+    if (prepare(dir, clip, out_dir)) {
+        qlcore::Child cut({qlcore::ffmpeg_bin(), "-hide_banner", "-loglevel", "error", "-y", "-i",
+                           (BACKDROP_DIR / "vtest.avi").string(), "-frames:v",
+                           std::to_string(FOOTAGE_FRAMES), "-c:v", "libx264", "-preset", "veryfast",
+                           "-crf", "16", "-pix_fmt", "yuv420p", clip.string()},
+                          {qlcore::Stdio::Null, qlcore::Stdio::Inherit, qlcore::Stdio::Inherit});
+        if (!cut.wait().success()) throw std::runtime_error("cannot cut vtest.avi");
+    }
+    write_job(dir / "job", clip, out_dir, "", "prores");
+    const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
+                                          "OPENCV_LOG_LEVEL=ERROR", "QLCORE_TIMINGS=1"};
+    std::vector<std::string> argv = {program.string(), "process", "--job", (dir / "job").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    const Measured m = run_measured(argv, env, dir / "process.log");
+    say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
+    json r = json::object({{"scene", FOOTAGE},
+                           {"what", "vtest.avi, people walking outside (first " +
+                                        std::to_string(FOOTAGE_FRAMES) + " frames)"},
+                           {"size", "768x576"},
+                           {"frames", FOOTAGE_FRAMES}});
+    const double search_s = search_seconds(dir / "process.log");
+    r["process"] =
+        json::object({{"status", m.status},
+                      {"seconds", qlcore::round_places(m.seconds, 2)},
+                      {"search_seconds",
+                       search_s < 0 ? json(nullptr) : json(qlcore::round_places(search_s, 2))}});
+    if (m.status != 0) {
+        r["error"] = tail(dir / "process.log", 8);
+        return r;
+    }
+    const std::string stem = std::string(FOOTAGE) + "_mosaic";
+    r["footage"] = measure_footage({clip, out_dir / (stem + ".mov"), out_dir / (stem + ".json"),
+                                    out_dir / (stem + ".analysis.json")},
+                                   768);
+    return r;
+}
+
 json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::path& work,
                const fs::path& program, qlcore::Models& models, bool speed,
                const std::vector<std::string>& extra) {
     const fs::path dir = work / s.name;
-    fs::remove_all(dir);
-    fs::create_directories(dir / "home" / "people");
     const fs::path clip = dir / (s.name + ".mov");
     double t = now();
-    write_clip(s, sprites, clip);
-    say("  clip written in " + std::to_string(now() - t) + " s");
+    if (prepare(dir, clip, dir / "out")) {
+        write_clip(s, sprites, clip);
+        say("  clip written in " + std::to_string(now() - t) + " s");
+    }
 
     std::string keep;
     for (const Actor& a : s.actors) {
@@ -96,6 +168,7 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
         // the very photo the face was cut from.
         keep = "Kept";
         fs::create_directories(dir / "home" / "people" / keep);
+        if (fs::exists(dir / "home" / "people" / keep / sprites.at(a.sprite).photo)) continue;
         fs::copy_file(qltest::shared_photo(sprites.at(a.sprite).photo),
                       dir / "home" / "people" / keep / sprites.at(a.sprite).photo,
                       fs::copy_options::overwrite_existing);
@@ -167,6 +240,8 @@ int preview(const std::string& name, int f, const std::string& out) {
         all.push_back(s);
     for (Scene& s : hard_scenes())
         all.push_back(s);
+    for (Scene& s : clutter_scenes())
+        all.push_back(s);
     for (const Scene& s : all) {
         if (s.name != name) continue;
         std::vector<Truth> truth;
@@ -187,6 +262,63 @@ int preview(const std::string& name, int f, const std::string& out) {
     return 2;
 }
 
+std::set<std::string> expand(const std::set<std::string>& list);
+
+// Every weak-or-better detection of the thorough search's views on every
+// third composed frame of the named scenes, one JSON line each: scene, frame,
+// score, whether it lies on a face, on a lure, and its landmark proportions
+// (landmarks.h): the measurement that keeps landmark geometry out of the
+// face evidence (BENCHMARKS.md).
+int landmarks(const std::string& names, const std::string& out) {
+    const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
+    qlcore::Models models(qltest::test_detector_model(), qltest::stand_in_recognizer());
+    std::set<std::string> listed;
+    std::stringstream list(names);
+    for (std::string item; std::getline(list, item, ',');)
+        listed.insert(item);
+    const std::set<std::string> only = expand(listed);
+    std::vector<Scene> all = hard_scenes();
+    for (Scene& s : clutter_scenes())
+        all.push_back(s);
+    std::ofstream file(out);
+    for (const Scene& s : all) {
+        if (!only.count(s.name)) continue;
+        say("landmarks of " + s.name);
+        const Canvas canvas = make_canvas(s);
+        const auto views = qlcore::search_views({s.w, s.h}, qlcore::DEFAULT_DET_MAX_SIDE,
+                                                qlcore::thorough_view_options());
+        std::vector<Truth> truth;
+        for (int f = 0; f < s.frames; f += 3) {
+            const cv::Mat frame = compose(s, sprites, canvas, f, truth);
+            std::vector<cv::Mat> found;
+            for (const qlcore::View& v : views)
+                found.push_back(qlcore::rows_to_frame(
+                    models.detect(qlcore::view_picture(frame, v), 1000000, qlcore::WEAK_DET_SCORE),
+                    v));
+            const cv::Mat rows = qlcore::merge_rows(found, qlcore::VIEW_MERGE_IOU);
+            for (int i = 0; i < rows.rows; ++i) {
+                const qlcore::FaceRow r(rows.ptr<float>(i));
+                const cv::Rect2d box(r.x(), r.y(), r.w(), r.h());
+                bool face = false, lure = false;
+                for (const Truth& t : truth)
+                    (t.lure ? lure : face) |= face_at(box, t.box);
+                json line = json::object({{"scene", s.name},
+                                          {"frame", f},
+                                          {"score", r.score()},
+                                          {"w", r.w()},
+                                          {"face", face},
+                                          {"lure", lure},
+                                          {"misfit", landmark_misfit(r)}});
+                if (const auto p = landmark_proportions(r))
+                    line["p"] = json::array({p->eyes_per_box, p->nose_x, p->nose_y, p->mouth_x,
+                                             p->mouth_y, p->mouth_width});
+                file << line.dump() << "\n";
+            }
+        }
+    }
+    return 0;
+}
+
 int strip(const std::string& out) {
     const std::vector<Sprite> sprites = load_sprites(PHOTOS, qltest::test_detector_model());
     return cv::imwrite(out, style_strip(sprites, 0, 96)) ? 0 : 1;
@@ -196,7 +328,10 @@ const char* USAGE =
     "usage: qlharness --work DIR --out FILE [--scenes a,b] [--no-speed]\n"
     "                 [--mode default|fast|thorough] [--arg OPTION]...\n"
     "       qlharness --strip out.png\n"
-    "  --scenes: scene names or the groups existing, hard, speed, strength, all\n"
+    "       qlharness --landmarks SCENES out.jsonl   (landmarks of every weak detection)\n"
+    "  --scenes: scene names or the groups existing, hard, clutter, speed, strength, all\n"
+    "            (vtest: the first frames of opencv-doc's vtest.avi)\n"
+    "  --reuse: keep each scene's clip and analysis cache from the last run\n"
     "  --arg: passed on to `qlcore process` (repeat for more)\n";
 
 // Scene names of the named groups; other names stand for themselves.
@@ -210,7 +345,10 @@ std::set<std::string> expand(const std::set<std::string>& list) {
         if (item == "existing" || item == "all") add(quality_scenes());
         if (item == "hard" || item == "all") add(hard_scenes());
         if (item == "speed" || item == "all") add(speed_scenes());
-        if (item == "all" || (item != "existing" && item != "hard" && item != "speed"))
+        if (item == "clutter" || item == "all") add(clutter_scenes());
+        if (item == "all") out.insert(FOOTAGE);
+        if (item == "all" ||
+            (item != "existing" && item != "hard" && item != "speed" && item != "clutter"))
             out.insert(item == "all" ? "strength" : item);
     }
     return out;
@@ -229,12 +367,15 @@ int main(int argc, char** argv) {
         if (a == "--preview" && i + 3 < argc)
             return preview(argv[i + 1], std::stoi(argv[i + 2]), argv[i + 3]);
         if (a == "--strip" && i + 1 < argc) return strip(argv[i + 1]);
+        if (a == "--landmarks" && i + 2 < argc) return landmarks(argv[i + 1], argv[i + 2]);
         if (a == "--work" && i + 1 < argc)
             work = argv[++i];
         else if (a == "--out" && i + 1 < argc)
             out = argv[++i];
         else if (a == "--no-speed")
             speed = false;
+        else if (a == "--reuse")
+            reuse = true;
         else if (a == "--mode" && i + 1 < argc) {
             mode = argv[++i];
             if (mode != "default") extra.push_back("--" + mode);
@@ -267,8 +408,16 @@ int main(int argc, char** argv) {
             all.push_back(s);
         for (Scene& s : hard_scenes())
             all.push_back(s);
+        for (Scene& s : clutter_scenes())
+            all.push_back(s);
         json scenes = json::array();
         const double t0 = now();
+        const auto save = [&] {
+            json doc = json::object({{"scenes", scenes},
+                                     {"mode", mode},
+                                     {"seconds", qlcore::round_places(now() - t0, 1)}});
+            qlcore::write_file_atomic(out, qlcore::dump_indented(doc));
+        };
         for (const Scene& s : all) {
             if (!only.empty() && !only.count(s.name)) continue;
             say("scene " + s.name + " (" + std::to_string(s.w) + "x" + std::to_string(s.h) + ", " +
@@ -276,10 +425,12 @@ int main(int argc, char** argv) {
             scenes.push_back(
                 run_scene(s, sprites, work, program, models, speed && SPEED.count(s.name), extra));
             // Written after every scene, so a long run can be looked at early.
-            json doc = json::object({{"scenes", scenes},
-                                     {"mode", mode},
-                                     {"seconds", qlcore::round_places(now() - t0, 1)}});
-            qlcore::write_file_atomic(out, qlcore::dump_indented(doc));
+            save();
+        }
+        if (only.count(FOOTAGE)) {
+            say(std::string("footage ") + FOOTAGE);
+            scenes.push_back(run_footage(work, program, extra));
+            save();
         }
         if (only.empty() || only.count("strength")) {
             say("mosaic and hiding style strength");

@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "tracking/box_path.h"
+#include "tracking/face_evidence.h"
 #include "tracking/verdicts.h"
 
 namespace bench {
@@ -63,6 +64,8 @@ struct ProgramTrack {
     qlcore::Track track;
     std::string state;           // "mosaic", "keep" or the reason it was ignored
     bool failed_checks = false;  // mosaicked though every re-check failed
+    bool candidate = false;      // a weak candidate of the thorough search
+    std::optional<qlcore::FaceEvidence> evidence;
 };
 
 struct Detection {
@@ -78,6 +81,23 @@ const Detection* _find(const std::vector<Detection>& list, const cv::Rect2d& tru
     return best;
 }
 
+qlcore::Track _cached_track(const json& j) {
+    qlcore::Track t;
+    t.id = j.at("id").get<int>();
+    const json& b = j.at("b");
+    const json& s = j.at("s");
+    for (size_t i = 0; i < j.at("f").size(); ++i)
+        t.add(j.at("f")[i].get<int64_t>(),
+              {b[i][0].get<double>(), b[i][1].get<double>(), b[i][2].get<double>(),
+               b[i][3].get<double>()},
+              s[i].get<double>());
+    for (const json& c : j.at("c"))
+        t.checks.push_back(c.get<double>());
+    for (const json& r : j.at("r"))
+        t.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
+    return t;
+}
+
 std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
     const json cache = qlcore::parse_json(qlcore::read_file(o.analysis));
     const json report = qlcore::parse_json(qlcore::read_file(o.report));
@@ -87,33 +107,69 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
         flagged[t.at("track").get<int>()] = t.value("review", json()) == "failed-checks";
     }
     std::vector<ProgramTrack> out;
-    for (const json& j : cache.at("tracks")) {
-        ProgramTrack p;
-        p.track.id = j.at("id").get<int>();
-        const json& b = j.at("b");
-        const json& s = j.at("s");
-        for (size_t i = 0; i < j.at("f").size(); ++i)
-            p.track.add(j.at("f")[i].get<int64_t>(),
-                        {b[i][0].get<double>(), b[i][1].get<double>(), b[i][2].get<double>(),
-                         b[i][3].get<double>()},
-                        s[i].get<double>());
-        for (const json& c : j.at("c"))
-            p.track.checks.push_back(c.get<double>());
-        for (const json& r : j.at("r"))
-            p.track.samples.push_back({r[0].get<int64_t>(), r[1].get<double>(), r[2].get<int>()});
-        // The report lists the tracks the program showed or hid, whatever
-        // mode judged them; the rest were ignored.
-        if (kept.count(p.track.id)) {
-            p.state = kept[p.track.id] ? "keep" : "mosaic";
-            p.failed_checks = flagged[p.track.id];
-        } else if (auto why = qlcore::ignored(p.track, long_side))
-            p.state =
-                *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
-        else
-            p.state = "ignored";
-        out.push_back(std::move(p));
+    for (const char* list : {"tracks", "candidates"}) {
+        if (!cache.contains(list)) continue;
+        const bool candidates = std::string(list) == "candidates";
+        const char* ev_list = candidates ? "candidate_evidence" : "evidence";
+        for (size_t i = 0; i < cache.at(list).size(); ++i) {
+            ProgramTrack p;
+            p.track = _cached_track(cache.at(list)[i]);
+            p.candidate = candidates;
+            if (cache.contains(ev_list)) {
+                const json& e = cache.at(ev_list).at(i);
+                p.evidence = qlcore::FaceEvidence{e.get<std::vector<double>>()};
+            }
+            // The report lists the tracks the program showed or hid, whatever
+            // mode judged them; the rest were ignored (or, for candidates,
+            // dropped).
+            if (kept.count(p.track.id)) {
+                p.state = kept[p.track.id] ? "keep" : "mosaic";
+                p.failed_checks = flagged[p.track.id];
+            } else if (candidates)
+                p.state = "dropped";
+            else if (auto why = qlcore::ignored(p.track, long_side))
+                p.state =
+                    *why == qlcore::IgnoreReason::Flash ? "ignored (flash)" : "ignored (lookalike)";
+            else
+                p.state = "ignored";
+            out.push_back(std::move(p));
+        }
     }
     return out;
+}
+
+double _median_drift(const qlcore::FaceEvidence& e) {
+    std::vector<double> d;
+    for (double v : e.drift)
+        if (v >= 0.0) d.push_back(v);
+    if (d.empty()) return -1.0;
+    std::nth_element(d.begin(), d.begin() + d.size() / 2, d.end());
+    return d[d.size() / 2];
+}
+
+// One row per track for choosing the evidence thresholds: id, candidate,
+// state, failed checks, detections on a face, detections, best score, median
+// landmark drift (-1: none), best re-check (-1: none), re-checks.
+json _evidence_rows(const std::vector<ProgramTrack>& tracks,
+                    const std::map<int, std::pair<int, int>>* on_face) {
+    json rows = json::array();
+    for (const ProgramTrack& p : tracks) {
+        if (!p.evidence) continue;
+        double best = 0.0;
+        for (double v : p.track.scores)
+            best = std::max(best, v);
+        json hits = nullptr;
+        if (on_face) {
+            const auto it = on_face->find(p.track.id);
+            hits = it == on_face->end() ? 0 : it->second.first;
+        }
+        const auto& c = p.track.checks;
+        rows.push_back(json::array(
+            {p.track.id, p.candidate, p.state, p.failed_checks, hits, p.track.frames.size(),
+             qlcore::round_places(best, 3), qlcore::round_places(_median_drift(*p.evidence), 3),
+             c.empty() ? -1.0 : *std::max_element(c.begin(), c.end()), c.size()}));
+    }
+    return rows;
 }
 
 double _mean(const std::vector<double>& v) {
@@ -360,9 +416,66 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     // Flagged "may not be a face", and how many of those were faces.
     r["failed_check_mosaics"] = n_flagged;
     r["failed_check_mosaics_on_faces"] = n_flagged_face;
+    int n_weak = 0, n_weak_false = 0;
+    for (const ProgramTrack& p : tracks)
+        if (p.candidate && p.state == "mosaic") {
+            ++n_weak;
+            const auto [hits, all] = on_face[p.track.id];
+            n_weak_false += 2 * hits < all;
+        }
+    r["weak_mosaics"] = n_weak;
+    r["weak_mosaics_false"] = n_weak_false;
+    r["flagged"] = report_figures(o.report, n_frames);
+    r["track_evidence"] = _evidence_rows(tracks, &on_face);
     r["lure_frames"] = lure_frames;
     r["lure_mosaic_frames"] = lure_hit;
     r["leaks"] = std::move(leaks);
+    return r;
+}
+
+json report_figures(const fs::path& report_path, int64_t n_frames) {
+    const json report = qlcore::parse_json(qlcore::read_file(report_path));
+    std::map<std::string, int> by_colour;
+    for (const json& m : report.at("markers"))
+        ++by_colour[m.at("color").get<std::string>()];
+    json r = json::object();
+    r["markers"] = report.at("markers").size();
+    r["markers_by_colour"] = by_colour;
+    for (const char* review : {"weak-evidence", "failed-checks"}) {
+        int64_t n = 0, spans = 0;
+        std::vector<bool> touched(static_cast<size_t>(std::max<int64_t>(0, n_frames)), false);
+        for (const json& t : report.at("tracks")) {
+            if (t.value("review", json()) != review || t.at("keep").get<bool>()) continue;
+            ++n;
+            const int64_t a = t.at("start").get<int64_t>(), b = t.at("end").get<int64_t>();
+            spans += b - a + 1;
+            for (int64_t f = std::max<int64_t>(0, a); f <= b && f < n_frames; ++f)
+                touched[static_cast<size_t>(f)] = true;
+        }
+        const int64_t hit = std::count(touched.begin(), touched.end(), true);
+        r[review] = json::object(
+            {{"mosaics", n},
+             {"per_frame", n_frames ? qlcore::round_places(double(spans) / n_frames, 2) : 0.0},
+             {"frames_touched", hit},
+             {"share_of_frames",
+              n_frames ? qlcore::round_places(double(hit) / n_frames, 3) : 0.0}});
+    }
+    return r;
+}
+
+json measure_footage(const Outputs& o, double long_side) {
+    const std::vector<ProgramTrack> tracks = _program_tracks(o, long_side);
+    const json cache = qlcore::parse_json(qlcore::read_file(o.analysis));
+    json r = json::object();
+    int n_mosaic = 0, n_weak = 0;
+    for (const ProgramTrack& p : tracks) {
+        n_mosaic += p.state == "mosaic";
+        n_weak += p.candidate && p.state == "mosaic";
+    }
+    r["mosaic_tracks"] = n_mosaic;
+    r["weak_mosaics"] = n_weak;
+    r["flagged"] = report_figures(o.report, cache.at("frames").get<int64_t>());
+    r["track_evidence"] = _evidence_rows(tracks, nullptr);
     return r;
 }
 

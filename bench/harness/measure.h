@@ -27,4 +27,11 @@ struct Outputs {
 qlcore::json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Outputs& o,
                            qlcore::Models& models);
 
+// What a run flagged, from its report alone: markers by colour, and the
+// weak-evidence and failed-check mosaics with the frames they touch.
+qlcore::json report_figures(const fs::path& report, int64_t n_frames);
+
+// The same for footage without a ground truth, with each track's evidence.
+qlcore::json measure_footage(const Outputs& o, double long_side);
+
 }  // namespace bench

@@ -240,6 +240,30 @@ Canvas make_canvas(const Scene& s) {
     cv::resize(patches, patches, {s.w, s.h}, 0, 0, cv::INTER_LINEAR);
     cv::add(c.background, patches, c.background);
 
+    // Covers a w x h picture with `photo`, cropped to its middle.
+    const auto cover = [](const std::string& name, int w, int h) {
+        const cv::Mat photo = cv::imread((BACKDROP_DIR / name).string());
+        if (photo.empty()) throw std::runtime_error("cannot read " + name);
+        const double k = std::max(double(w) / photo.cols, double(h) / photo.rows);
+        cv::Mat big;
+        cv::resize(photo, big, {}, k, k, k < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+        return big(cv::Rect((big.cols - w) / 2, (big.rows - h) / 2, w, h)).clone();
+    };
+    // A frame widened by the pan.
+    const int bw = static_cast<int>(std::ceil(s.w * (1.0 + s.pan)));
+    if (!s.backdrop.empty()) c.backdrop = cover(s.backdrop, bw, s.h);
+    if (!s.collage.empty()) {
+        c.backdrop.create(s.h, bw, CV_8UC3);
+        const int cols = 3, rows = 2;
+        for (size_t i = 0; i < s.collage.size() && i < cols * rows; ++i) {
+            const int c0 = bw * static_cast<int>(i % cols) / cols;
+            const int c1 = bw * static_cast<int>(i % cols + 1) / cols;
+            const int r0 = s.h * static_cast<int>(i / cols) / rows;
+            const int r1 = s.h * static_cast<int>(i / cols + 1) / rows;
+            cover(s.collage[i], c1 - c0, r1 - r0)
+                .copyTo(c.backdrop(cv::Rect(c0, r0, c1 - c0, r1 - r0)));
+        }
+    }
     cv::Mat g(s.h, s.w, CV_32F);
     cv::theRNG().state = s.seed;
     cv::randn(g, 0.0, GRAIN_SIGMA);
@@ -308,7 +332,14 @@ void _place(const Scene& s, const std::vector<Sprite>& sprites, int f, std::vect
 
 cv::Mat compose(const Scene& s, const std::vector<Sprite>& sprites, const Canvas& canvas, int f,
                 std::vector<Truth>& truth, cv::Mat* owner) {
-    cv::Mat frame = canvas.background.clone();
+    cv::Mat frame;
+    if (canvas.backdrop.empty())
+        frame = canvas.background.clone();
+    else {
+        const int room = canvas.backdrop.cols - s.w;
+        const int x = s.frames > 1 ? static_cast<int>(std::lround(room * f / (s.frames - 1.0))) : 0;
+        frame = canvas.backdrop(cv::Rect(x, 0, s.w, s.h)).clone();
+    }
     cv::Mat own;
     _place(s, sprites, f, truth, own, &frame);
     cv::Mat grainy;
@@ -555,6 +586,95 @@ std::vector<Scene> hard_scenes() {
     };
     hd.seed = 27;
     list.push_back(hd);
+    return list;
+}
+
+std::vector<Scene> clutter_scenes() {
+    // 640x360 and short: the thorough search of a cluttered frame is slow.
+    const auto scene = [](const std::string& name, const std::string& photo,
+                          const std::string& what, unsigned seed) {
+        Scene s;
+        s.name = name;
+        s.what = what;
+        s.w = 640;
+        s.h = 360;
+        s.frames = 40;
+        s.backdrop = photo;
+        s.pan = 0.15;
+        s.seed = seed;
+        return s;
+    };
+    std::vector<Scene> list;
+    Scene fr = scene("fruits", "fruits.jpg", "a bowl of fruit; a dim face and a small one", 31);
+    fr.actors = {
+        {0, false, {{0, 120, 110, 56}, {39, 150, 120, 56}}, {0.3, 0.4}},
+        {1, false, {{0, 500, 250, 30}, {39, 480, 240, 30}}},
+    };
+    list.push_back(fr);
+
+    Scene ho =
+        scene("home", "home.jpg", "a room; a face tilted 60 degrees and a defocused one", 32);
+    ho.actors = {
+        {2, false, {{0, 200, 180, 70}, {39, 230, 190, 70}}, {1, 1, 0, 0, 60}},
+        {3, false, {{0, 470, 160, 64}, {39, 450, 170, 64}}, {1, 1, 0.08}},
+    };
+    list.push_back(ho);
+
+    Scene bu =
+        scene("building", "building.jpg", "a building's windows; two small faces, one dim", 33);
+    bu.actors = {
+        {4, false, {{0, 160, 280, 26}, {39, 190, 275, 26}}},
+        {5, false, {{0, 460, 300, 34}, {39, 440, 300, 34}}, {0.35, 0.5}},
+    };
+    list.push_back(bu);
+
+    Scene al =
+        scene("plants", "aloeL.jpg", "potted plants; a dim, defocused face and a tilted one", 34);
+    al.actors = {
+        {1, false, {{0, 170, 150, 60}, {39, 190, 160, 60}}, {0.35, 0.5, 0.04}},
+        {0, false, {{0, 450, 210, 66}, {39, 470, 200, 66}}, {1, 1, 0, 0, -40}},
+    };
+    list.push_back(al);
+
+    Scene ba =
+        scene("baboon", "baboon.jpg", "a baboon's face filling the frame; one small face", 35);
+    ba.actors = {{2, false, {{0, 560, 300, 40}, {39, 540, 295, 40}}, {0.6, 0.7}}};
+    list.push_back(ba);
+
+    Scene gy = scene("gym", "basketball1.png", "a gym with players far off; a dim face", 36);
+    gy.actors = {{3, false, {{0, 480, 120, 50}, {39, 500, 130, 50}}, {0.3, 0.4, 0.03}}};
+    list.push_back(gy);
+
+    // 1280x720, the photographs at about their own scale.
+    Scene ca =
+        scene("collage_room", "", "fruit, a room, a building, plants, a gym, a desk; 1280x720", 37);
+    ca.w = 1280;
+    ca.h = 720;
+    ca.pan = 0.1;
+    ca.collage = {"fruits.jpg", "home.jpg",        "building.jpg",
+                  "aloeL.jpg",  "basketball1.png", "box_in_scene.png"};
+    ca.actors = {
+        {0, false, {{0, 300, 200, 60}, {39, 330, 210, 60}}, {0.3, 0.4}},
+        {1, false, {{0, 900, 250, 40}, {39, 880, 240, 40}}},
+        {2, false, {{0, 640, 520, 110}, {39, 660, 530, 110}}, {1, 1, 0, 0, 50}},
+        {3, false, {{0, 1100, 560, 90}, {39, 1080, 550, 90}}, {1, 1, 0.08}},
+    };
+    list.push_back(ca);
+
+    Scene cb =
+        scene("collage_street", "",
+              "a street, graffiti, a board game, an orange, a butterfly, a painting; 1280x720", 38);
+    cb.w = 1280;
+    cb.h = 720;
+    cb.pan = 0.1;
+    cb.collage = {"leuvenA.jpg", "graf1.png",     "board.jpg",
+                  "orange.jpg",  "butterfly.jpg", "starry_night.jpg"};
+    cb.actors = {
+        {4, false, {{0, 200, 500, 50}, {39, 230, 510, 50}}, {0.25, 0.35}},
+        {5, false, {{0, 700, 150, 30}, {39, 720, 160, 30}}},
+        {0, false, {{0, 1000, 420, 100}, {39, 980, 430, 100}}, {0.6, 0.7, 0, 0, -40}},
+    };
+    list.push_back(cb);
     return list;
 }
 

@@ -73,7 +73,19 @@ struct Scene {
     std::vector<Board> boards;
     std::vector<Lure> lures;  // drawn behind the actors
     unsigned seed = 1;
+    // A photograph behind everything instead of the calm background (a file
+    // of BACKDROP_DIR), filling the frame and panned across it by `pan`
+    // frame widths over the clip: real clutter for false alarms.
+    std::string backdrop;
+    double pan = 0.0;
+    // Or several photographs side by side at about their own scale, three
+    // across and two down (files of BACKDROP_DIR): clutter at the detail of
+    // real footage rather than enlarged.
+    std::vector<std::string> collage;
 };
+
+// Debian's opencv-doc photographs and its vtest.avi.
+inline const fs::path BACKDROP_DIR = "/usr/share/doc/opencv-doc/examples/data";
 
 // Owner ids of lures start here (actors use their index).
 inline constexpr int LURE_ID = 100;
@@ -93,6 +105,7 @@ struct Truth {
 struct Canvas {
     cv::Mat background;  // CV_8UC3
     cv::Mat grain;       // CV_16SC3
+    cv::Mat backdrop;    // CV_8UC3, wider than the frame by the pan; empty without one
 };
 Canvas make_canvas(const Scene& s);
 
@@ -117,5 +130,8 @@ std::vector<Scene> speed_scenes();
 // Scenes that are hard for the default search: dim, blurred, tiny, cut by
 // the frame edges and tilted faces, and hands for false alarms.
 std::vector<Scene> hard_scenes();
+// Hard faces (dim, small, tilted, defocused) in front of cluttered
+// photographs: fruit, a room, a building, plants, a baboon, a gym.
+std::vector<Scene> clutter_scenes();
 
 }  // namespace bench

@@ -87,6 +87,33 @@ void _detect_views(FaceDetector& detector, const cv::Mat& frame, int64_t searche
         (FaceRow(merged.ptr<float>(i)).score() >= strong ? faces : weak).push_back(merged.row(i));
 }
 
+// The landmark evidence of one tracker's tracks, by track id.
+class EvidenceLog {
+  public:
+    void add(const Track& t, const cv::Mat& rows, int i) {
+        const size_t id = static_cast<size_t>(t.id);
+        if (id >= by_id_.size()) {
+            by_id_.resize(id + 1);
+            last_.resize(id + 1);
+        }
+        const FaceRow row(rows.ptr<float>(i));
+        by_id_[id].drift.push_back(
+            last_[id].empty()
+                ? NO_DRIFT
+                : round_places(landmark_drift(FaceRow(last_[id].data()), row), EVIDENCE_PLACES));
+        last_[id].assign(row.v, row.v + FACE_ROW_SIZE);
+    }
+    // One entry per track of `tracker`, in its order.
+    std::vector<FaceEvidence> take(size_t n_tracks) {
+        by_id_.resize(n_tracks);
+        return std::move(by_id_);
+    }
+
+  private:
+    std::vector<FaceEvidence> by_id_;
+    std::vector<std::vector<float>> last_;  // the latest row of each track
+};
+
 void _to_boxes(const cv::Mat& rows, double up, std::vector<Box>& boxes,
                std::vector<double>& scores) {
     boxes.clear();
@@ -140,6 +167,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
     const bool recognise = gallery.rows > 0;
 
     Tracker tracker, weak_tracker;
+    EvidenceLog evidence, weak_evidence;
     int64_t k = 0, fi = 0;
     const double t0 = now_seconds();
     cv::Mat frame, sims, faces, weak;
@@ -157,12 +185,26 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
             _detect_views(detector, frame, k - 1, views, view_buffers, thorough->weak_score, faces,
                           weak);
             _to_boxes(weak, g.up, boxes, scores);
-            weak_tracker.update(fi, boxes, scores);
+            const std::vector<Track*> weak_now = weak_tracker.update(fi, boxes, scores);
+            for (int i = 0; i < weak.rows; ++i) {
+                Track& t = *weak_now[i];
+                weak_evidence.add(t, weak, i);
+                // Re-checked like the tracks, once tracked long enough to matter.
+                if (static_cast<int>(t.frames.size()) >= CANDIDATE_CHECK_FROM &&
+                    _wants_check(t, FaceRow(weak.ptr<float>(i)).w() * g.up, scores[i],
+                                 g.verify_w)) {
+                    t.checks.push_back(round_places(detector.verify(frame, weak.row(i)), 3));
+                    t.best_checked = scores[i];
+                }
+            }
         } else {
             faces = detector.detect(frame, NO_SHRINK);
         }
         _to_boxes(faces, g.up, boxes, scores);
         std::vector<Track*> now = tracker.update(fi, boxes, scores);
+        if (thorough)
+            for (int i = 0; i < faces.rows; ++i)
+                evidence.add(*now[i], faces, i);
 
         for (int i = 0; i < faces.rows; ++i) {
             Track& t = *now[i];
@@ -201,6 +243,10 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
                       std::make_move_iterator(tracker.tracks.end()));
     res.candidates.assign(std::make_move_iterator(weak_tracker.tracks.begin()),
                           std::make_move_iterator(weak_tracker.tracks.end()));
+    if (thorough) {
+        res.evidence = evidence.take(res.tracks.size());
+        res.candidate_evidence = weak_evidence.take(res.candidates.size());
+    }
     const int first_id = static_cast<int>(res.tracks.size());
     for (size_t i = 0; i < res.candidates.size(); ++i)
         res.candidates[i].id = first_id + static_cast<int>(i);

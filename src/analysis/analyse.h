@@ -11,6 +11,7 @@
 #include "analysis/views.h"
 #include "geometry/tuning.h"
 #include "media/probe.h"
+#include "tracking/face_evidence.h"
 #include "tracking/tracker.h"
 #include "tracking/verdicts.h"
 
@@ -28,6 +29,10 @@ inline constexpr int MIN_REC_SIZE = 36;
 inline constexpr int REC_BUDGET = 12;
 inline constexpr int REC_EVERY = 6;
 
+// The thorough search re-checks a weak candidate's detections once its track
+// holds this many, as it would a track's: shorter ones are never acted on.
+inline constexpr int CANDIDATE_CHECK_FROM = 3;
+
 struct SearchResult {
     std::vector<Track> tracks;
     // The thorough search's weak candidates, tracked apart; their ids follow
@@ -37,6 +42,10 @@ struct SearchResult {
     // Frames the decoder delivered, up to the last one searched: unlike
     // n_frames never more than the clip really holds.
     int64_t n_read = 0;
+    // The thorough search's landmark evidence, parallel to tracks and to
+    // candidates. Empty in the other modes.
+    std::vector<FaceEvidence> evidence;
+    std::vector<FaceEvidence> candidate_evidence;
 };
 
 // Boxes to BOX_PLACES, scores to SCORE_PLACES and similarities to

@@ -194,6 +194,8 @@ json analysis_key(const std::filesystem::path& src, const std::vector<std::strin
     if (tuning.thorough) {
         key["mode"] = "thorough";
         key["views"] = THOROUGH_VIEWS_VERSION;
+        // Searches from before the face evidence was kept are searched again.
+        key["evidence"] = FACE_EVIDENCE_VERSION;
     }
     return key;
 }
@@ -230,6 +232,27 @@ bool _thorough(const json& key) {
     return key.is_object() && key.contains("mode");
 }
 
+json _evidence_json(const std::vector<FaceEvidence>& list) {
+    json out = json::array();
+    for (const FaceEvidence& e : list)
+        out.push_back(e.drift);
+    return out;
+}
+
+// The evidence of `tracks`, one entry per track with one value per detection.
+bool _restore_evidence(const json& list, const std::vector<Track>& tracks,
+                       std::vector<FaceEvidence>& out) {
+    if (!list.is_array() || list.size() != tracks.size()) return false;
+    out.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        const json& e = list[i];
+        FaceEvidence ev;
+        if (!_read_doubles(e, ev.drift) || ev.drift.size() != tracks[i].frames.size()) return false;
+        out.push_back(std::move(ev));
+    }
+    return true;
+}
+
 }  // namespace
 
 json analysis_json(const json& key, const std::vector<Track>& tracks, int64_t n_frames,
@@ -249,8 +272,14 @@ namespace {
 void _save(const std::filesystem::path& path, const json& key, const SearchResult& found,
            const ProbedClip* clip) {
     try {
-        write_file_atomic(path, dump_compact(analysis_json(key, found.tracks, found.n_frames,
-                                                           found.n_read, found.candidates, clip)));
+        json out =
+            analysis_json(key, found.tracks, found.n_frames, found.n_read, found.candidates, clip);
+        if (_thorough(key) && found.evidence.size() == found.tracks.size() &&
+            found.candidate_evidence.size() == found.candidates.size()) {
+            out["evidence"] = _evidence_json(found.evidence);
+            out["candidate_evidence"] = _evidence_json(found.candidate_evidence);
+        }
+        write_file_atomic(path, dump_compact(out));
     } catch (const std::exception&) {
         // A cache that cannot be written only costs a search next time.
     }
@@ -301,6 +330,13 @@ std::optional<CachedAnalysis> load_analysis(const std::filesystem::path& path, c
         const json* candidates = _member(j, "candidates");
         if (!candidates ||
             !_restore_tracks(*candidates, result.n_frames, n_names, result.candidates))
+            return std::nullopt;
+        // Every thorough search keeps it; a file without it is judged
+        // without it.
+        const json *ev = _member(j, "evidence"), *cev = _member(j, "candidate_evidence");
+        if ((ev || cev) &&
+            (!ev || !cev || !_restore_evidence(*ev, result.tracks, result.evidence) ||
+             !_restore_evidence(*cev, result.candidates, result.candidate_evidence)))
             return std::nullopt;
     }
     return CachedAnalysis{std::move(result), _restore_clip(j)};

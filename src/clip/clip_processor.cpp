@@ -97,6 +97,7 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
     for (const std::string& w : judgement.warnings)
         log(w);
     log(summary_line(judgement));
+    if (auto weak = weak_evidence_line(judgement, search.n_frames)) log(*weak);
     verdicts_timer.reset();
 
     render({src, u8string(out), mosaic_plan(judgement), search.n_frames, search.n_read, size, info,

@@ -81,6 +81,10 @@ std::optional<json> earlier_report(const fs::path& src, const fs::path& done,
         auto mode = report.find("mode");
         if (tuning.thorough && (mode == report.end() || !same_json(*mode, json("thorough"))))
             return std::nullopt;
+        auto evidence = report.find("evidence");
+        if (tuning.thorough &&
+            (evidence == report.end() || !same_json(*evidence, json(FACE_EVIDENCE_VERSION))))
+            return std::nullopt;
         if (!_runner_fields_intact(report)) return std::nullopt;
         return std::move(report);
     } catch (const std::exception&) {

@@ -6,6 +6,7 @@
 #include "clip/marks.h"
 #include "clip/weak_candidates.h"
 #include "platform/numbers.h"
+#include "tracking/face_evidence.h"
 
 namespace qlcore {
 namespace {
@@ -165,9 +166,14 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
     const double long_side = static_cast<double>(std::max(size.w, size.h));
     Judgement j;
     std::vector<JudgedTrack>& all = j.tracks;
-    for (const Track& t : result.tracks) {
+    for (size_t i = 0; i < result.tracks.size(); ++i) {
+        const Track& t = result.tracks[i];
         JudgedTrack jt = judged_track(t, result.n_frames);
-        if (auto reason = ignored(t, long_side, tuning.thorough)) {
+        // Thorough keeps a long track whose re-checks failed only when it
+        // shows a face some other way (tracking/face_evidence.h).
+        const bool keep_long =
+            tuning.thorough && backed_by_evidence(result.tracks, result.evidence, i);
+        if (auto reason = ignored(t, long_side, keep_long)) {
             jt.verdict = _ignored_verdict(*reason);
         } else {
             jt.decision = decide(t, names, tuning.keep_threshold);
@@ -187,8 +193,10 @@ Judgement judge(const SearchResult& result, FrameSize size, const std::vector<st
         }
         all.push_back(std::move(jt));
     }
-    // Only the thorough search has candidates.
-    std::vector<JudgedTrack> weak = weak_tracks(result.candidates, all, result.n_frames);
+    // Only the thorough search has candidates; it acts on those that show a
+    // face besides their score.
+    std::vector<JudgedTrack> weak = weak_tracks(
+        backed_tracks(result.candidates, result.candidate_evidence), all, result.n_frames);
     std::move(weak.begin(), weak.end(), std::back_inserter(all));
     std::vector<MarkProblem> problems = apply_marks(all, overrides);
     for (MarkProblem& p : apply_hides(all, overrides))

@@ -1,5 +1,9 @@
 #include "clip/report.h"
 
+#include <algorithm>
+
+#include "platform/numbers.h"
+
 namespace qlcore {
 namespace {
 
@@ -74,6 +78,26 @@ std::string summary_line(const Judgement& j) {
     return s;
 }
 
+std::optional<std::string> weak_evidence_line(const Judgement& j, int64_t n_frames) {
+    std::vector<bool> touched(static_cast<size_t>(std::max<int64_t>(0, n_frames)), false);
+    int64_t n = 0;
+    for (const JudgedTrack& t : j.tracks) {
+        const bool weak =
+            t.decision.review == Review::WeakEvidence || t.decision.review == Review::FailedChecks;
+        if (!weak || !is_hidden(t.verdict)) continue;
+        ++n;
+        for (const auto& [frame, box] : t.path.entries)
+            if (frame >= 0 && frame < n_frames) touched[static_cast<size_t>(frame)] = true;
+    }
+    if (n == 0) return std::nullopt;
+    const auto hit = std::count(touched.begin(), touched.end(), true);
+    const int64_t percent =
+        n_frames > 0 ? round_half_even(100.0 * static_cast<double>(hit) / n_frames) : 0;
+    return "  ⚠ mosaicked on weak evidence: " + std::to_string(n) + " spot(s), on " +
+           std::to_string(percent) +
+           " % of the frames (thorough mode; see the purple and cyan markers)";
+}
+
 json build_report(const std::string& src, const std::string& out, int64_t n_frames,
                   const std::vector<std::string>& names, const json& overrides,
                   const Judgement& judgement, HideStyle style, const Tuning& tuning) {
@@ -86,7 +110,11 @@ json build_report(const std::string& src, const std::string& out, int64_t n_fram
     // Only when not the default, so default reports stay as they were.
     if (style != HideStyle::mosaic) r["style"] = hide_style_name(style);
     if (tuning.keep_threshold != DEFAULT_KEEP_THRESHOLD) r["threshold"] = tuning.keep_threshold;
-    if (tuning.thorough) r["mode"] = "thorough";
+    if (tuning.thorough) {
+        r["mode"] = "thorough";
+        // Thorough reports judged without the landmark evidence are redone.
+        r["evidence"] = FACE_EVIDENCE_VERSION;
+    }
     r["overrides"] = overrides;
     r["tracks"] = report_tracks(judgement);
     r["markers"] = report_markers(judgement);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ json report_tracks(const Judgement& j);
 json report_markers(const Judgement& j);
 
 std::string summary_line(const Judgement& j);
+
+// Thorough mode's cost on ordinary footage, for the user who chose it: the
+// mosaics it made on weak evidence (purple and cyan markers) and the share of
+// the clip's n_frames they touch, to the nearest per cent. Nothing when
+// there are none.
+std::optional<std::string> weak_evidence_line(const Judgement& j, int64_t n_frames);
 
 // `style`, the threshold and a thorough mode are stored only when not the
 // default, so default reports stay as they were.

@@ -16,4 +16,16 @@ struct Tuning {
     bool thorough = false;
 };
 
+// Face evidence of the thorough search's weak candidates and of the long
+// tracks it mosaics though their re-checks failed (tracking/face_evidence.h),
+// chosen by measurement (BENCHMARKS.md, "Weak-evidence mosaics on cluttered
+// footage"). A re-check of this or more shows a face: clutter was re-checked
+// at most 0.11, faces at 0.36 and up pass by it, those lower by their motion.
+inline constexpr double RECHECK_EVIDENCE = 0.3;
+// A face moves as one: between two detections of a track, its landmarks
+// shift against its box by this much at most (mean over the five, in box
+// sizes), as the median over the track's steps. Faces: at most 0.083 (one
+// strongly defocused face 0.157, shown by its re-check); clutter 0.04 to 0.28.
+inline constexpr double LANDMARK_DRIFT_MAX = 0.09;
+
 }  // namespace qlcore

@@ -282,6 +282,41 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     EXPECT_FALSE(load_analysis(cache, k));
 }
 
+TEST_F(CacheFixture, ThoroughSearchesKeepTheLandmarkDriftOfEveryTrack) {
+    Tuning thorough;
+    thorough.thorough = true;
+    const json k = key(thorough);
+    SearchResult found;
+    found.tracks = {_track(0, {0, 1})};
+    found.candidates = {_track(1, {2, 3, 4})};
+    found.evidence = {{{NO_DRIFT, 0.031}}};
+    found.candidate_evidence = {{{NO_DRIFT, 0.2, 0.41}}};
+    found.n_frames = found.n_read = 6;
+    save_analysis(cache, k, found);
+    auto back = load_analysis(cache, k);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->search.evidence, found.evidence);
+    EXPECT_EQ(back->search.candidate_evidence, found.candidate_evidence);
+    // The other modes keep none, and their files stay as they were.
+    save_analysis(cache, key(), found);
+    EXPECT_FALSE(parse_json(read_file(cache)).contains("evidence"));
+    // A thorough search cached before the evidence was kept is searched again.
+    json before = k;
+    before.erase("evidence");
+    save_analysis(cache, before, found);
+    EXPECT_FALSE(load_analysis(cache, k));
+
+    // Evidence not parallel to the detections, or of only one list: absent.
+    save_analysis(cache, k, found);
+    json j = parse_json(read_file(cache));
+    j["candidate_evidence"][0].erase(2);
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k));
+    j.erase("candidate_evidence");
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k));
+}
+
 TEST_F(CacheFixture, ClipInfoAndFrameSizeComeBackExactly) {
     ProbedClip full;
     full.info.rate = "30000/1001";
@@ -298,7 +333,7 @@ TEST_F(CacheFixture, ClipInfoAndFrameSizeComeBackExactly) {
     bare.size = {321, 241};
 
     for (const ProbedClip& clip : {full, bare}) {
-        save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2}, clip);
+        save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2, {}, {}}, clip);
         const std::string text = read_file(cache);
         for (char ch : text)
             ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << "escaped: " << text;
@@ -321,7 +356,7 @@ TEST_F(CacheFixture, ClipInfoAndFrameSizeComeBackExactly) {
     EXPECT_FALSE(old->clip);
     ProbedClip broken = full;
     broken.info.timecode = std::string("01:00\xff", 6);
-    save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2}, broken);
+    save_analysis(cache, key(), {{_track(0, {0, 1})}, {}, 2, 2, {}, {}}, broken);
     auto unsure = load_analysis(cache, key());
     ASSERT_TRUE(unsure);
     EXPECT_FALSE(unsure->clip);

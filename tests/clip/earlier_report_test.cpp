@@ -87,6 +87,11 @@ TEST_F(SkipFixture, AThoroughRunRedoesOtherModesClipsButNotTheOtherWayRound) {
     json thorough = report;
     thorough["mode"] = "thorough";
     write(report_text(thorough));
+    EXPECT_FALSE(
+        earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, thorough_run))
+        << "judged before the face evidence";
+    thorough["evidence"] = FACE_EVIDENCE_VERSION;
+    write(report_text(thorough));
     EXPECT_TRUE(
         earlier_report(src, done, {"Anna", "Ben"}, overrides, HideStyle::mosaic, thorough_run));
     EXPECT_TRUE(earlier()) << "a default run leaves a thorough result alone";

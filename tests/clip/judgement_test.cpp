@@ -177,6 +177,75 @@ TEST(Judgement, ThoroughFlagsTheLongTrackItMosaicksOnFailedChecks) {
     EXPECT_TRUE(mosaic_plan(lifted).count(t.path.start) == 0);
 }
 
+TEST(Judgement, ThoroughMosaicsOnWeakEvidenceOnlyWhatShowsAFace) {
+    SearchResult r;
+    r.n_frames = r.n_read = 100;
+    // A defocused head's re-checks all failed (cyan), and two weak candidates
+    // away from it, re-checked without finding a face.
+    Track head = track(0, 5, 10, {200, 80, 213, 230}, 0.7);
+    head.checks = {0.0, 0.0, 0.0};
+    r.tracks = {head};
+    r.candidates = {track(1, 10, 6, {20, 300, 40, 40}, 0.3),
+                    track(2, 40, 10, {560, 300, 40, 40}, 0.3)};
+    r.candidates[0].checks = {0.0};
+    r.candidates[1].checks = {0.1};
+    // Steady landmarks, and landmarks jumping about, over n detections.
+    const auto steady = [](size_t n) {
+        FaceEvidence e{std::vector<double>(n, 0.02)};
+        e.drift[0] = NO_DRIFT;
+        return e;
+    };
+    const auto flicker = [](size_t n) {
+        FaceEvidence e{std::vector<double>(n, 0.3)};
+        e.drift[0] = NO_DRIFT;
+        return e;
+    };
+    r.evidence = {flicker(10)};
+    r.candidate_evidence = {steady(6), flicker(10)};
+    const FrameSize size{640, 360};
+    Tuning thorough;
+    thorough.thorough = true;
+
+    const auto ids = [](const Judgement& j, Verdict v) {
+        std::vector<int> out;
+        for (const JudgedTrack& t : j.tracks)
+            if (t.verdict == v) out.push_back(t.id);
+        return out;
+    };
+    const Judgement j = judge(r, size, {}, json::object(), thorough);
+    // The flickering head is left as the default mode leaves it, with the
+    // marker that asks to check it; the flickering candidate is not acted on.
+    EXPECT_EQ(ids(j, Verdict::ignored_nonface), std::vector<int>{0});
+    EXPECT_EQ(j.tracks[0].marker->name, "Quillet: check face left visible");
+    EXPECT_EQ(ids(j, Verdict::weak_candidate), std::vector<int>{1});
+    EXPECT_EQ(j.tracks.size(), 2u);
+    // Its path: detections 10-15, six frames of lead-in, ten of lead-out.
+    EXPECT_EQ(weak_evidence_line(j, r.n_frames),
+              "  \u26a0 mosaicked on weak evidence: 1 spot(s), on 22 % of the frames (thorough "
+              "mode; see the purple and cyan markers)");
+
+    // Moving as one, both are mosaicked and flagged.
+    r.evidence = {steady(10)};
+    r.candidate_evidence = {steady(6), steady(10)};
+    const Judgement backed = judge(r, size, {}, json::object(), thorough);
+    EXPECT_EQ(backed.tracks[0].decision.review, Review::FailedChecks);
+    EXPECT_EQ(ids(backed, Verdict::weak_candidate), (std::vector<int>{1, 2}));
+    // Paths over frames 0-24, 4-25 and 34-59: 52 of 100.
+    EXPECT_EQ(weak_evidence_line(backed, r.n_frames),
+              "  \u26a0 mosaicked on weak evidence: 3 spot(s), on 52 % of the frames (thorough "
+              "mode; see the purple and cyan markers)");
+
+    // A search without evidence (the other modes) is judged as before, and
+    // nothing flagged says nothing.
+    r.evidence.clear();
+    r.candidate_evidence.clear();
+    EXPECT_EQ(ids(judge(r, size, {}, json::object(), thorough), Verdict::weak_candidate),
+              (std::vector<int>{1, 2}));
+    // The other modes have no candidates.
+    r.candidates.clear();
+    EXPECT_FALSE(weak_evidence_line(judge(r, size, {}, json::object(), Tuning{}), r.n_frames));
+}
+
 TEST(Judgement, MarksNotAppliedAreSaidAndMarkedWhereTheClipHasTheirFrame) {
     SearchResult found = edge_search();
     round_as_stored(found);

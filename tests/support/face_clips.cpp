@@ -75,6 +75,20 @@ fs::path _compose(const fs::path& out, const FaceClipSpec& s,
     std::vector<std::string> cmd{
         "ffmpeg", "-v",    "error", "-y",
         "-f",     "lavfi", "-i",    "color=c=0x5a7a8c:size=" + size + ":rate=" + s.rate};
+    std::string full_graph = graph;
+    if (!s.backdrop.empty()) {
+        // The picture in place of the plain colour, filling the frame.
+        cmd.erase(cmd.end() - 4, cmd.end());
+        cmd.insert(cmd.end(), {"-loop", "1", "-framerate", s.rate, "-i", s.backdrop.string()});
+        const std::string w = std::to_string(s.width), h = std::to_string(s.height);
+        const std::string fill = "[0:v]scale=" + w + ":" + h +
+                                 ":force_original_aspect_ratio=increase,crop=" + w + ":" + h +
+                                 ",setsar=1,format=yuv420p[bg];";
+        for (size_t at = full_graph.find("[0:v]"); at != std::string::npos;
+             at = full_graph.find("[0:v]", at))
+            full_graph.replace(at, 5, "[bg]");
+        full_graph = fill + full_graph;
+    }
     for (const auto& p : photos)
         cmd.insert(cmd.end(), {"-loop", "1", "-framerate", s.rate, "-i", shared_photo(p).string()});
     const int audio_in = static_cast<int>(photos.size()) + 1;
@@ -84,7 +98,7 @@ fs::path _compose(const fs::path& out, const FaceClipSpec& s,
                                    _num(s.frames / _rate(s.rate))});
     // Cut in the graph, not with -frames:v, which would end the audio early.
     cmd.insert(cmd.end(), {"-filter_complex",
-                           graph + ";[v]trim=end_frame=" + std::to_string(s.frames) + "[cut]",
+                           full_graph + ";[v]trim=end_frame=" + std::to_string(s.frames) + "[cut]",
                            "-map", "[cut]"});
     if (s.audio)
         cmd.insert(cmd.end(), {"-map", std::to_string(audio_in) + ":a", "-c:a", "pcm_s16le"});

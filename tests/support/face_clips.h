@@ -3,7 +3,8 @@
 //
 // The clips show crops of the shared photos (a head and shoulders about
 // 80 x 110 pixels at the default size) on a plain background, so every face
-// the detector finds in a source frame is one the test put there.
+// the detector finds in a source frame is one the test put there; or on a
+// picture (a backdrop) whose clutter the detector may take for faces.
 #pragma once
 
 #include <filesystem>
@@ -29,6 +30,7 @@ struct FaceClipSpec {
     std::string timecode = "01:00:00:00";  // empty: none
     std::vector<std::string> extra;        // more output options before the path
     std::string look;                      // filters for each face patch (to dim it, say)
+    fs::path backdrop;  // a picture behind the faces, scaled to the frame; empty: a plain one
 };
 
 // One face sliding from the left third to the right third of the frame.
