@@ -149,16 +149,30 @@ def script_dir():
     return os.path.dirname(os.path.abspath(here)) if here else None
 
 
+def _setup_program():
+    """qlcore.exe where the Windows setup put it (it notes the folder in the
+    registry), or None."""
+    try:
+        import winreg
+        with winreg.OpenKey(winreg.HKEY_CURRENT_USER, r"Software\qlcore") as key:
+            return os.path.join(winreg.QueryValueEx(key, "InstallDir")[0], "qlcore.exe")
+    except (ImportError, OSError):
+        return None
+
+
 def find_program(remembered=None, beside=None, environ=None):
     """The qlcore to run: the remembered path, one beside this script, one on
     the search path, or one in the usual macOS tool folders (Resolve started
-    from the Dock sees only a bare search path) or, on Windows, where the zip
-    is unpacked (%LOCALAPPDATA%\\Programs\\qlcore). None when there is none."""
+    from the Dock sees only a bare search path) or, on Windows, where the
+    setup installed it (before the search path) or the zip is unpacked
+    (%LOCALAPPDATA%\\Programs\\qlcore). None when there is none."""
     env = os.environ if environ is None else environ
     candidates = [remembered] if remembered else []
     folders = [beside] if beside else _utility_folders(env)
     for folder in folders:
         candidates += [os.path.join(folder, n) for n in _program_names()]
+    if os.name == "nt":
+        candidates.append(_setup_program())
     for name in _program_names():
         found = shutil.which(name, path=env.get("PATH", os.defpath))
         if found:

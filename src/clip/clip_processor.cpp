@@ -13,6 +13,7 @@
 #include "clip/overrides.h"
 #include "clip/report.h"
 #include "clip/review_cards.h"
+#include "encode/encoders.h"
 #include "encode/render.h"
 #include "media/console.h"
 #include "media/probe.h"
@@ -84,6 +85,8 @@ json process_clip(const std::string& src, Models& models, const Gallery& gallery
         return std::move(*earlier);
     }
 
+    // An ffmpeg that cannot write the codec would fail only after the search.
+    require_codec(codec);
     auto [clip, search] = _search(src, src_path, out, models, gallery, tuning);
     const auto& [info, size] = clip;
     // A search that read nothing is cached too, so a rerun fails the same way.

@@ -8,6 +8,8 @@
 
 #include "media/rates.h"
 #include "media/tools.h"
+#include "platform/failure.h"
+#include "platform/numbers.h"
 #include "platform/platform.h"
 #include "platform/subprocess.h"
 
@@ -105,6 +107,10 @@ bool listing_has(const std::string& listing, const std::string& name) {
 }
 
 bool EncoderListing::has(const std::string& name) {
+    return listing_has(text(), name);
+}
+
+const std::string& EncoderListing::text() {
     if (!text_) {
         // A missing ffmpeg stops the program inside ffmpeg_bin(); only a run
         // that fails leaves the listing empty.
@@ -115,7 +121,7 @@ bool EncoderListing::has(const std::string& name) {
             text_ = std::string();
         }
     }
-    return listing_has(*text_, name);
+    return *text_;
 }
 
 void EncoderListing::reset() {
@@ -129,6 +135,28 @@ EncoderListing& encoder_listing() {
 
 bool has_encoder(const std::string& name) {
     return encoder_listing().has(name);
+}
+
+std::optional<std::string> codec_missing_encoder(const std::string& codec,
+                                                 const std::string& listing,
+                                                 const Platform& platform) {
+    if (trim(listing).empty()) return std::nullopt;
+    const auto has = [&](const std::string& name) { return listing_has(listing, name); };
+    // The entries do not depend on the clip, only on the listing.
+    const std::vector<Args> entries = encoder_candidates_for(codec, {}, {2, 2}, platform, has);
+    for (const Args& e : entries)
+        if (has(e.at(1))) return std::nullopt;
+    return entries.back().at(1);
+}
+
+std::string missing_encoder_message(const std::string& encoder) {
+    return "this ffmpeg cannot encode with " + encoder + "; put a full ffmpeg (one with " +
+           encoder + ") on PATH";
+}
+
+void require_codec(const std::string& codec) {
+    if (auto missing = codec_missing_encoder(codec, encoder_listing().text(), this_platform()))
+        throw MediaError(missing_encoder_message(*missing));
 }
 
 Args color_args(const ClipInfo& info) {

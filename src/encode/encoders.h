@@ -24,6 +24,8 @@ std::vector<Args> encoder_candidates_for(const std::string& codec, const ClipInf
 class EncoderListing {
   public:
     bool has(const std::string& name);
+    // The listing's text; empty when ffmpeg could not be asked.
+    const std::string& text();
     void reset();
 
   private:
@@ -37,6 +39,19 @@ EncoderListing& encoder_listing();
 bool has_encoder(const std::string& name);
 // Whether a listing text holds the encoder's name between spaces.
 bool listing_has(const std::string& listing, const std::string& name);
+
+// The encoder a codec's last entry names when a fetched `listing` has no
+// encoder of any of its entries (then no entry can write it); nothing
+// otherwise. An empty listing (ffmpeg could not be asked) decides nothing:
+// the render finds out.
+std::optional<std::string> codec_missing_encoder(const std::string& codec,
+                                                 const std::string& listing,
+                                                 const Platform& platform);
+// The one line for an ffmpeg built without `encoder`, with what to do.
+std::string missing_encoder_message(const std::string& encoder);
+// Throws MediaError with that line when this process's ffmpeg cannot write
+// `codec`, so a clip fails before its search rather than after it.
+void require_codec(const std::string& codec);
 
 Args color_args(const ClipInfo& info);
 

@@ -33,9 +33,7 @@ std::string _last_line(const std::string& text) {
 std::string _missing_encoder_hint(const std::string& error) {
     const std::string unknown = "Unknown encoder '";
     if (error.rfind(unknown, 0) != 0 || error.back() != '\'') return error;
-    const std::string name = error.substr(unknown.size(), error.size() - unknown.size() - 1);
-    return "this ffmpeg cannot encode with " + name + "; put a full ffmpeg (one with " + name +
-           ") on PATH";
+    return missing_encoder_message(error.substr(unknown.size(), error.size() - unknown.size() - 1));
 }
 
 // A decoder's last error line without ffmpeg's "[demuxer @ 0x...] " tag.

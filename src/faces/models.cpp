@@ -9,6 +9,7 @@
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/platform.h"
 
 namespace qlcore {
 
@@ -34,20 +35,28 @@ constexpr double VERIFY_CENTRE_TOL = 0.4;
 constexpr double VERIFY_MIN_FACE = 4.0;
 constexpr int VERIFY_MIN_SIDE = 8;
 constexpr double EMBED_GUARD = 1e-9;
-// The .deb leaves the models out, so the stop names the command that adds them.
-constexpr const char* INSTALL_HINT =
-    "Install them with: qlcore-fetch-models (in a source checkout: scripts/fetch-models)";
-
 void _require_models(const fs::path& det_model, const fs::path& rec_model) {
     for (const auto& p : {det_model, rec_model}) {
         std::error_code ec;
         if (!fs::exists(p, ec))
             stop_with("Model files missing in " + u8string(p.parent_path()) +
-                      ". Re-run the installer.\n" + INSTALL_HINT);
+                      ". Re-run the installer.\n" +
+                      models_install_hint(p.parent_path(), this_platform()));
     }
 }
 
 }  // namespace
+
+// The .deb leaves the models out, and so does the Windows zip: the stop
+// names what adds them there. fetch-models.ps1 lies beside the program,
+// whose folder holds the models folder.
+std::string models_install_hint(const fs::path& model_dir, const Platform& platform) {
+    if (platform.windows)
+        return "Install them by running qlcore's setup again, or with: powershell "
+               "-ExecutionPolicy Bypass -File \"" +
+               u8string(model_dir.parent_path() / "fetch-models.ps1") + "\"";
+    return "Install them with: qlcore-fetch-models (in a source checkout: scripts/fetch-models)";
+}
 
 Models::Models(const fs::path& det_model, const fs::path& rec_model) : det_model_(det_model) {
     _require_models(det_model, rec_model);

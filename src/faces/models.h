@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace qlcore {
 
@@ -23,6 +26,10 @@ inline constexpr double DET_SCORE = 0.42;
 inline constexpr double WEAK_DET_SCORE = 0.2;
 // The face widths, in pixels, a re-check zooms the face to.
 inline constexpr std::array<int, 3> VERIFY_SIZES = {48, 80, 140};
+
+// The line after the missing-models stop: what puts the models into
+// `model_dir` on `platform`.
+std::string models_install_hint(const std::filesystem::path& model_dir, const Platform& platform);
 
 // FaceRow: 15 floats - box x, y, w, h; five landmarks (x, y); score.
 // detect() returns N x 15 CV_32F (0 x 15 when nothing is found).

@@ -484,3 +484,40 @@ TEST_F(ProcessEndToEnd, AKeepMarkByBoxStaysWithItsFaceWhenThePeopleChange) {
             EXPECT_LT(f.x, 240.0f);
     EXPECT_GE(qltest::frames_with_faces(seen).size(), 25u);
 }
+
+TEST_F(ProcessEndToEnd, AnFfmpegWithoutTheCodecsEncoderFailsEachClipBeforeItsSearch) {
+    const fs::path a = qltest::make_moving_face_clip(work_ / "A001.mov");
+    const fs::path b = work_ / "A002.mov";
+    fs::copy_file(a, b);
+    const fs::path log = work_ / "tools.log";
+    const fs::path bin = work_ / "bin";
+    fs::create_directories(bin);
+    const auto real = qlcore::find_on_path("ffmpeg");
+    ASSERT_TRUE(real);
+    // An ffmpeg built without libx264: its listing leaves it out.
+    std::ofstream(bin / "ffmpeg") << "#!/bin/sh\necho \"ffmpeg $*\" >> '" << log.string()
+                                  << "'\nif [ \"$2\" = -encoders ]; then '" << real->string()
+                                  << "' \"$@\" | grep -v libx264; exit 0; fi\nexec '"
+                                  << real->string() << "' \"$@\"\n";
+    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+    auto r = qltest::run_qlcore({"process", "--codec", "h264", a.string(), b.string()},
+                                {"QUILLET_HOME=" + home_.path().string(),
+                                 "PATH=" + bin.string() + ":" + std::getenv("PATH")},
+                                std::nullopt, qltest::test_install_program());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    const std::string line =
+        "  \u2717 failed: this ffmpeg cannot encode with libx264; put a full "
+        "ffmpeg (one with libx264) on PATH\n";
+    const std::string said = r.out + r.err;
+    const size_t first = said.find(line);
+    ASSERT_NE(first, std::string::npos) << said;
+    EXPECT_NE(said.find(line, first + 1), std::string::npos) << "both clips: " << said;
+    // Neither clip was searched; the listing was asked for once.
+    EXPECT_FALSE(fs::exists(work_ / "Quillet" / "A001_mosaic.analysis.json"));
+    EXPECT_FALSE(fs::exists(work_ / "Quillet" / "A002_mosaic.analysis.json"));
+    const std::string tools = read_text(log);
+    EXPECT_EQ(tools.find("-f rawvideo"), std::string::npos) << tools;
+    const size_t listing = tools.find("-encoders");
+    ASSERT_NE(listing, std::string::npos) << tools;
+    EXPECT_EQ(tools.find("-encoders", listing + 1), std::string::npos) << tools;
+}

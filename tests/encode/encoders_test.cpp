@@ -183,6 +183,24 @@ TEST(ListingHas, MatchesWholeNamesOnly) {
     EXPECT_FALSE(listing_has("", "libx264"));
 }
 
+TEST(CodecMissingEncoder, OnlyAListingWithoutAnyOfTheCodecsEntriesRefusesIt) {
+    const std::string prores_only = " V....D prores               Apple ProRes\n";
+    const std::string nvenc_only =
+        " V....D prores               Apple ProRes\n"
+        " V....D h264_nvenc           NVIDIA NVENC H.264 encoder (codec h264)\n";
+    // Named after the software entry, the one every platform has.
+    EXPECT_EQ(codec_missing_encoder("h264", prores_only, LINUX), "libx264");
+    EXPECT_EQ(codec_missing_encoder("hevc", prores_only, WIN), "libx265");
+    EXPECT_EQ(codec_missing_encoder("h264", nvenc_only, LINUX), "libx264");
+    // A hardware entry the platform tries is enough to start the render.
+    EXPECT_EQ(codec_missing_encoder("h264", nvenc_only, WIN), std::nullopt);
+    EXPECT_EQ(codec_missing_encoder("hevc", nvenc_only, WIN), "libx265");
+    EXPECT_EQ(codec_missing_encoder("prores", prores_only, WIN), std::nullopt);
+    // A listing that could not be fetched decides nothing.
+    EXPECT_EQ(codec_missing_encoder("h264", "", LINUX), std::nullopt);
+    EXPECT_EQ(codec_missing_encoder("prores", " \n", LINUX), std::nullopt);
+}
+
 TEST(HasEncoder, AsksThisFfmpegOnceAndRemembers) {
     EXPECT_TRUE(has_encoder("libx264"));
     EXPECT_TRUE(has_encoder("prores"));

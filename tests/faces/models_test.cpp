@@ -59,6 +59,16 @@ TEST(ModelsFiles, MissingModelStopsNamingTheFolderDetectorFirst) {
               "Model files missing in " + b.path().string() + ". Re-run the installer." + hint);
 }
 
+TEST(ModelsFiles, TheWindowsHintNamesTheSetupAndTheScriptBesideTheProgram) {
+    const fs::path dir = fs::path("C:") / "Programs" / "qlcore" / "models";
+    const std::string hint = qlcore::models_install_hint(dir, {false, true, ""});
+    EXPECT_NE(hint.find("setup"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("-File \"" + (dir.parent_path() / "fetch-models.ps1").string() + "\""),
+              std::string::npos)
+        << hint;
+    EXPECT_EQ(hint.find("qlcore-fetch-models"), std::string::npos) << hint;
+}
+
 TEST_F(ModelsTest, SmallFrameIsSearchedUnchanged) {
     cv::Mat img = photo("obama-720p.jpg");
     qlcore::YuNetDetector det(qltest::test_detector_model().string(), "", img.size(), 0.42f, 0.3f,
