@@ -96,6 +96,29 @@ bool reuse = false;
 
 // Makes `dir` ready for a run: fresh, or with --reuse the earlier clip and
 // cache kept and the earlier outputs gone. True when the clip must be made.
+struct JobCommand {
+    std::vector<std::string> argv, env;
+};
+
+// `qlcore process` on the job in dir/job with its own people folder. The
+// step timings go to the log only; the outputs stay as they are.
+JobCommand job_command(const fs::path& program, const fs::path& dir,
+                       const std::vector<std::string>& extra) {
+    JobCommand c;
+    c.env = {"QUILLET_HOME=" + (dir / "home").string(), "OPENCV_LOG_LEVEL=ERROR",
+             "QLCORE_TIMINGS=1"};
+    c.argv = {program.string(), "process", "--job", (dir / "job").string()};
+    c.argv.insert(c.argv.end(), extra.begin(), extra.end());
+    return c;
+}
+
+Measured process_job(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const fs::path& dir) {
+    const Measured m = run_measured(argv, env, dir / "process.log");
+    say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
+    return m;
+}
+
 bool prepare(const fs::path& dir, const fs::path& clip, const fs::path& out_dir) {
     if (reuse && fs::exists(clip)) {
         if (fs::exists(out_dir))
@@ -122,12 +145,8 @@ json run_footage(const fs::path& work, const fs::path& program,
         if (!cut.wait().success()) throw std::runtime_error("cannot cut vtest.avi");
     }
     write_job(dir / "job", clip, out_dir, "", "prores");
-    const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
-                                          "OPENCV_LOG_LEVEL=ERROR", "QLCORE_TIMINGS=1"};
-    std::vector<std::string> argv = {program.string(), "process", "--job", (dir / "job").string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    const Measured m = run_measured(argv, env, dir / "process.log");
-    say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
+    const auto [argv, env] = job_command(program, dir, extra);
+    const Measured m = process_job(argv, env, dir);
     json r = json::object({{"scene", FOOTAGE},
                            {"what", "vtest.avi, people walking outside (first " +
                                         std::to_string(FOOTAGE_FRAMES) + " frames)"},
@@ -175,13 +194,8 @@ json run_scene(const Scene& s, const std::vector<Sprite>& sprites, const fs::pat
     }
     const fs::path out_dir = dir / "out";
     write_job(dir / "job", clip, out_dir, keep, "prores");
-    // The step timings go to the log only; the outputs stay as they are.
-    const std::vector<std::string> env = {"QUILLET_HOME=" + (dir / "home").string(),
-                                          "OPENCV_LOG_LEVEL=ERROR", "QLCORE_TIMINGS=1"};
-    std::vector<std::string> argv = {program.string(), "process", "--job", (dir / "job").string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    const Measured m = run_measured(argv, env, dir / "process.log");
-    say("  processed in " + std::to_string(m.seconds) + " s, status " + std::to_string(m.status));
+    const auto [argv, env] = job_command(program, dir, extra);
+    const Measured m = process_job(argv, env, dir);
 
     json r = json::object();
     r["scene"] = s.name;
