@@ -61,11 +61,15 @@ std::string models_install_hint(const fs::path& model_dir, const Platform& platf
 Models::Models(const fs::path& det_model, const fs::path& rec_model) : det_model_(det_model) {
     _require_models(det_model, rec_model);
     const cv::Size placeholder(320, 320);
-    det_ = std::make_unique<YuNetDetector>(narrow_path(det_model), "", placeholder,
-                                           static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K);
-    ver_ = std::make_unique<YuNetDetector>(narrow_path(det_model), "", placeholder, VER_SCORE,
-                                           VER_NMS, VER_TOP_K);
-    rec_ = std::make_unique<Recognizer>(narrow_path(rec_model));
+    {
+        const NarrowName det(det_model);
+        det_ = std::make_unique<YuNetDetector>(det.str(), "", placeholder,
+                                               static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K);
+        ver_ = std::make_unique<YuNetDetector>(det.str(), "", placeholder, VER_SCORE, VER_NMS,
+                                               VER_TOP_K);
+    }
+    const NarrowName rec(rec_model);
+    rec_ = std::make_unique<Recognizer>(rec.str());
 }
 
 Models::~Models() = default;
@@ -83,8 +87,9 @@ YuNetDetector& Models::_sized(cv::Size size) {
         if (d->input_size() == size) return *d;
     // A few sizes at most (the views of one clip); beyond that, share one.
     if (sized_.size() >= SIZED_NETS) return *det_;
+    const NarrowName det(det_model_);
     sized_.push_back(std::make_unique<YuNetDetector>(
-        narrow_path(det_model_), "", size, static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K));
+        det.str(), "", size, static_cast<float>(DET_SCORE), DET_NMS, DET_TOP_K));
     return *sized_.back();
 }
 

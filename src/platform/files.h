@@ -25,6 +25,24 @@ std::string u8string(const fs::path& p);
 // is ASCII where the volume keeps short names.
 std::string narrow_path(const fs::path& p);
 
+// A narrow name by which such a library reaches the file `p` while this
+// lives. On Windows a folder named outside the ANSI code page may have no
+// short form (exFAT, ReFS, Dev Drives, volumes with short names off): the
+// folder is then made current through the wide API for the while and the
+// file named alone. Elsewhere, and for plain names, it is narrow_path(p).
+class NarrowName {
+  public:
+    explicit NarrowName(const fs::path& p);
+    ~NarrowName();
+    NarrowName(const NarrowName&) = delete;
+    NarrowName& operator=(const NarrowName&) = delete;
+    const std::string& str() const { return name_; }
+
+  private:
+    std::string name_;
+    fs::path restore_;  // the folder that was current, when this changed it
+};
+
 // Whether `bytes` is well-formed UTF-8: no overlong forms, surrogates or
 // values past U+10FFFF, which the wide conversions refuse.
 bool valid_utf8(std::string_view bytes);

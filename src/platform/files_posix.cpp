@@ -103,6 +103,9 @@ std::string narrow_path(const fs::path& p) {
     return p.string();
 }
 
+NarrowName::NarrowName(const fs::path& p) : name_(narrow_path(p)) {}
+NarrowName::~NarrowName() = default;
+
 std::optional<fs::path> find_on_path(const std::string& name) {
     const char* env = std::getenv("PATH");
     if (!env) return std::nullopt;

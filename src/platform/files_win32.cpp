@@ -181,6 +181,27 @@ std::string narrow_path(const fs::path& p) {
     return narrow(wide, CP_ACP);
 }
 
+NarrowName::NarrowName(const fs::path& p) {
+    const std::wstring file = p.filename().wstring();
+    if (_ascii(p.wstring()) || !_ascii(file) || !p.has_parent_path()) {
+        name_ = narrow_path(p);
+        return;
+    }
+    std::wstring here(32768, L'\0');
+    const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(here.size()), here.data());
+    if (n == 0 || n >= here.size() || !::SetCurrentDirectoryW(p.parent_path().wstring().c_str())) {
+        name_ = narrow_path(p);
+        return;
+    }
+    here.resize(n);
+    restore_ = fs::path(here);
+    name_ = narrow(file, CP_ACP);
+}
+
+NarrowName::~NarrowName() {
+    if (!restore_.empty()) ::SetCurrentDirectoryW(restore_.wstring().c_str());
+}
+
 std::string system_text_to_utf8(std::string_view bytes) {
     if (bytes.empty()) return {};
     const int len = static_cast<int>(bytes.size());

@@ -163,6 +163,33 @@ TEST(Win32Files, NarrowPathsOpenFilesInFoldersNamedOutsideTheCodePage) {
     EXPECT_EQ(narrow_path(fs::path("C:\\plain\\a.onnx")), "C:\\plain\\a.onnx");
 }
 
+// A models folder named outside the code page may have no short form on
+// the user's volume: the model is then named alone from its folder made
+// current, and the folder that was current is put back.
+TEST(Win32Files, NarrowNamesReachFilesInFoldersNamedOutsideTheCodePage) {
+    TempFolder dir;
+    const fs::path folder = dir.path / u8path("\xe6\xa8\xa1\xe5\x9e\x8b \xce\xa9");
+    fs::create_directories(folder);
+    const fs::path model = folder / "face_recognition_sface_2021dec.onnx";
+    std::ofstream(model) << "onnx";
+    const fs::path before = fs::current_path();
+    {
+        const NarrowName name(model);
+        EXPECT_EQ(name.str(), "face_recognition_sface_2021dec.onnx");
+        EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
+        std::ifstream in(name.str());
+        std::string text;
+        in >> text;
+        EXPECT_EQ(text, "onnx");
+    }
+    EXPECT_EQ(fs::current_path(), before);
+    {
+        const NarrowName plain(fs::path("C:\\plain\\a.onnx"));
+        EXPECT_EQ(plain.str(), "C:\\plain\\a.onnx");
+    }
+    EXPECT_EQ(fs::current_path(), before);
+}
+
 TEST(Win32Files, ProgramSearchFindsExeFilesAlongPathWithoutTheirExtension) {
     TempFolder dir;
     std::ofstream(dir.path / "tool.exe") << "MZ";
