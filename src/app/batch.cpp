@@ -21,10 +21,12 @@ int cmd_process(const CliArgs& args) {
     keep_awake();
     RunPlan plan = plan_run(args);
     if (plan.job_dir) {
-        const fs::path stop = *plan.job_dir / STOP_FILE;
+        // Absolute: loading the models may make their folder current for a moment.
+        std::error_code ec;
+        fs::path stop = *plan.job_dir / STOP_FILE;
+        if (fs::path full = fs::absolute(stop, ec); !ec) stop = full;
         // One left by an earlier, stopped run of this job is no request to
         // this one; a task of a farm takes it as one for the whole job.
-        std::error_code ec;
         if (!args.clip) fs::remove(stop, ec);
         watch_stop_file(stop);
     }
