@@ -1,6 +1,7 @@
 #include "analysis/analyse.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "faces/models.h"
@@ -29,6 +30,14 @@ bool _wants_check(const Track& t, double width_frame_px, double score, double ve
     if (!t.checks.empty() && *std::max_element(t.checks.begin(), t.checks.end()) >= VERIFY_PASS)
         return false;
     return true;
+}
+
+// Re-checks row i of `rows` for its track when it deserves it.
+void _check_if_wanted(FaceDetector& detector, const cv::Mat& frame, const cv::Mat& rows, int i,
+                      Track& t, double score, const SearchGeometry& g) {
+    if (!_wants_check(t, FaceRow(rows.ptr<float>(i)).w() * g.up, score, g.verify_w)) return;
+    t.checks.push_back(round_places(detector.verify(frame, rows.row(i)), 3));
+    t.best_checked = score;
 }
 
 class ReaderSource : public FrameSource {
@@ -97,11 +106,11 @@ class EvidenceLog {
             last_.resize(id + 1);
         }
         const FaceRow row(rows.ptr<float>(i));
-        by_id_[id].drift.push_back(
-            last_[id].empty()
-                ? NO_DRIFT
-                : round_places(landmark_drift(FaceRow(last_[id].data()), row), EVIDENCE_PLACES));
-        last_[id].assign(row.v, row.v + FACE_ROW_SIZE);
+        std::vector<double>& drift = by_id_[id].drift;
+        drift.push_back(drift.empty() ? NO_DRIFT
+                                      : round_places(landmark_drift(FaceRow(last_[id].data()), row),
+                                                     EVIDENCE_PLACES));
+        std::copy(row.v, row.v + FACE_ROW_SIZE, last_[id].begin());
     }
     // One entry per track of `tracker`, in its order.
     std::vector<FaceEvidence> take(size_t n_tracks) {
@@ -111,7 +120,7 @@ class EvidenceLog {
 
   private:
     std::vector<FaceEvidence> by_id_;
-    std::vector<std::vector<float>> last_;  // the latest row of each track
+    std::vector<std::array<float, FACE_ROW_SIZE>> last_;  // the latest row of each track
 };
 
 void _to_boxes(const cv::Mat& rows, double up, std::vector<Box>& boxes,
@@ -190,30 +199,18 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
                 Track& t = *weak_now[i];
                 weak_evidence.add(t, weak, i);
                 // Re-checked like the tracks, once tracked long enough to matter.
-                if (static_cast<int>(t.frames.size()) >= CANDIDATE_CHECK_FROM &&
-                    _wants_check(t, FaceRow(weak.ptr<float>(i)).w() * g.up, scores[i],
-                                 g.verify_w)) {
-                    t.checks.push_back(round_places(detector.verify(frame, weak.row(i)), 3));
-                    t.best_checked = scores[i];
-                }
+                if (static_cast<int>(t.frames.size()) >= CANDIDATE_CHECK_FROM)
+                    _check_if_wanted(detector, frame, weak, i, t, scores[i], g);
             }
         } else {
             faces = detector.detect(frame, NO_SHRINK);
         }
         _to_boxes(faces, g.up, boxes, scores);
         std::vector<Track*> now = tracker.update(fi, boxes, scores);
-        if (thorough)
-            for (int i = 0; i < faces.rows; ++i)
-                evidence.add(*now[i], faces, i);
-
         for (int i = 0; i < faces.rows; ++i) {
             Track& t = *now[i];
-            const FaceRow r(faces.ptr<float>(i));
-            double s = scores[i];
-            if (_wants_check(t, r.w() * g.up, s, g.verify_w)) {
-                t.checks.push_back(round_places(detector.verify(frame, faces.row(i)), 3));
-                t.best_checked = s;
-            }
+            if (thorough) evidence.add(t, faces, i);
+            _check_if_wanted(detector, frame, faces, i, t, scores[i], g);
         }
         if (recognise) {
             for (int i = 0; i < faces.rows; ++i) {

@@ -5,10 +5,6 @@
 namespace qlcore {
 namespace {
 
-Box _box(const BoxF& b) {
-    return {b.x, b.y, b.w, b.h};
-}
-
 // What a key's marks may take, and what they make of it.
 struct Rule {
     const char* key;
@@ -61,7 +57,7 @@ auto _widest_at(Tracks& tracks, int64_t frame, Pass pass) {
 template <class Tracks, class Pass>
 auto _overlapping(Tracks& tracks, int64_t frame, const Box& box, Pass pass) {
     return _best_at(tracks, frame, pass, [&](const BoxF& b) {
-        const double o = iou(box, _box(b));
+        const double o = iou(box, to_box(b));
         return o >= MARK_OVERLAP ? o : -1.0;
     });
 }

@@ -5,16 +5,12 @@
 namespace qlcore {
 namespace {
 
-Box _box(const BoxF& b) {
-    return {b.x, b.y, b.w, b.h};
-}
-
 // Whether a live track's path holds a box over `box` at `frame`.
 bool _covered(int64_t frame, const Box& box, const std::vector<JudgedTrack>& judged) {
     return std::any_of(judged.begin(), judged.end(), [&](const JudgedTrack& l) {
         if (is_ignored(l.verdict)) return false;
         auto other = l.path.at(frame);
-        return other && iou(box, _box(*other)) >= CANDIDATE_OVERLAP;
+        return other && iou(box, to_box(*other)) >= CANDIDATE_OVERLAP;
     });
 }
 

@@ -20,6 +20,10 @@ struct BoxF {
     bool operator==(const BoxF&) const = default;
 };
 
+inline Box to_box(const BoxF& b) {
+    return {b.x, b.y, b.w, b.h};
+}
+
 // Frame index -> boxes to pixelate in that frame, in order. A frame with
 // nothing to pixelate has no entry.
 using MosaicPlan = std::map<int64_t, std::vector<BoxF>>;
