@@ -64,26 +64,32 @@ std::optional<qlcore::RunResult> run_chromium(const fs::path& page, const fs::pa
                                               const std::vector<std::string>& extra) {
     auto chromium = qlcore::find_on_path("chromium");
     if (!chromium) return std::nullopt;
-    // A fresh profile each time: nothing from an earlier run, nothing shared.
-    fs::path profile;
-    for (int i = 0; fs::exists(profile = scratch / ("chromium-profile-" + std::to_string(i)));
-         ++i) {
+    // Chromium starved of the processor can hang instead of failing; coreutils'
+    // timeout ends it with every helper process it started (their process
+    // group), and one more try tells a starved run from a broken page.
+    const auto timeout = qlcore::find_on_path("timeout");
+    qlcore::RunResult run;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // A fresh profile each time: nothing from an earlier run, nothing shared.
+        fs::path profile;
+        for (int i = 0; fs::exists(profile = scratch / ("chromium-profile-" + std::to_string(i)));
+             ++i) {
+        }
+        fs::create_directories(profile);
+        std::vector<std::string> argv;
+        if (timeout) argv = {timeout->string(), "--kill-after=10", "120"};
+        argv.insert(
+            argv.end(),
+            {chromium->string(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile.string()});
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back("file://" + fs::absolute(page).string());
+        run = qlcore::run_capture(argv);
+        if (!timeout || run.status != 124) break;
+        run.err = "chromium did not finish within 120 s\n" + run.err;
     }
-    fs::create_directories(profile);
-    std::vector<std::string> argv = {chromium->string(),
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--hide-scrollbars",
-                                     "--user-data-dir=" + profile.string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    argv.push_back("file://" + fs::absolute(page).string());
-    return qlcore::run_capture(argv);
+    return run;
 }
 
 std::optional<PageShot> page_screenshot(const fs::path& page, const fs::path& scratch,

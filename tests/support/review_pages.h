@@ -27,8 +27,8 @@ std::vector<PageCard> page_cards(const std::string& page);
 std::vector<cv::Mat> page_images(const std::string& page);
 
 // Runs headless Chromium on `page` with `extra` options (--dump-dom,
-// --screenshot=...), its profile under `scratch`; nothing when Chromium is
-// not installed.
+// --screenshot=...), its profile under `scratch`, each of two tries bounded
+// to two minutes; nothing when Chromium is not installed.
 std::optional<qlcore::RunResult> run_chromium(const fs::path& page, const fs::path& scratch,
                                               const std::vector<std::string>& extra);
 
