@@ -1,6 +1,7 @@
 #include "support/review_pages.h"
 
 #include <cstring>
+#include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <regex>
 
@@ -75,7 +76,12 @@ std::optional<qlcore::RunResult> run_chromium(const fs::path& page, const fs::pa
         for (int i = 0; fs::exists(profile = scratch / ("chromium-profile-" + std::to_string(i)));
              ++i) {
         }
-        fs::create_directories(profile);
+        fs::create_directories(profile / "Default");
+        // The page's save button downloads: into the scratch folder, not the
+        // home folder's Downloads.
+        std::ofstream(profile / "Default" / "Preferences")
+            << R"({"download": {"default_directory": ")" << (profile / "downloads").string()
+            << R"(", "prompt_for_download": false}})";
         std::vector<std::string> argv;
         if (timeout) argv = {timeout->string(), "--kill-after=10", "120"};
         argv.insert(
