@@ -117,7 +117,9 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
             p.candidate = candidates;
             if (cache.contains(ev_list)) {
                 const json& e = cache.at(ev_list).at(i);
-                p.evidence = qlcore::FaceEvidence{e.get<std::vector<double>>()};
+                p.evidence = qlcore::FaceEvidence{e.at("drift").get<std::vector<double>>(),
+                                                  e.at("lifted").get<std::vector<double>>(),
+                                                  e.at("inside").get<std::vector<double>>()};
             }
             // The report lists the tracks the program showed or hid, whatever
             // mode judged them; the rest were ignored (or, for candidates,
@@ -149,7 +151,8 @@ double _median_drift(const qlcore::FaceEvidence& e) {
 
 // One row per track for choosing the evidence thresholds: id, candidate,
 // state, failed checks, detections on a face, detections, best score, median
-// landmark drift (-1: none), best re-check (-1: none), re-checks.
+// landmark drift (-1: none), best re-check (-1: none), re-checks, best
+// lifted re-check at the centre and inside (-1: none).
 json _evidence_rows(const std::vector<ProgramTrack>& tracks,
                     const std::map<int, std::pair<int, int>>* on_face) {
     json rows = json::array();
@@ -164,10 +167,14 @@ json _evidence_rows(const std::vector<ProgramTrack>& tracks,
             hits = it == on_face->end() ? 0 : it->second.first;
         }
         const auto& c = p.track.checks;
+        const auto& l = p.evidence->lifted;
+        const auto& in = p.evidence->inside;
         rows.push_back(json::array(
             {p.track.id, p.candidate, p.state, p.failed_checks, hits, p.track.frames.size(),
              qlcore::round_places(best, 3), qlcore::round_places(_median_drift(*p.evidence), 3),
-             c.empty() ? -1.0 : *std::max_element(c.begin(), c.end()), c.size()}));
+             c.empty() ? -1.0 : *std::max_element(c.begin(), c.end()), c.size(),
+             l.empty() ? -1.0 : *std::max_element(l.begin(), l.end()),
+             in.empty() ? -1.0 : *std::max_element(in.begin(), in.end())}));
     }
     return rows;
 }
@@ -250,6 +257,7 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     int scored = 0, exposed = 0, lure_frames = 0, lure_hit = 0;
     std::map<std::string, int> exposed_by_face;
     std::map<int, std::pair<int, int>> on_face;  // program track -> (detections on a face, all)
+    std::map<int, int> under_face;               // program track -> detections over a face
     cv::Mat frame, a, b, diff, mask, owner;
     std::vector<Truth> truth;
     int f = 0;
@@ -279,11 +287,14 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
         }
 
         for (const Detection& d : found[f]) {
-            bool hit = false;
-            for (const Truth& t : truth)
+            bool hit = false, under = false;
+            for (const Truth& t : truth) {
                 hit = hit || (!t.lure && face_at(d.box, t.box));
+                under = under || (!t.lure && face_under(d.box, t.box));
+            }
             on_face[d.track].first += hit;
             ++on_face[d.track].second;
+            under_face[d.track] += under;
         }
 
         cv::Mat faces = cv::Mat::zeros(s.h, s.w, CV_8U);
@@ -367,12 +378,14 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
         for (size_t i = 1; i < list.size(); ++i)
             longest_gap = std::max(longest_gap, list[i] - list[i - 1] - 1);
     int n_mosaic = 0, n_kept = 0, n_ignored = 0, n_false = 0, n_flagged = 0, n_flagged_face = 0;
+    int n_nothing_under = 0;
     for (const ProgramTrack& p : tracks) {
         if (p.state == "mosaic") {
             ++n_mosaic;
             // Mostly off every face: a mosaic on something else.
             const auto [hits, all] = on_face[p.track.id];
             if (2 * hits < all) ++n_false;
+            if (2 * under_face[p.track.id] < all) ++n_nothing_under;
             n_flagged += p.failed_checks;
             n_flagged_face += p.failed_checks && 2 * hits >= all;
         } else if (p.state == "keep")
@@ -416,15 +429,20 @@ json measure_scene(const Scene& s, const std::vector<Sprite>& sprites, const Out
     // Flagged "may not be a face", and how many of those were faces.
     r["failed_check_mosaics"] = n_flagged;
     r["failed_check_mosaics_on_faces"] = n_flagged_face;
-    int n_weak = 0, n_weak_false = 0;
+    // The same counted by whether a face lies under the mosaic at all (a box
+    // around two small faces, or far larger than its face, is over faces).
+    r["mosaics_over_no_face"] = n_nothing_under;
+    int n_weak = 0, n_weak_false = 0, n_weak_nothing_under = 0;
     for (const ProgramTrack& p : tracks)
         if (p.candidate && p.state == "mosaic") {
             ++n_weak;
             const auto [hits, all] = on_face[p.track.id];
             n_weak_false += 2 * hits < all;
+            n_weak_nothing_under += 2 * under_face[p.track.id] < all;
         }
     r["weak_mosaics"] = n_weak;
     r["weak_mosaics_false"] = n_weak_false;
+    r["weak_mosaics_over_no_face"] = n_weak_nothing_under;
     r["flagged"] = report_figures(o.report, n_frames);
     r["track_evidence"] = _evidence_rows(tracks, &on_face);
     r["lure_frames"] = lure_frames;

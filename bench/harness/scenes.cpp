@@ -212,6 +212,10 @@ bool face_at(const cv::Rect2d& d, const cv::Rect2d& truth) {
     return truth.contains(c) && r >= 0.3 && r <= 2.0;
 }
 
+bool face_under(const cv::Rect2d& d, const cv::Rect2d& truth) {
+    return (d & truth).area() >= 0.5 * std::min(d.area(), truth.area());
+}
+
 Canvas make_canvas(const Scene& s) {
     Canvas c;
     std::mt19937 rng(s.seed);

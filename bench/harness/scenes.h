@@ -112,6 +112,9 @@ Canvas make_canvas(const Scene& s);
 // Whether a detection box is of the face with box `truth`: its centre lies
 // in the face box and its width is 0.3 to 2 times the face's.
 bool face_at(const cv::Rect2d& detection, const cv::Rect2d& truth);
+// Whether a face lies under a detection box at all: the two overlap by at
+// least half of the smaller (a box around a small face, or on part of one).
+bool face_under(const cv::Rect2d& detection, const cv::Rect2d& truth);
 
 // Draws frame f and its ground truth. `owner` (optional) gets, per pixel, the
 // index of the actor seen there, -1 for background and -2 for a board.

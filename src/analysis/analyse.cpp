@@ -32,12 +32,53 @@ bool _wants_check(const Track& t, double width_frame_px, double score, double ve
     return true;
 }
 
-// Re-checks row i of `rows` for its track when it deserves it.
+// The landmark evidence of one tracker's tracks, by track id.
+class EvidenceLog {
+  public:
+    void add(const Track& t, const cv::Mat& rows, int i) {
+        const size_t id = _make_room(t);
+        const FaceRow row(rows.ptr<float>(i));
+        std::vector<double>& drift = by_id_[id].drift;
+        drift.push_back(drift.empty() ? NO_DRIFT
+                                      : round_places(landmark_drift(FaceRow(last_[id].data()), row),
+                                                     EVIDENCE_PLACES));
+        std::copy(row.v, row.v + FACE_ROW_SIZE, last_[id].begin());
+    }
+    void add_lifted(const Track& t, const LiftedCheck& check) {
+        FaceEvidence& e = by_id_[_make_room(t)];
+        e.lifted.push_back(round_places(check.centred, EVIDENCE_PLACES));
+        e.inside.push_back(round_places(check.inside, EVIDENCE_PLACES));
+    }
+    // One entry per track of `tracker`, in its order.
+    std::vector<FaceEvidence> take(size_t n_tracks) {
+        by_id_.resize(n_tracks);
+        return std::move(by_id_);
+    }
+
+  private:
+    size_t _make_room(const Track& t) {
+        const size_t id = static_cast<size_t>(t.id);
+        if (id >= by_id_.size()) {
+            by_id_.resize(id + 1);
+            last_.resize(id + 1);
+        }
+        return id;
+    }
+
+    std::vector<FaceEvidence> by_id_;
+    std::vector<std::array<float, FACE_ROW_SIZE>> last_;  // the latest row of each track
+};
+
+// Re-checks row i of `rows` for its track when it deserves it. The thorough
+// search (with a log) repeats a re-check that found no face on the face
+// lifted, as evidence.
 void _check_if_wanted(FaceDetector& detector, const cv::Mat& frame, const cv::Mat& rows, int i,
-                      Track& t, double score, const SearchGeometry& g) {
+                      Track& t, double score, const SearchGeometry& g, EvidenceLog* log) {
     if (!_wants_check(t, FaceRow(rows.ptr<float>(i)).w() * g.up, score, g.verify_w)) return;
     t.checks.push_back(round_places(detector.verify(frame, rows.row(i)), 3));
     t.best_checked = score;
+    if (log && t.checks.back() < RECHECK_EVIDENCE)
+        log->add_lifted(t, detector.verify_lifted(frame, rows.row(i)));
 }
 
 class ReaderSource : public FrameSource {
@@ -59,6 +100,9 @@ class ModelsDetector : public FaceDetector {
     }
     double verify(const cv::Mat& frame, const cv::Mat& row) override {
         return models_.verify(frame, row);
+    }
+    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& row) override {
+        return models_.verify_lifted(frame, row);
     }
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& row) override {
         return models_.embed(frame, row);
@@ -95,33 +139,6 @@ void _detect_views(FaceDetector& detector, const cv::Mat& frame, int64_t searche
     for (int i = 0; i < merged.rows; ++i)
         (FaceRow(merged.ptr<float>(i)).score() >= strong ? faces : weak).push_back(merged.row(i));
 }
-
-// The landmark evidence of one tracker's tracks, by track id.
-class EvidenceLog {
-  public:
-    void add(const Track& t, const cv::Mat& rows, int i) {
-        const size_t id = static_cast<size_t>(t.id);
-        if (id >= by_id_.size()) {
-            by_id_.resize(id + 1);
-            last_.resize(id + 1);
-        }
-        const FaceRow row(rows.ptr<float>(i));
-        std::vector<double>& drift = by_id_[id].drift;
-        drift.push_back(drift.empty() ? NO_DRIFT
-                                      : round_places(landmark_drift(FaceRow(last_[id].data()), row),
-                                                     EVIDENCE_PLACES));
-        std::copy(row.v, row.v + FACE_ROW_SIZE, last_[id].begin());
-    }
-    // One entry per track of `tracker`, in its order.
-    std::vector<FaceEvidence> take(size_t n_tracks) {
-        by_id_.resize(n_tracks);
-        return std::move(by_id_);
-    }
-
-  private:
-    std::vector<FaceEvidence> by_id_;
-    std::vector<std::array<float, FACE_ROW_SIZE>> last_;  // the latest row of each track
-};
 
 void _to_boxes(const cv::Mat& rows, double up, std::vector<Box>& boxes,
                std::vector<double>& scores) {
@@ -200,7 +217,7 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
                 weak_evidence.add(t, weak, i);
                 // Re-checked like the tracks, once tracked long enough to matter.
                 if (static_cast<int>(t.frames.size()) >= CANDIDATE_CHECK_FROM)
-                    _check_if_wanted(detector, frame, weak, i, t, scores[i], g);
+                    _check_if_wanted(detector, frame, weak, i, t, scores[i], g, &weak_evidence);
             }
         } else {
             faces = detector.detect(frame, NO_SHRINK);
@@ -210,7 +227,8 @@ SearchResult search_frames(FrameSource& frames, FaceDetector& detector, const Se
         for (int i = 0; i < faces.rows; ++i) {
             Track& t = *now[i];
             if (thorough) evidence.add(t, faces, i);
-            _check_if_wanted(detector, frame, faces, i, t, scores[i], g);
+            _check_if_wanted(detector, frame, faces, i, t, scores[i], g,
+                             thorough ? &evidence : nullptr);
         }
         if (recognise) {
             for (int i = 0; i < faces.rows; ++i) {

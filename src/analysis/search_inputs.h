@@ -5,6 +5,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "geometry/face_row.h"
+
 namespace qlcore {
 
 // BGR pictures at search size, one per searched frame, in order.
@@ -30,6 +32,11 @@ class FaceDetector {
     }
     // The multi-zoom confidence of one face row.
     virtual double verify(const cv::Mat& frame, const cv::Mat& face_row) = 0;
+    // The same on the face turned level and its lightness stretched; a
+    // detector without it confirms nothing so.
+    virtual LiftedCheck verify_lifted(const cv::Mat& /*frame*/, const cv::Mat& /*face_row*/) {
+        return {};
+    }
     // 1 x 128 CV_32F embedding of unit length.
     virtual cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row) = 0;
 };

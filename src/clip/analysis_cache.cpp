@@ -235,7 +235,8 @@ bool _thorough(const json& key) {
 json _evidence_json(const std::vector<FaceEvidence>& list) {
     json out = json::array();
     for (const FaceEvidence& e : list)
-        out.push_back(e.drift);
+        out.push_back(
+            json::object({{"drift", e.drift}, {"lifted", e.lifted}, {"inside", e.inside}}));
     return out;
 }
 
@@ -245,9 +246,13 @@ bool _restore_evidence(const json& list, const std::vector<Track>& tracks,
     if (!list.is_array() || list.size() != tracks.size()) return false;
     out.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i) {
-        const json& e = list[i];
+        const json *drift = _member(list[i], "drift"), *lifted = _member(list[i], "lifted"),
+                   *inside = _member(list[i], "inside");
         FaceEvidence ev;
-        if (!_read_doubles(e, ev.drift) || ev.drift.size() != tracks[i].frames.size()) return false;
+        if (!drift || !lifted || !inside || !_read_doubles(*drift, ev.drift) ||
+            ev.drift.size() != tracks[i].frames.size() || !_read_doubles(*lifted, ev.lifted) ||
+            !_read_doubles(*inside, ev.inside) || ev.inside.size() != ev.lifted.size())
+            return false;
         out.push_back(std::move(ev));
     }
     return true;

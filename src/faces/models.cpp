@@ -3,9 +3,11 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect/face.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 #include "faces/yunet.h"
+#include "geometry/tuning.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -32,6 +34,7 @@ constexpr float VER_NMS = 0.3f;
 constexpr int VER_TOP_K = 50;
 constexpr double VERIFY_CROP = 2.2;
 constexpr double VERIFY_CENTRE_TOL = 0.4;
+constexpr double INSIDE_TOL = 0.5;  // a centre anywhere in the box
 constexpr double VERIFY_MIN_FACE = 4.0;
 constexpr int VERIFY_MIN_SIDE = 8;
 constexpr double EMBED_GUARD = 1e-9;
@@ -125,11 +128,11 @@ cv::Mat Models::_detect(const cv::Mat& frame, int max_side, double min_score, bo
 double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
     CV_Assert(face_row.type() == CV_32F && face_row.total() >= 15);
     const int H = frame.rows, W = frame.cols;
-    const float* q = face_row.ptr<float>(0);
-    const double x = q[0], y = q[1], w = q[2], h = q[3];
+    const FaceRow q(face_row.ptr<float>(0));
+    const double w = q.w(), h = q.h();
     if (w < VERIFY_MIN_FACE || h < VERIFY_MIN_FACE) return 0.0;
 
-    const double cx = x + w / 2.0, cy = y + h / 2.0;
+    const double cx = q.x() + w / 2.0, cy = q.y() + h / 2.0;
     const double side = std::max(w, h) * VERIFY_CROP;
     const int x0 = static_cast<int>(std::max(0.0, cx - side / 2.0));
     const int y0 = static_cast<int>(std::max(0.0, cy - side / 2.0));
@@ -137,29 +140,82 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
     const int y1 = static_cast<int>(std::min(static_cast<double>(H), cy + side / 2.0));
     if (x1 <= x0 || y1 <= y0) return 0.0;
     const cv::Mat crop = frame(cv::Range(y0, y1), cv::Range(x0, x1));
-
-    const double fx = cx - x0, fy = cy - y0;
     double total = 0.0;
-    for (int size : VERIFY_SIZES) {
-        const double z = size / w;
-        cv::Mat& zoomed = zoomed_;
-        cv::resize(crop, zoomed, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-        if (zoomed.rows < VERIFY_MIN_SIDE || zoomed.cols < VERIFY_MIN_SIDE) continue;
-        ver_->set_input_size(zoomed.size());
-        cv::Mat found;
-        ver_->detect(zoomed, found);
-        double best = 0.0;
-        for (int i = 0; i < found.rows; ++i) {
-            const float* f = found.ptr<float>(i);
-            const double qx = (f[0] + f[2] / 2.0) / z;
-            const double qy = (f[1] + f[3] / 2.0) / z;
-            if (std::abs(qx - fx) < w * VERIFY_CENTRE_TOL &&
-                std::abs(qy - fy) < h * VERIFY_CENTRE_TOL)
-                best = std::max(best, static_cast<double>(f[14]));
-        }
-        total += best;
-    }
+    for (int size : VERIFY_SIZES)
+        total += _scan(crop, cx - x0, cy - y0, w, h, size, VERIFY_CENTRE_TOL);
     return total / static_cast<double>(VERIFY_SIZES.size());
+}
+
+LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row) {
+    CV_Assert(face_row.type() == CV_32F && face_row.total() >= 15);
+    const FaceRow q(face_row.ptr<float>(0));
+    const double w = q.w(), h = q.h();
+    if (w < VERIFY_MIN_FACE || h < VERIFY_MIN_FACE) return {};
+    const double side = std::max(w, h) * VERIFY_CROP;
+    lifted_ = lifted_face(frame, face_row, side);
+    // Down to LIFT_SCORE: a dim face lifted still scores low, clutter lower
+    // still (BENCHMARKS.md).
+    ver_->set_score_threshold(static_cast<float>(LIFT_SCORE));
+    LiftedCheck found;
+    for (int size : VERIFY_SIZES)
+        found.centred += _scan(lifted_, side / 2.0, side / 2.0, w, h, size, VERIFY_CENTRE_TOL);
+    found.centred /= static_cast<double>(VERIFY_SIZES.size());
+    found.inside = _scan(lifted_, side / 2.0, side / 2.0, w, h, LIFT_INSIDE_SIDE, INSIDE_TOL);
+    ver_->set_score_threshold(VER_SCORE);
+    return found;
+}
+
+// The best re-check score of a face in `crop` whose centre lies within
+// `tolerance` box sizes of (fx, fy), the box (w x h) zoomed to `size` wide;
+// 0 when the zoomed crop is too small to search.
+double Models::_scan(const cv::Mat& crop, double fx, double fy, double w, double h, int size,
+                     double tolerance) {
+    const double z = size / w;
+    cv::resize(crop, zoomed_, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    if (zoomed_.rows < VERIFY_MIN_SIDE || zoomed_.cols < VERIFY_MIN_SIDE) return 0.0;
+    ver_->set_input_size(zoomed_.size());
+    cv::Mat found;
+    ver_->detect(zoomed_, found);
+    double best = 0.0;
+    for (int i = 0; i < found.rows; ++i) {
+        const float* f = found.ptr<float>(i);
+        const double qx = (f[0] + f[2] / 2.0) / z;
+        const double qy = (f[1] + f[3] / 2.0) / z;
+        if (std::abs(qx - fx) < w * tolerance && std::abs(qy - fy) < h * tolerance)
+            best = std::max(best, static_cast<double>(f[14]));
+    }
+    return best;
+}
+
+cv::Mat lifted_face(const cv::Mat& frame, const cv::Mat& face_row, double side) {
+    const FaceRow q(face_row.ptr<float>(0));
+    const double cx = q.x() + q.w() / 2.0, cy = q.y() + q.h() / 2.0;
+    // Turned about the box's centre by the eyes' slope, the right eye (on
+    // the picture's left) first, and moved so that centre is the crop's.
+    const double roll = std::atan2(double(q.landmark_y(1)) - q.landmark_y(0),
+                                   double(q.landmark_x(1)) - q.landmark_x(0)) *
+                        180.0 / CV_PI;
+    cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(float(cx), float(cy)), roll, 1.0);
+    m.at<double>(0, 2) += side / 2.0 - cx;
+    m.at<double>(1, 2) += side / 2.0 - cy;
+    const int n = std::max(1, static_cast<int>(std::lround(side)));
+    cv::Mat turned;
+    cv::warpAffine(frame, turned, m, cv::Size(n, n), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    // The face's own lightness spread to LIFT_SPREAD around mid-grey; never
+    // flattened, and a gain of at most LIFT_GAIN_MAX so noise stays noise.
+    const cv::Size inner(std::max(1, static_cast<int>(std::lround(LIFT_INNER * q.w()))),
+                         std::max(1, static_cast<int>(std::lround(LIFT_INNER * q.h()))));
+    const cv::Rect box =
+        cv::Rect({(n - inner.width) / 2, (n - inner.height) / 2}, inner) & cv::Rect(0, 0, n, n);
+    if (box.empty()) return turned;
+    cv::Mat grey;
+    cv::cvtColor(turned(box), grey, cv::COLOR_BGR2GRAY);
+    cv::Scalar mean, spread;
+    cv::meanStdDev(grey, mean, spread);
+    const double gain = std::clamp(LIFT_SPREAD / std::max(spread[0], 1e-6), 1.0, LIFT_GAIN_MAX);
+    cv::Mat out;
+    turned.convertTo(out, -1, gain, 128.0 - gain * mean[0]);
+    return out;
 }
 
 cv::Mat Models::embed(const cv::Mat& frame, const cv::Mat& face_row) {

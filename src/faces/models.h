@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/face_row.h"
 #include "platform/platform.h"
 
 namespace qlcore {
@@ -31,6 +32,11 @@ inline constexpr std::array<int, 3> VERIFY_SIZES = {48, 80, 140};
 // `model_dir` on `platform`.
 std::string models_install_hint(const std::filesystem::path& model_dir, const Platform& platform);
 
+// The `side` x `side` square centred on the face's box, turned by the slope
+// of its eye landmarks and with the box's lightness spread stretched (the
+// frame's edge repeated beyond it).
+cv::Mat lifted_face(const cv::Mat& frame, const cv::Mat& face_row, double side);
+
 // FaceRow: 15 floats - box x, y, w, h; five landmarks (x, y); score.
 // detect() returns N x 15 CV_32F (0 x 15 when nothing is found).
 class Models {
@@ -48,13 +54,24 @@ class Models {
     // picture size gets a network of its own, as a search that switches sizes
     // every frame would otherwise have the network reshaped every time.
     cv::Mat detect(const cv::Mat& frame, int max_side, double min_score);
+    // The face's re-check score, 0..1: the face detector run again on a crop
+    // around it zoomed to each of VERIFY_SIZES, the best score near its
+    // centre averaged.
     double verify(const cv::Mat& frame, const cv::Mat& face_row);
+    // The same on lifted_face's crop, for faces too dim or too tilted for
+    // the detector to confirm as the frame shows them: scores from
+    // LIFT_SCORE up, and once more with the box zoomed to LIFT_INSIDE_SIDE
+    // for the best face anywhere inside it (a weak box far larger than the
+    // face it holds).
+    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& face_row);
     // 1 x 128 CV_32F of unit length.
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row);
 
   private:
     cv::Mat _detect(const cv::Mat& frame, int max_side, double min_score, bool sized);
     YuNetDetector& _sized(cv::Size size);
+    double _scan(const cv::Mat& crop, double fx, double fy, double w, double h, int size,
+                 double tolerance);
 
     std::filesystem::path det_model_;
     std::unique_ptr<YuNetDetector> det_, ver_;
@@ -62,7 +79,7 @@ class Models {
     std::unique_ptr<Recognizer> rec_;
     // Pictures made on every call, kept so their memory is not handed back
     // to the system and faulted in again the next time.
-    cv::Mat shrunk_, zoomed_;
+    cv::Mat shrunk_, zoomed_, lifted_;
 };
 
 // Index of the largest face (width x height; the first on a tie), -1 for none.

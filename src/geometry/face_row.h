@@ -21,4 +21,12 @@ struct FaceRow {
     float score() const { return v[14]; }
 };
 
+// What a re-check of a face lifted (turned level, its lightness stretched)
+// found: the best score of a face at the box's centre, averaged over the
+// usual re-check sizes, and the best of any face inside the box.
+struct LiftedCheck {
+    double centred = 0.0;
+    double inside = 0.0;
+};
+
 }  // namespace qlcore

@@ -20,8 +20,26 @@ struct Tuning {
 // tracks it mosaics though their re-checks failed (tracking/face_evidence.h),
 // chosen by measurement (BENCHMARKS.md, "Weak-evidence mosaics on cluttered
 // footage"). A re-check of this or more shows a face: clutter was re-checked
-// at most 0.11, faces at 0.36 and up pass by it, those lower by their motion.
+// at most 0.11, faces at 0.36 and up pass by it, those lower by a lifted
+// re-check and their motion.
 inline constexpr double RECHECK_EVIDENCE = 0.3;
+// A lifted re-check (Models::verify_lifted) shows a face that moves as one
+// when it finds one at the box's centre scoring this or more: the dim faces
+// 0.11 and up, the tilted ones 0.32 and up, clutter at most 0.03;
+inline constexpr double LIFTED_EVIDENCE = 0.06;
+// or anywhere inside the box scoring this or more: a dim face of 50 px in a
+// weak box of 300, 0.45 and up; clutter at most 0.29.
+inline constexpr double INSIDE_EVIDENCE = 0.35;
+// The lifted re-check: its detector reports scores from LIFT_SCORE up; the
+// middle LIFT_INNER of the face's box is stretched to a lightness spread
+// (standard deviation, of 255) of LIFT_SPREAD, by a gain of 1 to
+// LIFT_GAIN_MAX; the box is zoomed to LIFT_INSIDE_SIDE pixels wide to look
+// for a face anywhere inside it.
+inline constexpr double LIFT_SCORE = 0.05;
+inline constexpr double LIFT_INNER = 0.6;
+inline constexpr double LIFT_SPREAD = 50.0;
+inline constexpr double LIFT_GAIN_MAX = 4.0;
+inline constexpr int LIFT_INSIDE_SIDE = 400;
 // A face moves as one: between two detections of a track, its landmarks
 // shift against its box by this much at most (mean over the five, in box
 // sizes), as the median over the track's steps. Faces: at most 0.083 (one

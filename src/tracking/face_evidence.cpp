@@ -37,7 +37,11 @@ bool moves_as_one(const FaceEvidence& e) {
 
 bool has_face_evidence(const Track& t, const FaceEvidence& e) {
     if (t.checks.empty()) return false;
-    return *std::max_element(t.checks.begin(), t.checks.end()) >= RECHECK_EVIDENCE ||
+    if (*std::max_element(t.checks.begin(), t.checks.end()) >= RECHECK_EVIDENCE) return true;
+    const auto reaches = [](const std::vector<double>& v, double at_least) {
+        return std::any_of(v.begin(), v.end(), [&](double x) { return x >= at_least; });
+    };
+    return (reaches(e.lifted, LIFTED_EVIDENCE) || reaches(e.inside, INSIDE_EVIDENCE)) &&
            moves_as_one(e);
 }
 

@@ -1,7 +1,8 @@
 // Whether a weakly seen track shows a face besides its detector scores: a
-// re-check that found one, or, re-checked, landmarks that move with the box
-// as one. Texture the detector picks up by chance gives landmarks that jump
-// about from frame to frame.
+// re-check that found one, or a re-check of the face lifted (turned level,
+// its lightness stretched) that found one, with landmarks that move with the
+// box as one. Texture the detector picks up by chance gives landmarks that
+// jump about from frame to frame.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,10 @@ namespace qlcore {
 // first), rounded to EVIDENCE_PLACES.
 struct FaceEvidence {
     std::vector<double> drift;
+    // The lifted re-checks made where a re-check of the track found no face,
+    // in order, rounded to EVIDENCE_PLACES: at the box's centre, and inside.
+    std::vector<double> lifted;
+    std::vector<double> inside;
     bool operator==(const FaceEvidence&) const = default;
 };
 
@@ -24,7 +29,7 @@ inline constexpr double NO_DRIFT = -1.0;
 inline constexpr int EVIDENCE_PLACES = 3;
 // Raised whenever what the search keeps for the evidence changes, so an
 // analysis cached before is searched again.
-inline constexpr int FACE_EVIDENCE_VERSION = 2;
+inline constexpr int FACE_EVIDENCE_VERSION = 3;
 
 // The mean shift of the five landmarks between two detections, each measured
 // from its box's centre in box sizes (the square root of the box's area): 0
@@ -36,7 +41,8 @@ double landmark_drift(const FaceRow& before, const FaceRow& after);
 // has no step and passes.
 bool moves_as_one(const FaceEvidence& e);
 
-// A re-check of at least RECHECK_EVIDENCE, or at least one re-check and
+// A re-check of at least RECHECK_EVIDENCE, or a lifted re-check that found a
+// face (LIFTED_EVIDENCE at the centre, INSIDE_EVIDENCE inside the box) and
 // moves_as_one. A track never re-checked (too small for it) shows nothing.
 bool has_face_evidence(const Track& t, const FaceEvidence& e);
 

@@ -331,3 +331,70 @@ TEST(ThoroughSearch, TheDefaultSearchHasNoCandidatesAndNoWeakerRows) {
     EXPECT_TRUE(det.shown.empty());
     EXPECT_TRUE(r.candidates.empty());
 }
+
+namespace {
+
+// ViewDetector's faces, re-checked at `check`; the lifted re-checks find 0.4
+// at the centre, 0.5 inside.
+// The default search sees the usual view's face.
+class CheckedViews : public ViewDetector {
+  public:
+    explicit CheckedViews(double check) : check_(check) {}
+    cv::Mat detect(const cv::Mat& picture, int max_side) override {
+        return detect_down_to(picture, max_side, 0.42);
+    }
+    double verify(const cv::Mat&, const cv::Mat&) override {
+        ++checks;
+        return check_;
+    }
+    LiftedCheck verify_lifted(const cv::Mat&, const cv::Mat&) override {
+        ++lifted;
+        return {0.4, 0.5};
+    }
+    int checks = 0, lifted = 0;
+
+  private:
+    double check_;
+};
+
+SearchResult search_checked(CheckedViews& det, bool thorough) {
+    FakeFrames frames(12);
+    std::optional<ThoroughSearch> th;
+    if (thorough) {
+        th.emplace();
+        th->weak_score = 0.25;
+    }
+    testing::internal::CaptureStdout();
+    SearchResult r =
+        search_frames(frames, det, plain_geometry(), 1, 0, cv::Mat(0, 128, CV_32F), {}, th);
+    testing::internal::GetCapturedStdout();
+    return r;
+}
+
+}  // namespace
+
+TEST(ThoroughSearch, AFailedRecheckIsRepeatedOnTheFaceLiftedIntoItsEvidence) {
+    CheckedViews failing(RECHECK_EVIDENCE - 0.01);
+    SearchResult r = search_checked(failing, true);
+    ASSERT_EQ(r.evidence.size(), 1u);
+    ASSERT_EQ(r.candidate_evidence.size(), 1u);
+    EXPECT_GT(failing.checks, 0);
+    EXPECT_EQ(failing.lifted, failing.checks) << "every failed re-check, the candidate's too";
+    EXPECT_EQ(r.evidence[0].lifted.size(), r.tracks[0].checks.size());
+    EXPECT_EQ(r.candidate_evidence[0].lifted.size(), r.candidates[0].checks.size());
+    EXPECT_EQ(r.evidence[0].lifted.front(), 0.4);
+    EXPECT_EQ(r.evidence[0].inside, std::vector<double>(r.evidence[0].lifted.size(), 0.5));
+
+    // A re-check that finds the face needs no more; the default search keeps
+    // no evidence and lifts nothing.
+    CheckedViews passing(RECHECK_EVIDENCE);
+    r = search_checked(passing, true);
+    EXPECT_GT(passing.checks, 0);
+    EXPECT_EQ(passing.lifted, 0);
+    EXPECT_TRUE(r.evidence[0].lifted.empty());
+    CheckedViews plain(0.0);
+    r = search_checked(plain, false);
+    EXPECT_GT(plain.checks, 0);
+    EXPECT_EQ(plain.lifted, 0);
+    EXPECT_TRUE(r.evidence.empty());
+}

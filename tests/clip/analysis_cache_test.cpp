@@ -282,15 +282,15 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheirCandidatesAndAreTheirOwnKey) {
     EXPECT_FALSE(load_analysis(cache, k));
 }
 
-TEST_F(CacheFixture, ThoroughSearchesKeepTheLandmarkDriftOfEveryTrack) {
+TEST_F(CacheFixture, ThoroughSearchesKeepTheLandmarkDriftAndLiftedReChecksOfEveryTrack) {
     Tuning thorough;
     thorough.thorough = true;
     const json k = key(thorough);
     SearchResult found;
     found.tracks = {_track(0, {0, 1})};
     found.candidates = {_track(1, {2, 3, 4})};
-    found.evidence = {{{NO_DRIFT, 0.031}}};
-    found.candidate_evidence = {{{NO_DRIFT, 0.2, 0.41}}};
+    found.evidence = {{{NO_DRIFT, 0.031}, {0.12, 0.5}, {0.0, 0.61}}};
+    found.candidate_evidence = {{{NO_DRIFT, 0.2, 0.41}, {}, {}}};
     found.n_frames = found.n_read = 6;
     save_analysis(cache, k, found);
     auto back = load_analysis(cache, k);
@@ -309,9 +309,19 @@ TEST_F(CacheFixture, ThoroughSearchesKeepTheLandmarkDriftOfEveryTrack) {
     // Evidence not parallel to the detections, or of only one list: absent.
     save_analysis(cache, k, found);
     json j = parse_json(read_file(cache));
-    j["candidate_evidence"][0].erase(2);
+    j["candidate_evidence"][0]["drift"].erase(2);
     write_file_atomic(cache, dump_compact(j));
     EXPECT_FALSE(load_analysis(cache, k));
+    save_analysis(cache, k, found);
+    j = parse_json(read_file(cache));
+    j["evidence"][0].erase("lifted");
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k));
+    save_analysis(cache, k, found);
+    j = parse_json(read_file(cache));
+    j["evidence"][0]["inside"].erase(1);
+    write_file_atomic(cache, dump_compact(j));
+    EXPECT_FALSE(load_analysis(cache, k)) << "a centred check without its inside one";
     j.erase("candidate_evidence");
     write_file_atomic(cache, dump_compact(j));
     EXPECT_FALSE(load_analysis(cache, k));

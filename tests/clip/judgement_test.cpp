@@ -189,14 +189,15 @@ TEST(Judgement, ThoroughMosaicsOnWeakEvidenceOnlyWhatShowsAFace) {
                     track(2, 40, 10, {560, 300, 40, 40}, 0.3)};
     r.candidates[0].checks = {0.0};
     r.candidates[1].checks = {0.1};
-    // Steady landmarks, and landmarks jumping about, over n detections.
+    // Steady landmarks, and landmarks jumping about, over n detections; the
+    // lifted re-checks find a face in both.
     const auto steady = [](size_t n) {
-        FaceEvidence e{std::vector<double>(n, 0.02)};
+        FaceEvidence e{std::vector<double>(n, 0.02), {0.0, LIFTED_EVIDENCE}, {0.0, 0.0}};
         e.drift[0] = NO_DRIFT;
         return e;
     };
     const auto flicker = [](size_t n) {
-        FaceEvidence e{std::vector<double>(n, 0.3)};
+        FaceEvidence e{std::vector<double>(n, 0.3), {0.5}, {0.5}};
         e.drift[0] = NO_DRIFT;
         return e;
     };

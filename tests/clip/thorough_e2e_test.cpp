@@ -175,12 +175,13 @@ TEST(ThoroughEndToEnd, AFaceSeenWeaklyAfterItsTrackEndsStaysHiddenToTheLastFrame
     cache["candidates"].push_back(weak);
     // The weak part shows a face besides its score: its landmarks' drift as the
     // face's own, and a re-check that found it.
-    json& drift = cache["evidence"][0];
+    json& drift = cache["evidence"][0]["drift"];
     json weak_drift = json::array({qlcore::NO_DRIFT});
     for (size_t i = 13; i < 30; ++i)
         weak_drift.push_back(drift[i]);
     drift.erase(drift.begin() + 10, drift.end());
-    cache["candidate_evidence"].push_back(weak_drift);
+    cache["candidate_evidence"].push_back(json::object(
+        {{"drift", weak_drift}, {"lifted", json::array()}, {"inside", json::array()}}));
     cache["candidates"].back()["c"] = json::array({0.5});
     qlcore::write_file_atomic(cache_path, cache.dump());
     fs::remove(out);

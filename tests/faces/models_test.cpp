@@ -7,6 +7,7 @@
 #include <opencv2/objdetect/face.hpp>
 
 #include "faces/yunet.h"
+#include "geometry/tuning.h"
 #include "platform/failure.h"
 #include "support/test_install.h"
 #include "support/test_support.h"
@@ -175,6 +176,77 @@ TEST_F(ModelsTest, VerifyFindsAFaceCutByTheLeftEdge) {
     const double v = models_->verify(cut, rows.row(0));
     EXPECT_GT(v, 0.3);
     EXPECT_LE(v, 1.0);
+}
+
+namespace {
+
+// `img` turned by `degrees` about (cx, cy), and `row` with it: its box keeps
+// its size about the turned centre, its landmarks turn.
+void turn(cv::Mat& img, cv::Mat& row, double degrees) {
+    const float* q = row.ptr<float>(0);
+    const cv::Point2f centre(q[0] + q[2] / 2, q[1] + q[3] / 2);
+    const cv::Mat m = cv::getRotationMatrix2D(centre, degrees, 1.0);
+    cv::warpAffine(img, img, m, img.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    float* r = row.ptr<float>(0);
+    for (int n = 0; n < 5; ++n) {
+        const double x = r[4 + 2 * n], y = r[5 + 2 * n];
+        r[4 + 2 * n] = static_cast<float>(m.at<double>(0, 0) * x + m.at<double>(0, 1) * y +
+                                          m.at<double>(0, 2));
+        r[5 + 2 * n] = static_cast<float>(m.at<double>(1, 0) * x + m.at<double>(1, 1) * y +
+                                          m.at<double>(1, 2));
+    }
+}
+
+double eye_slope_degrees(const cv::Mat& row) {
+    const float* r = row.ptr<float>(0);
+    return std::atan2(r[7] - r[5], r[6] - r[4]) * 180.0 / CV_PI;
+}
+
+}  // namespace
+
+TEST_F(ModelsTest, ALiftedRecheckFindsADimTiltedFaceTheUsualOneMissesAndNotTheBackground) {
+    cv::Mat img = photo("obama-720p.jpg");
+    cv::Mat rows = models_->detect(img);
+    ASSERT_EQ(rows.rows, 1);
+    cv::Mat row = rows.row(0).clone();
+    // Turned 75 degrees, at a tenth of its contrast in the dark.
+    turn(img, row, 75.0);
+    img.convertTo(img, -1, 0.1, 12);
+    EXPECT_LT(models_->verify(img, row), qlcore::RECHECK_EVIDENCE);
+    const qlcore::LiftedCheck lifted = models_->verify_lifted(img, row);
+    EXPECT_GE(lifted.centred, 3 * qlcore::LIFTED_EVIDENCE);
+    EXPECT_LE(lifted.centred, 1.0);
+    EXPECT_GE(lifted.inside, qlcore::INSIDE_EVIDENCE);
+    EXPECT_LE(lifted.inside, 1.0);
+
+    // What the re-check sees: the face level again, its contrast stretched.
+    const double side = 2.2 * std::max(row.at<float>(0, 2), row.at<float>(0, 3));
+    const cv::Mat seen = qlcore::lifted_face(img, row, side);
+    EXPECT_EQ(seen.cols, static_cast<int>(std::lround(side)));
+    EXPECT_EQ(seen.rows, seen.cols);
+    const cv::Mat found = models_->detect(seen, 1920, 0.3);
+    ASSERT_GE(found.rows, 1);
+    EXPECT_LT(std::abs(eye_slope_degrees(found.row(0))), 12.0);
+    cv::Scalar mean, before, after;
+    cv::Mat grey;
+    cv::cvtColor(img(cv::Rect(row.at<float>(0, 0), row.at<float>(0, 1), row.at<float>(0, 2),
+                              row.at<float>(0, 3)) &
+                     cv::Rect(0, 0, img.cols, img.rows)),
+                 grey, cv::COLOR_BGR2GRAY);
+    cv::meanStdDev(grey, mean, before);
+    cv::cvtColor(seen, grey, cv::COLOR_BGR2GRAY);
+    const int inner = static_cast<int>(0.6 * row.at<float>(0, 2));
+    cv::meanStdDev(grey(cv::Rect((seen.cols - inner) / 2, (seen.rows - inner) / 2, inner, inner)),
+                   mean, after);
+    EXPECT_GT(after[0], 2.5 * before[0]);
+
+    // The same box on the plain background stays unconfirmed, lifted or not.
+    cv::Mat elsewhere = row.clone();
+    for (int c : {0, 4, 6, 8, 10, 12})
+        elsewhere.at<float>(0, c) -= row.at<float>(0, 0) - 10;
+    const qlcore::LiftedCheck nothing = models_->verify_lifted(img, elsewhere);
+    EXPECT_LT(nothing.centred, qlcore::LIFTED_EVIDENCE);
+    EXPECT_LT(nothing.inside, qlcore::INSIDE_EVIDENCE);
 }
 
 TEST_F(ModelsTest, EmbeddingIsUnitLengthRepeatableAndTellsPhotosApart) {

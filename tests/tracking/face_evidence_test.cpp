@@ -114,20 +114,30 @@ TEST(LandmarkDrift, TheMedianStepDecidesAndOneDetectionHasNoMotion) {
     EXPECT_FALSE(moves_as_one(e));
     e.drift = {NO_DRIFT, 0.01, LANDMARK_DRIFT_MAX, LANDMARK_DRIFT_MAX};
     EXPECT_TRUE(moves_as_one(e));
-    EXPECT_TRUE(moves_as_one(FaceEvidence{{NO_DRIFT}}));
+    EXPECT_TRUE(moves_as_one(FaceEvidence{{NO_DRIFT}, {}, {}}));
 }
 
-TEST(FaceEvidence, ARecheckThatFoundAFaceOrMotionAsOneAfterAnyRecheck) {
-    const FaceEvidence steady{{NO_DRIFT, 0.01, 0.02}}, flicker{{NO_DRIFT, 0.3, 0.4}};
+TEST(FaceEvidence, ARecheckThatFoundAFaceOrALiftedOneWithMotionAsOne) {
+    // Lifted re-checks finding `centred` at the box's centre, `inside` in it.
+    const auto lifted = [](std::vector<double> drift, double centred, double inside) {
+        return FaceEvidence{std::move(drift), {0.0, centred}, {0.0, inside}};
+    };
+    const std::vector<double> steady{NO_DRIFT, 0.01, 0.02}, flicker{NO_DRIFT, 0.3, 0.4};
     // Re-checked and found: enough whatever the motion.
-    EXPECT_TRUE(has_face_evidence(checked(RECHECK_EVIDENCE), flicker));
-    EXPECT_FALSE(has_face_evidence(checked(RECHECK_EVIDENCE - 0.001), flicker));
-    // A failed re-check: the motion decides.
-    EXPECT_TRUE(has_face_evidence(checked(0.0), steady));
+    EXPECT_TRUE(has_face_evidence(checked(RECHECK_EVIDENCE), lifted(flicker, 0, 0)));
+    EXPECT_FALSE(has_face_evidence(checked(RECHECK_EVIDENCE - 0.001), lifted(flicker, 0, 0)));
+    // A failed re-check: a lifted one that found the face, and steady landmarks.
+    EXPECT_TRUE(has_face_evidence(checked(0.0), lifted(steady, LIFTED_EVIDENCE, 0)));
+    EXPECT_TRUE(has_face_evidence(checked(0.0), lifted(steady, 0, INSIDE_EVIDENCE)));
+    EXPECT_FALSE(has_face_evidence(
+        checked(0.0), lifted(steady, LIFTED_EVIDENCE - 0.001, INSIDE_EVIDENCE - 0.001)));
+    EXPECT_FALSE(has_face_evidence(checked(0.0), lifted(flicker, 0.9, 0.9)));
+    // Steadiness alone is no face: still texture is steady too.
+    EXPECT_FALSE(has_face_evidence(checked(0.0), FaceEvidence{steady, {}, {}}));
     // Never re-checked (too small for it): nothing shows a face.
     Track small = checked(0.9);
     small.checks.clear();
-    EXPECT_FALSE(has_face_evidence(small, steady));
+    EXPECT_FALSE(has_face_evidence(small, lifted(steady, 0.9, 0.9)));
 }
 
 TEST(BackedTracks, OnlyTracksWithFaceEvidenceOrNoneKeepTheirDetections) {
@@ -136,7 +146,7 @@ TEST(BackedTracks, OnlyTracksWithFaceEvidenceOrNoneKeepTheirDetections) {
         tracks.push_back(checked(i == 1 ? 0.7 : 0.1));
         tracks[i].id = 10 + i;
     }
-    const FaceEvidence flicker{{NO_DRIFT, 0.3}};
+    const FaceEvidence flicker{{NO_DRIFT, 0.3}, {}, {}};
     // A search that kept no evidence: every track, as before.
     EXPECT_EQ(backed_tracks(tracks, {}).size(), 3u);
     EXPECT_EQ(backed_tracks(tracks, {})[0].frames, tracks[0].frames);
