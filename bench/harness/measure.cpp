@@ -117,9 +117,12 @@ std::vector<ProgramTrack> _program_tracks(const Outputs& o, double long_side) {
             p.candidate = candidates;
             if (cache.contains(ev_list)) {
                 const json& e = cache.at(ev_list).at(i);
-                p.evidence = qlcore::FaceEvidence{e.at("drift").get<std::vector<double>>(),
-                                                  e.at("lifted").get<std::vector<double>>(),
-                                                  e.at("inside").get<std::vector<double>>()};
+                // Builds before the lifted re-checks kept the drift alone.
+                p.evidence = e.is_array()
+                                 ? qlcore::FaceEvidence{e.get<std::vector<double>>(), {}, {}}
+                                 : qlcore::FaceEvidence{e.at("drift").get<std::vector<double>>(),
+                                                        e.at("lifted").get<std::vector<double>>(),
+                                                        e.at("inside").get<std::vector<double>>()};
             }
             // The report lists the tracks the program showed or hid, whatever
             // mode judged them; the rest were ignored (or, for candidates,

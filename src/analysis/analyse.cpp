@@ -49,6 +49,11 @@ class EvidenceLog {
         e.lifted.push_back(round_places(check.centred, EVIDENCE_PLACES));
         e.inside.push_back(round_places(check.inside, EVIDENCE_PLACES));
     }
+    // Whether a lifted re-check of `t` already found a face: one is enough.
+    bool lifted_found(const Track& t) const {
+        const size_t id = static_cast<size_t>(t.id);
+        return id < by_id_.size() && found_by_lifted(by_id_[id]);
+    }
     // One entry per track of `tracker`, in its order.
     std::vector<FaceEvidence> take(size_t n_tracks) {
         by_id_.resize(n_tracks);
@@ -71,13 +76,13 @@ class EvidenceLog {
 
 // Re-checks row i of `rows` for its track when it deserves it. The thorough
 // search (with a log) repeats a re-check that found no face on the face
-// lifted, as evidence.
+// lifted, as evidence, until a lifted one finds it.
 void _check_if_wanted(FaceDetector& detector, const cv::Mat& frame, const cv::Mat& rows, int i,
                       Track& t, double score, const SearchGeometry& g, EvidenceLog* log) {
     if (!_wants_check(t, FaceRow(rows.ptr<float>(i)).w() * g.up, score, g.verify_w)) return;
     t.checks.push_back(round_places(detector.verify(frame, rows.row(i)), 3));
     t.best_checked = score;
-    if (log && t.checks.back() < RECHECK_EVIDENCE)
+    if (log && t.checks.back() < RECHECK_EVIDENCE && !log->lifted_found(t))
         log->add_lifted(t, detector.verify_lifted(frame, rows.row(i)));
 }
 

@@ -23,10 +23,12 @@ struct FaceRow {
 
 // What a re-check of a face lifted (turned level, its lightness stretched)
 // found: the best score of a face at the box's centre, averaged over the
-// usual re-check sizes, and the best of any face inside the box.
+// usual re-check sizes, and the best of any face inside the box (NOT_LOOKED
+// where the centre showed one).
+inline constexpr double NOT_LOOKED = -1.0;
 struct LiftedCheck {
     double centred = 0.0;
-    double inside = 0.0;
+    double inside = NOT_LOOKED;
 };
 
 }  // namespace qlcore

@@ -38,11 +38,14 @@ bool moves_as_one(const FaceEvidence& e) {
 bool has_face_evidence(const Track& t, const FaceEvidence& e) {
     if (t.checks.empty()) return false;
     if (*std::max_element(t.checks.begin(), t.checks.end()) >= RECHECK_EVIDENCE) return true;
+    return found_by_lifted(e) && moves_as_one(e);
+}
+
+bool found_by_lifted(const FaceEvidence& e) {
     const auto reaches = [](const std::vector<double>& v, double at_least) {
         return std::any_of(v.begin(), v.end(), [&](double x) { return x >= at_least; });
     };
-    return (reaches(e.lifted, LIFTED_EVIDENCE) || reaches(e.inside, INSIDE_EVIDENCE)) &&
-           moves_as_one(e);
+    return reaches(e.lifted, LIFTED_EVIDENCE) || reaches(e.inside, INSIDE_EVIDENCE);
 }
 
 bool backed_by_evidence(const std::vector<Track>& tracks, const std::vector<FaceEvidence>& evidence,

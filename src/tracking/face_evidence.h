@@ -19,7 +19,8 @@ namespace qlcore {
 struct FaceEvidence {
     std::vector<double> drift;
     // The lifted re-checks made where a re-check of the track found no face,
-    // in order, rounded to EVIDENCE_PLACES: at the box's centre, and inside.
+    // until one found it, in order, rounded to EVIDENCE_PLACES: at the box's
+    // centre, and inside (NOT_LOOKED where the centre showed a face).
     std::vector<double> lifted;
     std::vector<double> inside;
     bool operator==(const FaceEvidence&) const = default;
@@ -45,6 +46,9 @@ bool moves_as_one(const FaceEvidence& e);
 // face (LIFTED_EVIDENCE at the centre, INSIDE_EVIDENCE inside the box) and
 // moves_as_one. A track never re-checked (too small for it) shows nothing.
 bool has_face_evidence(const Track& t, const FaceEvidence& e);
+// A lifted re-check found a face: LIFTED_EVIDENCE at the box's centre, or
+// INSIDE_EVIDENCE inside it.
+bool found_by_lifted(const FaceEvidence& e);
 
 // Whether track i of a search (evidence parallel to tracks) shows a face; a
 // search that kept no evidence shows it for every track, so it is judged as

@@ -334,14 +334,19 @@ TEST(ThoroughSearch, TheDefaultSearchHasNoCandidatesAndNoWeakerRows) {
 
 namespace {
 
-// ViewDetector's faces, re-checked at `check`; the lifted re-checks find 0.4
-// at the centre, 0.5 inside.
-// The default search sees the usual view's face.
+// ViewDetector's faces, a little more sure of them with every picture so
+// each frame's detection deserves a re-check, re-checked at `check`; the
+// lifted re-checks find `lifted`. The default search sees the usual view's.
 class CheckedViews : public ViewDetector {
   public:
-    explicit CheckedViews(double check) : check_(check) {}
+    CheckedViews(double check, LiftedCheck lifted) : check_(check), lifted_(lifted) {}
     cv::Mat detect(const cv::Mat& picture, int max_side) override {
         return detect_down_to(picture, max_side, 0.42);
+    }
+    cv::Mat detect_down_to(const cv::Mat& picture, int max_side, double min_score) override {
+        cv::Mat rows = ViewDetector::detect_down_to(picture, max_side, min_score);
+        rows.col(14) += 0.004f * static_cast<float>(++pictures_);
+        return rows;
     }
     double verify(const cv::Mat&, const cv::Mat&) override {
         ++checks;
@@ -349,12 +354,14 @@ class CheckedViews : public ViewDetector {
     }
     LiftedCheck verify_lifted(const cv::Mat&, const cv::Mat&) override {
         ++lifted;
-        return {0.4, 0.5};
+        return lifted_;
     }
     int checks = 0, lifted = 0;
 
   private:
     double check_;
+    LiftedCheck lifted_;
+    int pictures_ = 0;
 };
 
 SearchResult search_checked(CheckedViews& det, bool thorough) {
@@ -373,26 +380,34 @@ SearchResult search_checked(CheckedViews& det, bool thorough) {
 
 }  // namespace
 
-TEST(ThoroughSearch, AFailedRecheckIsRepeatedOnTheFaceLiftedIntoItsEvidence) {
-    CheckedViews failing(RECHECK_EVIDENCE - 0.01);
-    SearchResult r = search_checked(failing, true);
+TEST(ThoroughSearch, AFailedRecheckIsRepeatedOnTheFaceLiftedUntilThatFindsIt) {
+    const double failed = RECHECK_EVIDENCE - 0.01;
+    CheckedViews nothing(failed, {0.01, 0.2});
+    SearchResult r = search_checked(nothing, true);
     ASSERT_EQ(r.evidence.size(), 1u);
     ASSERT_EQ(r.candidate_evidence.size(), 1u);
-    EXPECT_GT(failing.checks, 0);
-    EXPECT_EQ(failing.lifted, failing.checks) << "every failed re-check, the candidate's too";
-    EXPECT_EQ(r.evidence[0].lifted.size(), r.tracks[0].checks.size());
+    EXPECT_GT(nothing.checks, 2);
+    EXPECT_EQ(nothing.lifted, nothing.checks) << "every failed re-check, the candidate's too";
+    EXPECT_EQ(r.evidence[0].lifted, std::vector<double>(r.tracks[0].checks.size(), 0.01));
+    EXPECT_EQ(r.evidence[0].inside, std::vector<double>(r.tracks[0].checks.size(), 0.2));
     EXPECT_EQ(r.candidate_evidence[0].lifted.size(), r.candidates[0].checks.size());
-    EXPECT_EQ(r.evidence[0].lifted.front(), 0.4);
-    EXPECT_EQ(r.evidence[0].inside, std::vector<double>(r.evidence[0].lifted.size(), 0.5));
 
-    // A re-check that finds the face needs no more; the default search keeps
-    // no evidence and lifts nothing.
-    CheckedViews passing(RECHECK_EVIDENCE);
+    // Once a lifted re-check found the face, no more are made.
+    CheckedViews found(failed, {LIFTED_EVIDENCE, NOT_LOOKED});
+    r = search_checked(found, true);
+    EXPECT_GT(found.checks, 2);
+    EXPECT_EQ(found.lifted, 2) << "one for the track, one for the candidate";
+    EXPECT_EQ(r.evidence[0].lifted, std::vector<double>{LIFTED_EVIDENCE});
+    EXPECT_EQ(r.evidence[0].inside, std::vector<double>{NOT_LOOKED});
+
+    // A re-check that finds the face needs no lifted one; the default search
+    // keeps no evidence and lifts nothing.
+    CheckedViews passing(RECHECK_EVIDENCE, {0.5, 0.5});
     r = search_checked(passing, true);
     EXPECT_GT(passing.checks, 0);
     EXPECT_EQ(passing.lifted, 0);
     EXPECT_TRUE(r.evidence[0].lifted.empty());
-    CheckedViews plain(0.0);
+    CheckedViews plain(0.0, {0.5, 0.5});
     r = search_checked(plain, false);
     EXPECT_GT(plain.checks, 0);
     EXPECT_EQ(plain.lifted, 0);

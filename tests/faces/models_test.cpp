@@ -216,8 +216,7 @@ TEST_F(ModelsTest, ALiftedRecheckFindsADimTiltedFaceTheUsualOneMissesAndNotTheBa
     const qlcore::LiftedCheck lifted = models_->verify_lifted(img, row);
     EXPECT_GE(lifted.centred, 3 * qlcore::LIFTED_EVIDENCE);
     EXPECT_LE(lifted.centred, 1.0);
-    EXPECT_GE(lifted.inside, qlcore::INSIDE_EVIDENCE);
-    EXPECT_LE(lifted.inside, 1.0);
+    EXPECT_EQ(lifted.inside, qlcore::NOT_LOOKED) << "found at the centre, not looked inside";
 
     // What the re-check sees: the face level again, its contrast stretched.
     const double side = 2.2 * std::max(row.at<float>(0, 2), row.at<float>(0, 3));
@@ -247,6 +246,30 @@ TEST_F(ModelsTest, ALiftedRecheckFindsADimTiltedFaceTheUsualOneMissesAndNotTheBa
     const qlcore::LiftedCheck nothing = models_->verify_lifted(img, elsewhere);
     EXPECT_LT(nothing.centred, qlcore::LIFTED_EVIDENCE);
     EXPECT_LT(nothing.inside, qlcore::INSIDE_EVIDENCE);
+    EXPECT_NE(nothing.inside, qlcore::NOT_LOOKED);
+}
+
+TEST_F(ModelsTest, ALiftedRecheckFindsADimFaceInsideABoxFarLargerThanIt) {
+    cv::Mat img = photo("obama-720p.jpg");
+    cv::resize(img, img, cv::Size(), 1.0 / 3, 1.0 / 3, cv::INTER_AREA);
+    cv::Mat rows = models_->detect(img);
+    ASSERT_EQ(rows.rows, 1);
+    img.convertTo(img, -1, 0.3, 20);
+    // A weak box six times the face's width, the face near its left edge:
+    // 0.45 of the box's width from its centre, too far for a re-check of
+    // the box's own face, inside the box all the same.
+    cv::Mat wide = rows.row(0).clone();
+    float* q = wide.ptr<float>(0);
+    const float cx = q[0] + q[2] / 2, cy = q[1] + q[3] / 2, fw = q[2], fh = q[3];
+    q[2] = 6 * fw;
+    q[3] = 6 * fh;
+    q[0] = cx + 0.45f * q[2] - q[2] / 2;
+    q[1] = cy - q[3] / 2;
+    EXPECT_LT(models_->verify(img, wide), qlcore::RECHECK_EVIDENCE);
+    const qlcore::LiftedCheck found = models_->verify_lifted(img, wide);
+    EXPECT_LT(found.centred, qlcore::LIFTED_EVIDENCE);
+    EXPECT_GE(found.inside, qlcore::INSIDE_EVIDENCE);
+    EXPECT_LE(found.inside, 1.0);
 }
 
 TEST_F(ModelsTest, EmbeddingIsUnitLengthRepeatableAndTellsPhotosApart) {
