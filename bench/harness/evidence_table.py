@@ -48,6 +48,10 @@ def row(s, work):
     }
 
 
+def pct(v):
+    return None if v is None else f"{100 * v:.0f} %"
+
+
 def cell(v, bold=False, fmt="{}"):
     text = "—" if v is None else fmt.format(v)
     return f"**{text}**" if bold and v is not None else text
@@ -77,7 +81,7 @@ def main():
               f"| {pair(b, 'no_face', 'no_face_weak')} | **{pair(a, 'no_face', 'no_face_weak')}** "
               f"| {cell(b['markers'])} | {cell(a['markers'], True)} "
               f"| {cell(b['per_frame'], fmt='{:.2f}')} | {cell(a['per_frame'], True, '{:.2f}')} "
-              f"| {cell(b['share'], fmt='{:.0%}')} | {cell(a['share'], True, '{:.0%}')} |")
+              f"| {cell(pct(b['share']))} | {cell(pct(a['share']), True)} |")
     print()
     for k in ("scored", "exposed", "false", "false_weak", "no_face", "no_face_weak", "markers"):
         print(f"total {k}: before {totals.get(('before', k))}, after {totals.get(('after', k))}")

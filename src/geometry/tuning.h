@@ -25,7 +25,8 @@ struct Tuning {
 inline constexpr double RECHECK_EVIDENCE = 0.3;
 // A lifted re-check (Models::verify_lifted) shows a face that moves as one
 // when it finds one at the box's centre scoring this or more: the dim faces
-// 0.11 and up, the tilted ones 0.32 and up, clutter at most 0.03;
+// 0.11 and up, the tilted ones 0.32 and up, clutter at most 0.03 (but a
+// box between two faces 0.106);
 inline constexpr double LIFTED_EVIDENCE = 0.06;
 // or anywhere inside the box scoring this or more: a dim face of 50 px in a
 // weak box of 300, 0.45 and up; clutter at most 0.29.
