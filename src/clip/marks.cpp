@@ -12,6 +12,9 @@ struct Rule {
     Verdict taken;
     const char* person;
     const char* nothing_there;
+    // The faces a frame mark takes first, before any other it may take;
+    // none when null.
+    bool (*preferred)(const JudgedTrack&) = nullptr;
 };
 
 // A "keep" mark takes only a face the program mosaicked.
@@ -24,10 +27,17 @@ bool _hideable(const JudgedTrack& t) {
     return is_ignored(t.verdict) || t.verdict == Verdict::kept;
 }
 
+// A face the program let go (or a "hide" mark already took): a frame's
+// "hide" means it before a face kept by recognition.
+bool _let_go(const JudgedTrack& t) {
+    return is_ignored(t.verdict) || t.verdict == Verdict::hidden_by_you;
+}
+
 const Rule KEEP{"keep", _keepable, Verdict::kept_by_you, "(marked by you)",
                 "no mosaicked face is there"};
-const Rule HIDE{"hide", _hideable, Verdict::hidden_by_you, "(hidden by you)",
-                "no face left visible is there"};
+const Rule HIDE{
+    "hide", _hideable, Verdict::hidden_by_you, "(hidden by you)", "no face left visible is there",
+    _let_go};
 
 // The best of `tracks` with a box at `frame` that `pass` lets through, by
 // `better(box, best box)`; the larger id on a tie.
@@ -76,23 +86,17 @@ std::optional<MarkLine> _box_mark(const json& mark) {
                      (*b)[3].get<double>()}};
 }
 
-// The face `mark` means under `r`: one it may take, or one an earlier mark
-// of the same key took; nothing when no such face is there.
+// The face a frame mark (`box` empty) or a box mark means under `r`: one it
+// may take, or one an earlier mark of the same key took; nothing when no
+// such face is there.
 template <class Tracks>
-auto _target(Tracks& tracks, const json& mark, const Rule& r) -> decltype(&tracks[0]) {
+auto _target(Tracks& tracks, int64_t frame, const std::optional<MarkLine>& box, const Rule& r)
+    -> decltype(&tracks[0]) {
     auto mine = [&](const JudgedTrack& t) { return r.eligible(t) || t.verdict == r.taken; };
-    if (mark.is_number_integer()) {
-        const int64_t frame = mark.get<int64_t>();
-        if (&r == &HIDE) {
-            auto ignored = [&](const JudgedTrack& t) {
-                return is_ignored(t.verdict) || t.verdict == r.taken;
-            };
-            if (auto t = _widest_at(tracks, frame, ignored)) return t;
-        }
-        return _widest_at(tracks, frame, mine);
-    }
-    if (auto m = _box_mark(mark)) return _overlapping(tracks, m->frame, m->box, mine);
-    return nullptr;
+    if (box) return _overlapping(tracks, box->frame, box->box, mine);
+    if (r.preferred)
+        if (auto t = _widest_at(tracks, frame, r.preferred)) return t;
+    return _widest_at(tracks, frame, mine);
 }
 
 std::vector<MarkProblem> _apply(std::vector<JudgedTrack>& tracks, const json& overrides,
@@ -101,8 +105,10 @@ std::vector<MarkProblem> _apply(std::vector<JudgedTrack>& tracks, const json& ov
     auto marks = overrides.find(r.key);
     if (marks == overrides.end() || !marks->is_array()) return problems;
     for (const auto& mark : *marks) {
-        if (!mark.is_number_integer() && !_box_mark(mark)) continue;
-        JudgedTrack* t = _target(tracks, mark, r);
+        const bool by_frame = mark.is_number_integer();
+        const std::optional<MarkLine> box = by_frame ? std::nullopt : _box_mark(mark);
+        if (!by_frame && !box) continue;
+        JudgedTrack* t = _target(tracks, by_frame ? mark.get<int64_t>() : 0, box, r);
         if (!t || t->verdict == r.taken) {
             problems.push_back(
                 {r.key, mark, t ? "an earlier mark took the face there" : r.nothing_there});
