@@ -157,8 +157,11 @@ LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row)
     // still (BENCHMARKS.md).
     ver_->set_score_threshold(static_cast<float>(LIFT_SCORE));
     LiftedCheck found;
+    // A face of the box's own size: from so low a score, clutter gives faces
+    // about half the box's width (BENCHMARKS.md).
     for (int size : VERIFY_SIZES)
-        found.centred += _scan(lifted_, side / 2.0, side / 2.0, w, h, size, VERIFY_CENTRE_TOL);
+        found.centred += _scan(lifted_, side / 2.0, side / 2.0, w, h, size, VERIFY_CENTRE_TOL,
+                               LIFT_SIZE_MIN, LIFT_SIZE_MAX);
     found.centred /= static_cast<double>(VERIFY_SIZES.size());
     // The inside search costs a detector run of about 900 x 900; a face
     // found at the centre already shows what it would.
@@ -172,7 +175,7 @@ LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row)
 // `tolerance` box sizes of (fx, fy), the box (w x h) zoomed to `size` wide;
 // 0 when the zoomed crop is too small to search.
 double Models::_scan(const cv::Mat& crop, double fx, double fy, double w, double h, int size,
-                     double tolerance) {
+                     double tolerance, double min_w, double max_w) {
     const double z = size / w;
     cv::resize(crop, zoomed_, cv::Size(), z, z, z < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
     if (zoomed_.rows < VERIFY_MIN_SIDE || zoomed_.cols < VERIFY_MIN_SIDE) return 0.0;
@@ -184,7 +187,9 @@ double Models::_scan(const cv::Mat& crop, double fx, double fy, double w, double
         const float* f = found.ptr<float>(i);
         const double qx = (f[0] + f[2] / 2.0) / z;
         const double qy = (f[1] + f[3] / 2.0) / z;
-        if (std::abs(qx - fx) < w * tolerance && std::abs(qy - fy) < h * tolerance)
+        const double fw = f[2] / z;
+        if (std::abs(qx - fx) < w * tolerance && std::abs(qy - fy) < h * tolerance &&
+            fw >= min_w * w && fw <= max_w * w)
             best = std::max(best, static_cast<double>(f[14]));
     }
     return best;

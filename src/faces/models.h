@@ -71,7 +71,7 @@ class Models {
     cv::Mat _detect(const cv::Mat& frame, int max_side, double min_score, bool sized);
     YuNetDetector& _sized(cv::Size size);
     double _scan(const cv::Mat& crop, double fx, double fy, double w, double h, int size,
-                 double tolerance);
+                 double tolerance, double min_w = 0.0, double max_w = 1e9);
 
     std::filesystem::path det_model_;
     std::unique_ptr<YuNetDetector> det_, ver_;

@@ -24,13 +24,13 @@ struct Tuning {
 // re-check and their motion.
 inline constexpr double RECHECK_EVIDENCE = 0.3;
 // A lifted re-check (Models::verify_lifted) shows a face that moves as one
-// when it finds one at the box's centre scoring this or more: the dim faces
-// 0.11 and up, the tilted ones 0.32 and up, clutter at most 0.03 (but a
-// box between two faces 0.106);
-inline constexpr double LIFTED_EVIDENCE = 0.06;
-// or anywhere inside the box scoring this or more: a dim face of 50 px in a
-// weak box of 300, 0.45 and up; clutter at most 0.29.
-inline constexpr double INSIDE_EVIDENCE = 0.35;
+// when it finds one of the box's size at its centre scoring this or more:
+// the dim faces 0.11 and up, the tilted ones 0.23 and up, clutter at most
+// 0.07 (an orange);
+inline constexpr double LIFTED_EVIDENCE = 0.09;
+// or anywhere inside the box scoring this or more: the weak box of 300 px
+// around a dim face of 50, 0.51; clutter at most 0.43.
+inline constexpr double INSIDE_EVIDENCE = 0.45;
 // The lifted re-check: its detector reports scores from LIFT_SCORE up; the
 // middle LIFT_INNER of the face's box is stretched to a lightness spread
 // (standard deviation, of 255) of LIFT_SPREAD, by a gain of 1 to
@@ -41,6 +41,11 @@ inline constexpr double LIFT_INNER = 0.6;
 inline constexpr double LIFT_SPREAD = 50.0;
 inline constexpr double LIFT_GAIN_MAX = 4.0;
 inline constexpr int LIFT_INSIDE_SIDE = 400;
+// At the centre only a face LIFT_SIZE_MIN to LIFT_SIZE_MAX times the box's
+// width counts: the dim faces were found at 0.94 to 1.26 times theirs,
+// clutter at 0.41 to 0.58.
+inline constexpr double LIFT_SIZE_MIN = 0.7;
+inline constexpr double LIFT_SIZE_MAX = 1.5;
 // A face moves as one: between two detections of a track, its landmarks
 // shift against its box by this much at most (mean over the five, in box
 // sizes), as the median over the track's steps. Faces: at most 0.083 (one

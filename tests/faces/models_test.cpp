@@ -270,6 +270,16 @@ TEST_F(ModelsTest, ALiftedRecheckFindsADimFaceInsideABoxFarLargerThanIt) {
     EXPECT_LT(found.centred, qlcore::LIFTED_EVIDENCE);
     EXPECT_GE(found.inside, qlcore::INSIDE_EVIDENCE);
     EXPECT_LE(found.inside, 1.0);
+
+    // At the centre of a box twice its size the face is not the box's own.
+    cv::Mat twice = rows.row(0).clone();
+    float* t = twice.ptr<float>(0);
+    t[0] -= fw / 2;
+    t[1] -= fh / 2;
+    t[2] = 2 * fw;
+    t[3] = 2 * fh;
+    EXPECT_GE(models_->verify(img, twice), qlcore::RECHECK_EVIDENCE) << "the usual re-check";
+    EXPECT_LT(models_->verify_lifted(img, twice).centred, qlcore::LIFTED_EVIDENCE);
 }
 
 TEST_F(ModelsTest, EmbeddingIsUnitLengthRepeatableAndTellsPhotosApart) {
