@@ -54,6 +54,13 @@ class EvidenceLog {
         const size_t id = static_cast<size_t>(t.id);
         return id < by_id_.size() && found_by_lifted(by_id_[id]);
     }
+    // Whether `t` was searched inside its box already: the costly search is
+    // made once a track.
+    bool looked_inside(const Track& t) const {
+        const size_t id = static_cast<size_t>(t.id);
+        return id < by_id_.size() && std::any_of(by_id_[id].inside.begin(), by_id_[id].inside.end(),
+                                                 [](double v) { return v != NOT_LOOKED; });
+    }
     // One entry per track of `tracker`, in its order.
     std::vector<FaceEvidence> take(size_t n_tracks) {
         by_id_.resize(n_tracks);
@@ -76,14 +83,15 @@ class EvidenceLog {
 
 // Re-checks row i of `rows` for its track when it deserves it. The thorough
 // search (with a log) repeats a re-check that found no face on the face
-// lifted, as evidence, until a lifted one finds it.
+// lifted, as evidence, until a lifted one finds it; the first of them also
+// searches the whole box.
 void _check_if_wanted(FaceDetector& detector, const cv::Mat& frame, const cv::Mat& rows, int i,
                       Track& t, double score, const SearchGeometry& g, EvidenceLog* log) {
     if (!_wants_check(t, FaceRow(rows.ptr<float>(i)).w() * g.up, score, g.verify_w)) return;
     t.checks.push_back(round_places(detector.verify(frame, rows.row(i)), 3));
     t.best_checked = score;
     if (log && t.checks.back() < RECHECK_EVIDENCE && !log->lifted_found(t))
-        log->add_lifted(t, detector.verify_lifted(frame, rows.row(i)));
+        log->add_lifted(t, detector.verify_lifted(frame, rows.row(i), !log->looked_inside(t)));
 }
 
 class ReaderSource : public FrameSource {
@@ -106,8 +114,8 @@ class ModelsDetector : public FaceDetector {
     double verify(const cv::Mat& frame, const cv::Mat& row) override {
         return models_.verify(frame, row);
     }
-    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& row) override {
-        return models_.verify_lifted(frame, row);
+    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& row, bool inside) override {
+        return models_.verify_lifted(frame, row, inside);
     }
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& row) override {
         return models_.embed(frame, row);

@@ -32,9 +32,11 @@ class FaceDetector {
     }
     // The multi-zoom confidence of one face row.
     virtual double verify(const cv::Mat& frame, const cv::Mat& face_row) = 0;
-    // The same on the face turned level and its lightness stretched; a
-    // detector without it confirms nothing so.
-    virtual LiftedCheck verify_lifted(const cv::Mat& /*frame*/, const cv::Mat& /*face_row*/) {
+    // The same on the face turned level and its lightness stretched, and
+    // where `inside` a search of the whole box; a detector without it
+    // confirms nothing so.
+    virtual LiftedCheck verify_lifted(const cv::Mat& /*frame*/, const cv::Mat& /*face_row*/,
+                                      bool /*inside*/) {
         return {};
     }
     // 1 x 128 CV_32F embedding of unit length.

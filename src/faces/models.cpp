@@ -146,7 +146,7 @@ double Models::verify(const cv::Mat& frame, const cv::Mat& face_row) {
     return total / static_cast<double>(VERIFY_SIZES.size());
 }
 
-LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row) {
+LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row, bool inside) {
     CV_Assert(face_row.type() == CV_32F && face_row.total() >= 15);
     const FaceRow q(face_row.ptr<float>(0));
     const double w = q.w(), h = q.h();
@@ -165,7 +165,7 @@ LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row)
     found.centred /= static_cast<double>(VERIFY_SIZES.size());
     // The inside search costs a detector run of about 900 x 900; a face
     // found at the centre already shows what it would.
-    if (found.centred < LIFTED_EVIDENCE)
+    if (inside && found.centred < LIFTED_EVIDENCE)
         found.inside = _scan(lifted_, side / 2.0, side / 2.0, w, h, LIFT_INSIDE_SIDE, INSIDE_TOL);
     ver_->set_score_threshold(VER_SCORE);
     return found;

@@ -60,10 +60,11 @@ class Models {
     double verify(const cv::Mat& frame, const cv::Mat& face_row);
     // The same on lifted_face's crop, for faces too dim or too tilted for
     // the detector to confirm as the frame shows them: scores from
-    // LIFT_SCORE up; where that finds less than LIFTED_EVIDENCE, once more
-    // with the box zoomed to LIFT_INSIDE_SIDE for the best face anywhere
-    // inside it (a weak box far larger than the face it holds).
-    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& face_row);
+    // LIFT_SCORE up; where that finds less than LIFTED_EVIDENCE and
+    // `inside`, once more with the box zoomed to LIFT_INSIDE_SIDE for the
+    // best face anywhere inside it (a weak box far larger than the face it
+    // holds).
+    LiftedCheck verify_lifted(const cv::Mat& frame, const cv::Mat& face_row, bool inside = true);
     // 1 x 128 CV_32F of unit length.
     cv::Mat embed(const cv::Mat& frame, const cv::Mat& face_row);
 

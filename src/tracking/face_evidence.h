@@ -20,7 +20,8 @@ struct FaceEvidence {
     std::vector<double> drift;
     // The lifted re-checks made where a re-check of the track found no face,
     // until one found it, in order, rounded to EVIDENCE_PLACES: at the box's
-    // centre, and inside (NOT_LOOKED where the centre showed a face).
+    // centre, and inside (NOT_LOOKED where the centre showed a face, and
+    // after the first search inside).
     std::vector<double> lifted;
     std::vector<double> inside;
     bool operator==(const FaceEvidence&) const = default;

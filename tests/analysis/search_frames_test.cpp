@@ -352,11 +352,12 @@ class CheckedViews : public ViewDetector {
         ++checks;
         return check_;
     }
-    LiftedCheck verify_lifted(const cv::Mat&, const cv::Mat&) override {
+    LiftedCheck verify_lifted(const cv::Mat&, const cv::Mat&, bool inside) override {
         ++lifted;
-        return lifted_;
+        insides += inside;
+        return {lifted_.centred, inside ? lifted_.inside : NOT_LOOKED};
     }
-    int checks = 0, lifted = 0;
+    int checks = 0, lifted = 0, insides = 0;
 
   private:
     double check_;
@@ -388,8 +389,11 @@ TEST(ThoroughSearch, AFailedRecheckIsRepeatedOnTheFaceLiftedUntilThatFindsIt) {
     ASSERT_EQ(r.candidate_evidence.size(), 1u);
     EXPECT_GT(nothing.checks, 2);
     EXPECT_EQ(nothing.lifted, nothing.checks) << "every failed re-check, the candidate's too";
+    EXPECT_EQ(nothing.insides, 2) << "the box searched once a track";
     EXPECT_EQ(r.evidence[0].lifted, std::vector<double>(r.tracks[0].checks.size(), 0.01));
-    EXPECT_EQ(r.evidence[0].inside, std::vector<double>(r.tracks[0].checks.size(), 0.2));
+    std::vector<double> inside(r.tracks[0].checks.size(), NOT_LOOKED);
+    inside[0] = 0.2;
+    EXPECT_EQ(r.evidence[0].inside, inside);
     EXPECT_EQ(r.candidate_evidence[0].lifted.size(), r.candidates[0].checks.size());
 
     // Once a lifted re-check found the face, no more are made.
