@@ -25,8 +25,9 @@ struct Tuning {
 inline constexpr double RECHECK_EVIDENCE = 0.3;
 // A lifted re-check (Models::verify_lifted) shows a face that moves as one
 // when it finds one of the box's size at its centre scoring this or more:
-// the dim faces 0.11 and up, the tilted ones 0.23 and up, clutter at most
-// 0.07 (an orange);
+// the dim faces 0.11 and up, the tilted ones 0.23 and up, clutter acted on
+// otherwise at most 0.07 (an orange; clutter left alone for other reasons
+// reaches 0.31);
 inline constexpr double LIFTED_EVIDENCE = 0.09;
 // or anywhere inside the box scoring this or more: the weak box of 300 px
 // around a dim face of 50, 0.51; clutter at most 0.43.
