@@ -51,15 +51,15 @@ class EvidenceLog {
     }
     // Whether a lifted re-check of `t` already found a face: one is enough.
     bool lifted_found(const Track& t) const {
-        const size_t id = static_cast<size_t>(t.id);
-        return id < by_id_.size() && found_by_lifted(by_id_[id]);
+        const FaceEvidence* e = _at(t);
+        return e && found_by_lifted(*e);
     }
     // Whether `t` was searched inside its box already: the costly search is
     // made once a track.
     bool looked_inside(const Track& t) const {
-        const size_t id = static_cast<size_t>(t.id);
-        return id < by_id_.size() && std::any_of(by_id_[id].inside.begin(), by_id_[id].inside.end(),
-                                                 [](double v) { return v != NOT_LOOKED; });
+        const FaceEvidence* e = _at(t);
+        return e && std::any_of(e->inside.begin(), e->inside.end(),
+                                [](double v) { return v != NOT_LOOKED; });
     }
     // One entry per track of `tracker`, in its order.
     std::vector<FaceEvidence> take(size_t n_tracks) {
@@ -68,6 +68,10 @@ class EvidenceLog {
     }
 
   private:
+    const FaceEvidence* _at(const Track& t) const {
+        const size_t id = static_cast<size_t>(t.id);
+        return id < by_id_.size() ? &by_id_[id] : nullptr;
+    }
     size_t _make_room(const Track& t) {
         const size_t id = static_cast<size_t>(t.id);
         if (id >= by_id_.size()) {
