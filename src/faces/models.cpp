@@ -154,8 +154,17 @@ LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row,
     const double side = std::max(w, h) * VERIFY_CROP;
     lifted_ = lifted_face(frame, face_row, side);
     // Down to LIFT_SCORE: a dim face lifted still scores low, clutter lower
-    // still (BENCHMARKS.md).
-    ver_->set_score_threshold(static_cast<float>(LIFT_SCORE));
+    // still (BENCHMARKS.md). The usual floor comes back however this ends,
+    // as the next clip's re-checks share the detector.
+    struct LowFloor {
+        YuNetDetector& det;
+        explicit LowFloor(YuNetDetector& d) : det(d) {
+            det.set_score_threshold(static_cast<float>(LIFT_SCORE));
+        }
+        ~LowFloor() { det.set_score_threshold(VER_SCORE); }
+        LowFloor(const LowFloor&) = delete;
+        LowFloor& operator=(const LowFloor&) = delete;
+    } low_floor(*ver_);
     LiftedCheck found;
     // A face of the box's own size: from so low a score, clutter gives faces
     // about half the box's width (BENCHMARKS.md).
@@ -167,7 +176,6 @@ LiftedCheck Models::verify_lifted(const cv::Mat& frame, const cv::Mat& face_row,
     // found at the centre already shows what it would.
     if (inside && found.centred < LIFTED_EVIDENCE)
         found.inside = _scan(lifted_, side / 2.0, side / 2.0, w, h, LIFT_INSIDE_SIDE, INSIDE_TOL);
-    ver_->set_score_threshold(VER_SCORE);
     return found;
 }
 
