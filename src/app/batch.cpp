@@ -21,10 +21,8 @@ int cmd_process(const CliArgs& args) {
     keep_awake();
     RunPlan plan = plan_run(args);
     if (plan.job_dir) {
-        // Absolute: loading the models may make their folder current for a moment.
         std::error_code ec;
-        fs::path stop = *plan.job_dir / STOP_FILE;
-        if (fs::path full = fs::absolute(stop, ec); !ec) stop = full;
+        const fs::path stop = *plan.job_dir / STOP_FILE;
         // One left by an earlier, stopped run of this job is no request to
         // this one; a task of a farm takes it as one for the whole job.
         if (!args.clip) fs::remove(stop, ec);

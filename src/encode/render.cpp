@@ -192,10 +192,10 @@ void render(const RenderJob& job, const std::vector<Args>& candidates, RenderMed
     // it open): it stays beside the output, and the message says where.
     const auto finish = [&] {
         const Replaced done = replace_file(tmp_out, outp);
-        if (done.ok) return out_guard.release();
+        out_guard.release();
+        if (done.ok) return;
         const fs::path kept = _beside(outp, ".new" + u8string(outp.extension()));
         const fs::path& where = replace_file(tmp_out, kept, 0).ok ? kept : tmp_out;
-        out_guard.release();
         const std::string beside = "; the new version is " + u8string(where);
         if (done.in_use) throw MediaError(job.out + " is open in another program" + beside);
         throw MediaError("could not save " + job.out + ": " + done.reason + beside);

@@ -41,7 +41,11 @@ Watcher& _watcher() {
 void watch_for_file(const std::filesystem::path& path, std::function<void()> found) {
     Watcher& w = _watcher();
     std::lock_guard<std::mutex> lock(w.mu);
-    w.path = path;
+    // Absolute: the process's current folder may change while it is watched
+    // (loading the models makes their folder current for a moment).
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    w.path = ec ? path : full;
     w.found = std::move(found);
     if (w.thread.joinable()) return;
     w.thread = std::thread([&w] {

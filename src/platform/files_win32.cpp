@@ -128,15 +128,16 @@ void write_file_atomic(const fs::path& p, const std::string& data) {
 Replaced replace_file(const fs::path& from, const fs::path& to, double patience_seconds) {
     const ULONGLONG give_up = ::GetTickCount64() + static_cast<ULONGLONG>(patience_seconds * 1000);
     DWORD pause = 50;
+    const fs::path source = os_path(from), target = os_path(to);
     for (;;) {
-        if (::MoveFileExW(os_path(from).c_str(), os_path(to).c_str(),
+        if (::MoveFileExW(source.c_str(), target.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return {true, false, ""};
         const DWORD error = ::GetLastError();
         bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
         if (error == ERROR_ACCESS_DENIED) {
             // Also what a read-only file or a folder gives, which no wait mends.
-            const DWORD attrs = ::GetFileAttributesW(os_path(to).c_str());
+            const DWORD attrs = ::GetFileAttributesW(target.c_str());
             held = attrs == INVALID_FILE_ATTRIBUTES ||
                    !(attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
         }
