@@ -39,6 +39,11 @@ const Rule HIDE{
     "hide", _hideable, Verdict::hidden_by_you, "(hidden by you)", "no face left visible is there",
     _let_go};
 
+// A face `r`'s marks may take, or one an earlier mark of the same key took.
+bool _mine(const Rule& r, const JudgedTrack& t) {
+    return r.eligible(t) || t.verdict == r.taken;
+}
+
 // The best of `tracks` with a box at `frame` that `pass` lets through, by
 // `better(box, best box)`; the larger id on a tie.
 template <class Tracks, class Pass, class Score>
@@ -92,7 +97,7 @@ std::optional<MarkLine> _box_mark(const json& mark) {
 template <class Tracks>
 auto _target(Tracks& tracks, int64_t frame, const std::optional<MarkLine>& box, const Rule& r)
     -> decltype(&tracks[0]) {
-    auto mine = [&](const JudgedTrack& t) { return r.eligible(t) || t.verdict == r.taken; };
+    auto mine = [&](const JudgedTrack& t) { return _mine(r, t); };
     if (box) return _overlapping(tracks, box->frame, box->box, mine);
     if (r.preferred)
         if (auto t = _widest_at(tracks, frame, r.preferred)) return t;
@@ -134,7 +139,7 @@ MarkLine _line(int64_t frame, const BoxF& b) {
 std::optional<MarkLine> _line_for(const JudgedTrack& t, const std::vector<JudgedTrack>& tracks,
                                   int64_t preferred, const Rule& r) {
     if (!r.eligible(t)) return std::nullopt;
-    auto mine = [&](const JudgedTrack& o) { return r.eligible(o) || o.verdict == r.taken; };
+    auto mine = [&](const JudgedTrack& o) { return _mine(r, o); };
     auto takes = [&](int64_t f) -> std::optional<MarkLine> {
         auto b = t.path.at(f);
         if (!b) return std::nullopt;
